@@ -284,6 +284,27 @@ class CommandLine(Base):
             self.assertEqual(f.read(), before)
 
 
+class BadInputs(unittest.TestCase):
+    def test_hostile_corpus_ends_with_a_reason_for_every_file(self):
+        corpus = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bad-inputs")
+        out = tempfile.mkdtemp(prefix="skm2trn-bad-")
+        try:
+            result = subprocess.run([SKM2TRN, "--json", "-j", "2", corpus, out],
+                                    capture_output=True, text=True, timeout=300)
+            self.assertEqual(result.returncode, 1, result.stderr)
+            report = json.loads(result.stdout)
+            self.assertEqual(report["total"], len([n for n in os.listdir(corpus)
+                                                   if n.lower().endswith(".skm")]))
+            for entry in report["files"]:
+                if entry["status"] != "converted":
+                    self.assertTrue(entry["reason"], entry)
+                    self.assertIsNone(entry["package"], entry)
+            leftovers = [n for n in os.listdir(out) if not n.endswith(".trn")]
+            self.assertEqual(leftovers, [])
+        finally:
+            shutil.rmtree(out, ignore_errors=True)
+
+
 if __name__ == "__main__":
     SKM2TRN = sys.argv.pop(1)
     unittest.main(verbosity=2)
