@@ -2,8 +2,6 @@
 
 namespace skm {
 
-const char* versionText() {
-  return SKM2TRN_VERSION;
-}
+const char* versionText() { return SKM2TRN_VERSION; }
 
 }  // namespace skm
