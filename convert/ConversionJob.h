@@ -9,4 +9,8 @@ namespace skm {
 // worker thread). Returns the thread exit code, 1.
 unsigned ConversionJob(JobHost& host);
 
+// The same run with `workers` threads converting ahead; the host sees exactly the updates of the
+// one-thread run, in source order, and packages are written in source order.
+unsigned ConversionJob(JobHost& host, int workers);
+
 }  // namespace skm

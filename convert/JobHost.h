@@ -1,16 +1,23 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 namespace skm {
 
-// Control ids the conversion job updates through its host.
-inline constexpr int IDC_CONVERT = 1000;
-inline constexpr int IDC_SELECT_FOLDER = 1001;
-inline constexpr int IDC_PROGRESS = 1004;
-inline constexpr int IDC_STATUS = 1005;
-inline constexpr int IDC_MESSAGE = 1006;
+struct GestureResult;
+
+// The dialog controls the conversion job updates, by their control ids (the dialog's
+// IDC_CONVERT, IDC_SELECT_FOLDER, IDC_PROGRESS, IDC_STATUS and IDC_MESSAGE). Named apart from
+// the resource macros so that both can be included together.
+enum JobControl : int {
+  ControlConvert = 1000,
+  ControlSelectFolder = 1001,
+  ControlProgress = 1004,
+  ControlStatus = 1005,
+  ControlMessage = 1006,
+};
 
 // What the conversion job needs of its front end: the sources, the output folder and four
 // synchronous updates. The dialog, the command line and the tests each implement it.
@@ -23,12 +30,18 @@ class JobHost {
   virtual const std::string& outputFolder() const = 0;
 
   virtual void setProgressPosition(int position) = 0;
-  virtual void setStatusText(const std::string& text) = 0;   // IDC_STATUS
-  virtual void setMessageText(const std::string& text) = 0;  // IDC_MESSAGE
-  virtual void enableButton(int controlId) = 0;
+  virtual void setStatusText(const std::string& text) = 0;   // ControlStatus
+  virtual void setMessageText(const std::string& text) = 0;  // ControlMessage
+  virtual void enableButton(int controlId) = 0;  // ControlConvert or ControlSelectFolder
 
   // Polled between files; a host that is going away returns true to end the run early.
   virtual bool stopRequested() const { return false; }
+
+  // Told how each file ended, in source order, after the dialog-level updates for it.
+  virtual void fileFinished(std::size_t index, const GestureResult& result) {
+    (void)index;
+    (void)result;
+  }
 };
 
 }  // namespace skm
