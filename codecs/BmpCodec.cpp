@@ -27,7 +27,9 @@ constexpr uint32_t FileHeaderBytes = 14;
 constexpr uint32_t InfoHeaderBytes = 40;
 constexpr uint32_t CoreHeaderBytes = 12;
 
-uint16_t load16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint16_t load16(const uint8_t* p) {
+  return uint16_t(p[0] | (p[1] << 8));
+}
 uint32_t load32(const uint8_t* p) {
   return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
@@ -77,8 +79,8 @@ class Source {
   void seekTo(int64_t target) {
     if (lost_ || target == offset_) return;
     const int64_t delta = target - offset_;
-    if (delta < std::numeric_limits<int32_t>::min() || delta > std::numeric_limits<int32_t>::max() ||
-        stream_.seek(int32_t(delta), 1) != 0) {
+    if (delta < std::numeric_limits<int32_t>::min() ||
+        delta > std::numeric_limits<int32_t>::max() || stream_.seek(int32_t(delta), 1) != 0) {
       lost_ = true;
       return;
     }
