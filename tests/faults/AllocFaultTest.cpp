@@ -63,7 +63,7 @@ void walkEveryAllocation(const GestureSpec& spec) {
     }
   }
   EXPECT_GT(failures, 0u);
-  RecordProperty("allocations", int(total));
+  ::testing::Test::RecordProperty("allocations", int(total));
 }
 
 TEST(AllocationFailure, EveryAllocationOfAConversionCanFail) { walkEveryAllocation({}); }
