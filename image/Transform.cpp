@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "image/Image.h"
-#include "image/NearestCache.h"
+#include "image/ImageInternal.h"
 
 namespace skm {
 
@@ -167,7 +167,7 @@ void resampleBilinear(Image& source, Image& result, float xScale, float yScale) 
   const int32_t newWidth = result.width();
   const int32_t newHeight = result.height();
   const bool truecolour = source.bitCount() == 24;
-  NearestCache nearest(result);
+  PaletteMatcher nearest(result);
   auto colourAt = [&](int32_t x, int32_t y) -> RgbQuad {
     if (truecolour) {
       // Float rounding may reach one past the edge; the edge pixel stands in for it.
