@@ -194,7 +194,10 @@ GestureResult buildPackage(SourceGesture& gesture) {
   }
   if (animation.empty()) return failed(GestureReason::EncodeFailed, why);
 
-  button.resample(ButtonSize, ButtonSize, 1);
+  // Packaging a button of the wrong size would be a corrupted result.
+  if (!button.resample(ButtonSize, ButtonSize, 1)) {
+    return failed(GestureReason::EncodeFailed, "the button could not be resampled");
+  }
   std::vector<uint8_t> buttonBmp = encodeButton(button, why);
   if (buttonBmp.empty()) return failed(GestureReason::EncodeFailed, why);
 
@@ -231,17 +234,24 @@ GestureResult convertSource(SourceGesture& gesture, const std::string& path) {
 
 void writeResultPackage(GestureResult& result, const std::string& outputFolder) {
   if (result.outcome != GestureOutcome::Converted) return;
-  const std::string path = outputFolder + result.baseName + ".trn";
   try {
-    writePackage(path, packagePartsOf(result));
-    result.packagePath = path;
+    // The path is in place before the package is, so success cannot fail afterwards.
+    result.packagePath = outputFolder + result.baseName + ".trn";
+    writePackage(result.packagePath, packagePartsOf(result));
   } catch (const FileError& error) {
+    result.packagePath.clear();
     result.outcome = GestureOutcome::Failed;
     result.reason = GestureReason::WriteFailed;
     result.detail = error.what();
   } catch (const std::bad_alloc&) {
+    result.packagePath.clear();
     result.outcome = GestureOutcome::Failed;
     result.reason = GestureReason::OutOfMemory;
+  } catch (const std::exception& error) {
+    result.packagePath.clear();
+    result.outcome = GestureOutcome::Failed;
+    result.reason = GestureReason::WriteFailed;
+    result.detail = error.what();
   }
   result.button = {};
   result.animation = {};

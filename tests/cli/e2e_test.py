@@ -124,7 +124,8 @@ class ConvertWithIndependentDecoders(Base):
         self.assertEqual(sound[:4], b"RIFF")
         self.assertEqual(len(sound), 8076)
 
-        # The button: 16 x 16, nearest-neighbour samples of the source button.
+        # The button: 16 x 16, nearest-neighbour samples of the source button. Rows are sampled
+        # in storage order, bottom-up, so row i from the top samples from the bottom too.
         got = Image.open(io.BytesIO(bmp))
         self.assertEqual(got.format, "BMP")
         self.assertEqual(got.size, (16, 16))
@@ -133,7 +134,8 @@ class ConvertWithIndependentDecoders(Base):
         xs, ys = f32(src.width / 16), f32(src.height / 16)
         for i in range(16):
             for j in range(16):
-                sx, sy = int(f32(j * xs)), int(f32(i * ys))
+                sx = int(f32(j * xs))
+                sy = src.height - 1 - int(f32((15 - i) * ys))
                 self.assertEqual(got.getpixel((j, i)), src.getpixel((sx, sy)), (j, i))
 
         # The animation: frame j is strip columns j*fw .. j*fw+fw-1, 200 ms, disposal 2.

@@ -66,7 +66,9 @@ void walkEveryAllocation(const GestureSpec& spec) {
   ::testing::Test::RecordProperty("allocations", int(total));
 }
 
-TEST(AllocationFailure, EveryAllocationOfAConversionCanFail) { walkEveryAllocation({}); }
+TEST(AllocationFailure, EveryAllocationOfAConversionCanFail) {
+  walkEveryAllocation({});
+}
 
 TEST(AllocationFailure, EveryAllocationOfALoopingGestureWithOwnSound) {
   GestureSpec spec;

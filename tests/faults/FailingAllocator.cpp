@@ -1,6 +1,7 @@
 #include "tests/faults/FailingAllocator.h"
 
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <new>
 
@@ -24,6 +25,9 @@ bool shouldFail() {
   std::size_t n = counter.fetch_add(1) + 1;
   if (n != target.load()) return false;
   failed = true;
+  // SKM_FAULT_TRAP=N stops a debugger at the moment allocation N is refused.
+  static const char* trap = std::getenv("SKM_FAULT_TRAP");
+  if (trap != nullptr && std::strtoul(trap, nullptr, 10) == n) std::raise(SIGTRAP);
   return true;
 }
 
@@ -41,7 +45,9 @@ std::size_t disarmAllocator() {
   return counter.load();
 }
 
-bool allocationFailed() { return failed.load(); }
+bool allocationFailed() {
+  return failed.load();
+}
 
 }  // namespace skm::test
 
@@ -63,7 +69,9 @@ void* operator new(std::size_t size) {
   if (p == nullptr) throw std::bad_alloc();
   return p;
 }
-void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new[](std::size_t size) {
+  return operator new(size);
+}
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
   if (skm::test::shouldFail()) return nullptr;
   return __real_malloc(size == 0 ? 1 : size);
@@ -71,9 +79,21 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
 void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
   return operator new(size, tag);
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
