@@ -46,6 +46,7 @@ class GifCodec : public Image {
   struct RowSink;
 
   static constexpr int MaxCodes = 4096;
+  static constexpr int LzwOutOfMemory = -2;
   static constexpr int BlockBytes = 16384;
   static constexpr int HashSize = 5003;
 

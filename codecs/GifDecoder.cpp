@@ -177,7 +177,7 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
   if (store) {
     // Room for a full line plus the longest string and the chunk writer's 8-byte overrun.
     line = static_cast<uint8_t*>(std::calloc(std::size_t(width) + MaxCodes + 16, 1));
-    if (line == nullptr) return -1;
+    if (line == nullptr) return LzwOutOfMemory;
   }
 
   CodeReader reader;
@@ -482,7 +482,11 @@ bool GifCodec::decodeFrame(ByteStream* stream, int frameNumber, int& firstTransp
     sink.limit = uint64_t(width);  // no row to fill: the first line already overflows
   }
   blockIndex = BlockBytes + 1;
-  decodeLzw(stream, sink);
+  // A frame whose line could not be had would come out blank: that is no picture of the file.
+  if (decodeLzw(stream, sink) == LzwOutOfMemory) {
+    setLastError("Can't allocate memory");
+    return false;
+  }
 
   if (compose) {
     previous.overlay(*this, -left, top + height - previous.height());

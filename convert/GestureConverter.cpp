@@ -45,6 +45,15 @@ GestureResult failed(GestureReason reason, std::string detail = {}) {
   return ended(GestureOutcome::Failed, reason, std::move(detail));
 }
 
+// A picture that did not load: a damaged picture is a silent skip, running out of memory is a
+// failure of this gesture.
+GestureResult pictureRefused(const Image& picture, GestureReason reason) {
+  if (std::strcmp(picture.lastError(), "Can't allocate memory") == 0) {
+    return failed(GestureReason::OutOfMemory);
+  }
+  return skipped(reason, picture.lastError());
+}
+
 // Why a path that does not read as a gesture was refused, in the system's words when the file
 // could not be opened at all.
 std::string whyNotGesture(const std::string& path) {
@@ -159,10 +168,10 @@ GestureResult buildPackage(SourceGesture& gesture) {
   Image strip(FormatBmp);
   Image button(FormatBmp);
   if (!loadFromMemory(strip, gesture.strip.data, int32_t(gesture.strip.size), FormatGif)) {
-    return skipped(GestureReason::StripNotGif, strip.lastError());
+    return pictureRefused(strip, GestureReason::StripNotGif);
   }
   if (!loadFromMemory(button, gesture.button.data, int32_t(gesture.button.size), FormatGif)) {
-    return skipped(GestureReason::ButtonNotGif, button.lastError());
+    return pictureRefused(button, GestureReason::ButtonNotGif);
   }
 
   const int32_t frameWidth = gesture.frameWidth;
