@@ -1,7 +1,7 @@
 #include <algorithm>
 
 #include "image/Image.h"
-#include "image/NearestCache.h"
+#include "image/ImageInternal.h"
 
 namespace skm {
 
@@ -23,7 +23,7 @@ void mapPixels(Image& source, Image& result) {
   const int32_t h = source.height();
   const uint32_t inBits = source.bitCount();
   const uint32_t outBits = result.bitCount();
-  NearestCache nearest(result);
+  PaletteMatcher nearest(result);
   uint8_t indexMap[256] = {};
   for (uint32_t k = 0; k < source.paletteEntries(); ++k)
     indexMap[k] = nearest(source.getPaletteColor(k));
@@ -50,8 +50,8 @@ void diffusePixels(Image& source, Image& result) {
   const int32_t w = source.width();
   const int32_t h = source.height();
   const uint32_t outBits = result.bitCount();
-  NearestCache nearestOut(result);
-  NearestCache nearestIn(source);
+  PaletteMatcher nearestOut(result);
+  PaletteMatcher nearestIn(source);
   const bool paletteSource = source.bitCount() < 24;
   const RgbQuad* outPalette = result.palette();
 

@@ -262,3 +262,20 @@ TEST(ErrorDiffusion, PaletteSourcesSnapPushedColoursToTheirOwnEntries) {
 
 }  // namespace
 }  // namespace skm
+
+namespace skm {
+namespace {
+
+TEST(ReduceBitDepthEscape, StoppedConversionStillReplacesThePicture) {
+  Image image(8, 4, 24, FormatBmp);
+  for (int32_t y = 0; y < 4; ++y)
+    for (int32_t x = 0; x < 8; ++x) image.setPixelRGB(x, y, 0xFFFFFF);
+  image.info.escape = 1;
+  ASSERT_TRUE(image.reduceBitDepth(8, true, nullptr));
+  ASSERT_EQ(image.bitCount(), 8);
+  for (std::size_t i = 0; i < image.header.sizeImage; ++i) ASSERT_EQ(image.pixels[i], 0) << i;
+  EXPECT_EQ(image.info.escape, 0);
+}
+
+}  // namespace
+}  // namespace skm
