@@ -46,9 +46,16 @@ else()
       " GIF animation, a WAVE sound and the gesture's name. It can also show what\n"
       " either kind of file holds and unpack a package.")
   string(REPLACE ";" "" CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
-  # The program needs the C library and the C++ runtime only; dpkg-shlibdeps computes the
-  # minimum versions from the symbols it uses.
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # Dependencies are worked out when cpack runs, from the built program (cmake/DebDepends.cmake).
+  set(deb_binaries)
+  foreach(program skm2trn)
+    if(TARGET ${program})
+      list(APPEND deb_binaries $<TARGET_FILE:${program}>)
+    endif()
+  endforeach()
+  set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/CPackDebDepends.cmake)
+  file(GENERATE OUTPUT ${CPACK_PROJECT_CONFIG_FILE}
+       CONTENT "set(SKM_DEB_BINARIES \"${deb_binaries}\")\ninclude(\"${PROJECT_SOURCE_DIR}/cmake/DebDepends.cmake\")\n")
 endif()
 
 include(CPack)
