@@ -151,6 +151,9 @@ class CliHost : public JobHost {
     }
     if (!options_.quiet) std::fprintf(stream_, "%s\n", status_.c_str());
     FILE* problems = options_.quiet ? stderr : stream_;
+    if (converted != reports_.size()) {
+      std::fprintf(problems, "Not converted (%zu):\n", reports_.size() - converted);
+    }
     for (const FileReport& report : reports_) {
       if (report.outcome == GestureOutcome::Converted) continue;
       std::fprintf(problems, "  %s: %s\n", report.source.c_str(), report.reason.c_str());
