@@ -179,7 +179,10 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
   if constexpr (Store) {
     // Room for a full line plus the longest string and the chunk writer's 8-byte overrun.
     line = static_cast<uint8_t*>(std::calloc(std::size_t(width) + MaxCodes + 16, 1));
-    if (line == nullptr) return -1;
+    if (line == nullptr) {
+      lineRefused = true;
+      return -1;
+    }
   }
 
   CodeReader reader;
@@ -545,6 +548,7 @@ bool GifCodec::decode(ByteStream* stream) {
   if (hasGlobalTable) stream->read(globalTable, 1, globalColors * 3);
 
   prepared = false;
+  lineRefused = false;
   info.frameCount = countFrames(stream);
   if (info.frameIndex < 0 || info.frameIndex >= info.frameCount) return false;
 
@@ -557,7 +561,14 @@ bool GifCodec::decode(ByteStream* stream) {
       if (!readExtension(stream)) break;
     } else if (byte == ImageSeparator) {
       if (!decodeFrame(stream, frameNumber, firstTransparent)) return false;
-      if (frameNumber == info.frameIndex) return true;
+      if (frameNumber == info.frameIndex) {
+        // A frame whose line could not be had came out blank: that is no picture of the file.
+        if (lineRefused) {
+          setLastError("Can't allocate memory");
+          return false;
+        }
+        return true;
+      }
       ++frameNumber;
     }
   }
