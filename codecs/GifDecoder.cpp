@@ -232,6 +232,7 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
   };
 
   int result = 0;
+  bool corrupt = false;
   int previous = 0;
   uint8_t firstChar = 0;
   bool sane = true;
@@ -298,7 +299,8 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
         k = prefix[k];
       }
       if (depth >= MaxCodes) {
-        result = -1;
+        // A cyclic chain: the data ends here, keeping what was decoded before it.
+        corrupt = true;
         break;
       }
       stack[depth++] = uint8_t(k);
@@ -350,7 +352,7 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
     }
     std::free(line);
   }
-  return result;
+  return corrupt ? -1 : result;
 }
 
 int GifCodec::decodeFrameData(ByteStream* stream, RowSink& sink) {
