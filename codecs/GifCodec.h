@@ -44,6 +44,17 @@ class GifCodec : public Image {
   struct CodeReader;
   // Where decoded rows go (or nowhere, for the frame-counting pre-scan).
   struct RowSink;
+  // An image descriptor and the colour table that applies to it.
+  struct FrameHeader {
+    int32_t left = 0;
+    int32_t top = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    bool interlaced = false;
+    int colors = 0;
+    const uint8_t* table = nullptr;
+    uint32_t depth = 8;
+  };
 
   static constexpr int MaxCodes = 4096;
   static constexpr int BlockBytes = 16384;
@@ -53,10 +64,15 @@ class GifCodec : public Image {
   bool readExtension(ByteStream* stream);
   int countFrames(ByteStream* stream);
   bool decodeFrame(ByteStream* stream, int frameNumber, int& firstTransparent);
+  FrameHeader readFrameHeader(ByteStream* stream);
+  void readFramePixels(ByteStream* stream, const FrameHeader& frame);
+  void setFramePalette(const FrameHeader& frame);
   void skimFrame(ByteStream* stream);
   int getByte(ByteStream* stream);
   bool readSubBlock(ByteStream* stream, CodeReader& reader);
+  template <bool Store>
   int decodeLzw(ByteStream* stream, RowSink& sink);
+  int decodeFrameData(ByteStream* stream, RowSink& sink);
   void finishFrameData(ByteStream* stream);
 
   // Encoder.
@@ -72,8 +88,15 @@ class GifCodec : public Image {
   void flushPacket();
   bool streamFailed();
 
+  // Set when a frame's line buffer could not be allocated during this decode.
+  bool lineRefused = false;
   int loops = 0;
   int disposal = 0;
+
+  // The first frame, decoded by the pre-scan: where its descriptor starts and its data ends.
+  bool prepared = false;
+  int32_t preparedStart = 0;
+  int32_t preparedEnd = 0;
 
   // getByte block: bytes delivered from the stream, index of the next one.
   int blockIndex = BlockBytes + 1;

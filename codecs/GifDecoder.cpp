@@ -151,6 +151,7 @@ bool GifCodec::readSubBlock(ByteStream* stream, CodeReader& reader) {
 // each code knows its length and keeps its last up-to-8 bytes, so a string is written backwards
 // one 8-byte chunk per step. Anything else follows the prefix/suffix chains byte by byte, with
 // the chain walk bounded by the stack so that cyclic tables from hostile data end the frame.
+template <bool Store>
 int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
   const int minimumSize = getByte(stream);
   if (minimumSize < 2 || minimumSize > 9) return -1;
@@ -165,33 +166,44 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
   std::memset(suffix, 0, sizeof suffix);
   for (int i = 0; i < clear; ++i) {
     length[i] = 1;
-    firstByte[i] = uint8_t(i);
-    std::memset(chunk[i], 0, sizeof chunk[i]);
-    chunk[i][0] = uint8_t(i);
+    if constexpr (Store) {
+      firstByte[i] = uint8_t(i);
+      std::memset(chunk[i], 0, sizeof chunk[i]);
+      chunk[i][0] = uint8_t(i);
+    }
   }
 
-  const bool store = sink.store;
   const int32_t width = sink.width;
   uint8_t* line = nullptr;
   int32_t fill = 0;
-  if (store) {
+  if constexpr (Store) {
     // Room for a full line plus the longest string and the chunk writer's 8-byte overrun.
     line = static_cast<uint8_t*>(std::calloc(std::size_t(width) + MaxCodes + 16, 1));
-    if (line == nullptr) return -1;
+    if (line == nullptr) {
+      lineRefused = true;
+      return -1;
+    }
   }
 
   CodeReader reader;
   auto nextCode = [&]() -> int {
-    if (reader.count < codeSize) {
-      do {
-        while (reader.left > 0 && reader.count <= 56) {
-          reader.bits |= uint64_t(*reader.next++) << reader.count;
-          reader.count += 8;
-          --reader.left;
-        }
-        if (reader.count >= codeSize) break;
-        if (!readSubBlock(stream, reader)) return end;
-      } while (true);
+    while (reader.count < codeSize) {
+      if (reader.left >= 8) {
+        // Bytes past the whole ones taken land where they will be OR-ed in again, unchanged.
+        uint64_t word;
+        std::memcpy(&word, reader.next, 8);
+        reader.bits |= word << reader.count;
+        const int taken = (63 - reader.count) >> 3;
+        reader.next += taken;
+        reader.left -= taken;
+        reader.count += taken * 8;
+      } else if (reader.left > 0) {
+        reader.bits |= uint64_t(*reader.next++) << reader.count;
+        reader.count += 8;
+        --reader.left;
+      } else if (!readSubBlock(stream, reader)) {
+        return end;
+      }
     }
     const int code = int(reader.bits & ((1u << codeSize) - 1));
     reader.bits >>= codeSize;
@@ -199,25 +211,28 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
     return code;
   };
 
-  // A new code: the string of p followed by ch.
+  // A new code: the string of p followed by ch. The pre-scan only needs lengths and links.
   auto addEntry = [this](int code, int p, uint8_t ch) {
     prefix[code] = uint16_t(p);
-    suffix[code] = ch;
-    firstByte[code] = firstByte[p];
     length[code] = uint16_t(length[p] + 1);
-    const int tail = ((length[p] - 1) & 7) + 1;
-    if (tail < 8) {
-      std::memcpy(chunk[code], chunk[p], 8);
-      chunk[code][tail] = ch;
-      chunkPrefix[code] = chunkPrefix[p];
-    } else {
-      std::memset(chunk[code], 0, 8);
-      chunk[code][0] = ch;
-      chunkPrefix[code] = uint16_t(p);
+    if constexpr (Store) {
+      suffix[code] = ch;
+      firstByte[code] = firstByte[p];
+      const int tail = ((length[p] - 1) & 7) + 1;
+      if (tail < 8) {
+        std::memcpy(chunk[code], chunk[p], 8);
+        chunk[code][tail] = ch;
+        chunkPrefix[code] = chunkPrefix[p];
+      } else {
+        std::memset(chunk[code], 0, 8);
+        chunk[code][0] = ch;
+        chunkPrefix[code] = uint16_t(p);
+      }
     }
   };
 
   int result = 0;
+  bool corrupt = false;
   int previous = 0;
   uint8_t firstChar = 0;
   bool sane = true;
@@ -225,7 +240,7 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
     int code = nextCode();
     if (code == end) break;
     int count = 0;
-    uint8_t* out = store ? line + fill : nullptr;
+    uint8_t* out = line + fill;
     if (code == clear) {
       codeSize = minimumSize + 1;
       slot = firstFree;
@@ -239,7 +254,7 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
       firstChar = uint8_t(code);
       sane = true;
       count = 1;
-      if (store) out[0] = uint8_t(code);
+      if constexpr (Store) out[0] = uint8_t(code);
     } else if (sane) {
       int emitted = code;
       const bool beyond = code >= slot;
@@ -254,7 +269,7 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
         if (code != emitted) sane = false;
       }
       count = length[emitted];
-      if (store) {
+      if constexpr (Store) {
         const int tail = ((count - 1) & 7) + 1;
         uint8_t* at = out + count - tail;
         std::memcpy(at, chunk[emitted], 8);
@@ -266,7 +281,7 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
         }
       }
       if (!beyond && slot < topSlot) {
-        const uint8_t first = firstByte[code];
+        const uint8_t first = Store ? firstByte[code] : 0;
         addEntry(slot, previous, first);
         ++slot;
         previous = code;
@@ -279,16 +294,13 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
         k = previous;
         stack[depth++] = firstChar;
       }
-      while (k >= firstFree) {
-        if (depth >= MaxCodes) {
-          result = -1;
-          break;
-        }
+      while (k >= firstFree && depth < MaxCodes) {
         stack[depth++] = suffix[k];
         k = prefix[k];
       }
-      if (result < 0 || depth >= MaxCodes) {
-        result = -1;
+      if (depth >= MaxCodes) {
+        // A cyclic chain: the data ends here, keeping what was decoded before it.
+        corrupt = true;
         break;
       }
       stack[depth++] = uint8_t(k);
@@ -300,7 +312,7 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
         previous = code;
       }
       count = depth;
-      if (store) {
+      if constexpr (Store) {
         for (int i = 0; i < depth; ++i) out[i] = stack[depth - 1 - i];
       }
     }
@@ -309,36 +321,43 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
       ++codeSize;
     }
 
-    if (!store) {
+    if constexpr (!Store) {
       sink.pixels += uint64_t(count);
       if (sink.pixels >= sink.limit) {
         result = -1;
         break;
       }
-      continue;
-    }
-    fill += count;
-    if (fill >= width) {
-      int32_t start = 0;
-      while (fill - start >= width) {
-        if (sink.writeRow(line + start, width) < 0) {
-          result = -1;
-          break;
+    } else {
+      fill += count;
+      if (fill >= width) {
+        int32_t start = 0;
+        while (fill - start >= width) {
+          if (sink.writeRow(line + start, width) < 0) {
+            result = -1;
+            break;
+          }
+          start += width;
         }
-        start += width;
+        if (result < 0) break;
+        std::memmove(line, line + start, std::size_t(fill - start));
+        fill -= start;
       }
-      if (result < 0) break;
-      std::memmove(line, line + start, std::size_t(fill - start));
-      fill -= start;
     }
   }
-  if (store && result == 0 && fill > 0) {
-    // The line's unfilled pixels are not data; they are packed as zeros.
-    std::memset(line + fill, 0, std::size_t(width - fill));
-    result = sink.writeRow(line, fill);
+  if constexpr (Store) {
+    if (result == 0 && fill > 0) {
+      // The line's unfilled pixels are not data; they are packed as zeros.
+      std::memset(line + fill, 0, std::size_t(width - fill));
+      result = sink.writeRow(line, fill);
+    }
+    std::free(line);
   }
-  std::free(line);
-  return result;
+  return corrupt ? -1 : result;
+}
+
+int GifCodec::decodeFrameData(ByteStream* stream, RowSink& sink) {
+  blockIndex = BlockBytes + 1;
+  return sink.store ? decodeLzw<true>(stream, sink) : decodeLzw<false>(stream, sink);
 }
 
 // Leaves the stream one byte past the first byte the byte reader has not delivered, where the
@@ -347,23 +366,55 @@ void GifCodec::finishFrameData(ByteStream* stream) {
   stream->seek(blockIndex - blockCount + 1, 1);
 }
 
-void GifCodec::skimFrame(ByteStream* stream) {
+GifCodec::FrameHeader GifCodec::readFrameHeader(ByteStream* stream) {
   uint8_t descriptor[9] = {};
   stream->read(descriptor, 1, 9);
-  const int32_t width = descriptor[4] | (descriptor[5] << 8);
-  const int32_t height = descriptor[6] | (descriptor[7] << 8);
-  const uint8_t packed = descriptor[8];
-  if (packed & 0x80) {
-    uint8_t table[256 * 3];
-    stream->read(table, 1, colorCountOf(packed) * 3);
+  FrameHeader frame;
+  frame.left = descriptor[0] | (descriptor[1] << 8);
+  frame.top = descriptor[2] | (descriptor[3] << 8);
+  frame.width = descriptor[4] | (descriptor[5] << 8);
+  frame.height = descriptor[6] | (descriptor[7] << 8);
+  frame.interlaced = (descriptor[8] & 0x40) != 0;
+  // A frame without a table of its own is described against the global one.
+  frame.colors = globalColors;
+  frame.table = hasGlobalTable ? globalTable : nullptr;
+  if (descriptor[8] & 0x80) {
+    frame.colors = colorCountOf(descriptor[8]);
+    stream->read(frameTable, 1, frame.colors * 3);
+    frame.table = frameTable;
   }
+  frame.depth = depthForColors(frame.colors);
+  return frame;
+}
+
+// Decodes the frame's data into this image, which has the frame's size; a frame without pixels
+// only has its data consumed.
+void GifCodec::readFramePixels(ByteStream* stream, const FrameHeader& frame) {
   RowSink sink;
-  sink.interlaced = (packed & 0x40) != 0;
-  sink.width = width;
-  sink.height = height;
-  if (!sink.interlaced && width > 0) sink.limit = (uint64_t(height) + 1) * uint64_t(width);
-  blockIndex = BlockBytes + 1;
-  decodeLzw(stream, sink);
+  sink.interlaced = frame.interlaced;
+  sink.width = frame.width;
+  sink.height = frame.height;
+  if (frame.width > 0 && frame.height > 0) {
+    sink.store = true;
+    sink.image = this;
+    sink.storedRow = frame.height - 1;
+  } else if (!sink.interlaced && frame.width > 0) {
+    sink.limit = uint64_t(frame.width);  // no row to fill: the first line already overflows
+  }
+  decodeFrameData(stream, sink);
+  finishFrameData(stream);
+}
+
+void GifCodec::skimFrame(ByteStream* stream) {
+  const FrameHeader frame = readFrameHeader(stream);
+  RowSink sink;
+  sink.interlaced = frame.interlaced;
+  sink.width = frame.width;
+  sink.height = frame.height;
+  if (!sink.interlaced && frame.width > 0) {
+    sink.limit = (uint64_t(frame.height) + 1) * uint64_t(frame.width);
+  }
+  decodeFrameData(stream, sink);
   finishFrameData(stream);
 }
 
@@ -376,8 +427,24 @@ int GifCodec::countFrames(ByteStream* stream) {
     if (byte == ExtensionIntroducer) {
       readExtension(stream);
     } else if (byte == ImageSeparator) {
+      // The first frame's pixels do not depend on anything the rest of the file may set, so
+      // when it is the one asked for it is decoded here, once, and the main pass only adds
+      // its palette.
+      if (count == 0 && info.frameIndex == 0) {
+        preparedStart = stream->tell();
+        const FrameHeader frame = readFrameHeader(stream);
+        if (create(frame.width, frame.height, frame.depth, FormatGif) != nullptr) {
+          readFramePixels(stream, frame);
+          preparedEnd = stream->tell();
+          prepared = preparedStart >= 0 && preparedEnd >= 0;
+        } else {
+          stream->seek(preparedStart, 0);
+          skimFrame(stream);
+        }
+      } else {
+        skimFrame(stream);
+      }
       ++count;
-      skimFrame(stream);
     }
   }
   stream->seek(start, 0);
@@ -425,72 +492,50 @@ bool GifCodec::readExtension(ByteStream* stream) {
 }
 
 bool GifCodec::decodeFrame(ByteStream* stream, int frameNumber, int& firstTransparent) {
-  uint8_t descriptor[9] = {};
-  stream->read(descriptor, 1, 9);
-  const int32_t left = descriptor[0] | (descriptor[1] << 8);
-  const int32_t top = descriptor[2] | (descriptor[3] << 8);
-  const int32_t width = descriptor[4] | (descriptor[5] << 8);
-  const int32_t height = descriptor[6] | (descriptor[7] << 8);
-  const uint8_t packed = descriptor[8];
-
-  // A frame without a table of its own is described against the global one.
-  int colors = globalColors;
-  const uint8_t* table = hasGlobalTable ? globalTable : nullptr;
-  if (packed & 0x80) {
-    colors = colorCountOf(packed);
-    stream->read(frameTable, 1, colors * 3);
-    table = frameTable;
-  }
-  const uint32_t depth = depthForColors(colors);
+  const bool ready = frameNumber == 0 && prepared && stream->tell() == preparedStart;
+  const FrameHeader frame = readFrameHeader(stream);
 
   const bool compose = frameNumber > 0 && ((graphicControl[0] >> 2) & 7) == 1;
   Image previous(FormatGif);
   if (compose && !previous.copy(*this, true, true, true)) return false;
   if (frameNumber == 0) firstTransparent = info.transparentIndex;
 
-  if (create(width, height, depth, FormatGif) == nullptr) return false;
-
-  if (table != nullptr) {
-    uint8_t red[256];
-    uint8_t green[256];
-    uint8_t blue[256];
-    bool white = false;
-    for (int i = 0; i < colors; ++i) {
-      red[i] = table[i * 3];
-      green[i] = table[i * 3 + 1];
-      blue[i] = table[i * 3 + 2];
-      white = white || (red[i] == 0xFF && green[i] == 0xFF && blue[i] == 0xFF);
-    }
-    if (info.transparentIndex != -1) {
-      for (int i = colors; i < 256; ++i) red[i] = green[i] = blue[i] = 0xFF;
-      if (colors == 256 && !white) red[255] = green[255] = blue[255] = 0xFF;
-      setPaletteRGB(256, red, green, blue);
-    } else {
-      setPaletteRGB(uint32_t(colors), red, green, blue);
-    }
+  // A prepared first frame already has its pixels and a zeroed palette.
+  if (!ready && create(frame.width, frame.height, frame.depth, FormatGif) == nullptr) return false;
+  setFramePalette(frame);
+  if (ready) {
+    stream->seek(preparedEnd, 0);
+  } else {
+    readFramePixels(stream, frame);
   }
-
-  RowSink sink;
-  sink.interlaced = (packed & 0x40) != 0;
-  sink.width = width;
-  sink.height = height;
-  if (width > 0 && height > 0) {
-    sink.store = true;
-    sink.image = this;
-    sink.storedRow = height - 1;
-  } else if (!sink.interlaced && width > 0) {
-    sink.limit = uint64_t(width);  // no row to fill: the first line already overflows
-  }
-  blockIndex = BlockBytes + 1;
-  decodeLzw(stream, sink);
 
   if (compose) {
-    previous.overlay(*this, -left, top + height - previous.height());
+    previous.overlay(*this, -frame.left, frame.top + frame.height - previous.height());
     previous.info.transparentIndex = firstTransparent;
     transfer(previous);
   }
-  finishFrameData(stream);
   return true;
+}
+
+void GifCodec::setFramePalette(const FrameHeader& frame) {
+  if (frame.table == nullptr) return;
+  uint8_t red[256];
+  uint8_t green[256];
+  uint8_t blue[256];
+  bool white = false;
+  for (int i = 0; i < frame.colors; ++i) {
+    red[i] = frame.table[i * 3];
+    green[i] = frame.table[i * 3 + 1];
+    blue[i] = frame.table[i * 3 + 2];
+    white = white || (red[i] == 0xFF && green[i] == 0xFF && blue[i] == 0xFF);
+  }
+  if (info.transparentIndex != -1) {
+    for (int i = frame.colors; i < 256; ++i) red[i] = green[i] = blue[i] = 0xFF;
+    if (frame.colors == 256 && !white) red[255] = green[255] = blue[255] = 0xFF;
+    setPaletteRGB(256, red, green, blue);
+  } else {
+    setPaletteRGB(uint32_t(frame.colors), red, green, blue);
+  }
 }
 
 bool GifCodec::decode(ByteStream* stream) {
@@ -502,6 +547,8 @@ bool GifCodec::decode(ByteStream* stream) {
   hasGlobalTable = (screen[10] & 0x80) != 0;
   if (hasGlobalTable) stream->read(globalTable, 1, globalColors * 3);
 
+  prepared = false;
+  lineRefused = false;
   info.frameCount = countFrames(stream);
   if (info.frameIndex < 0 || info.frameIndex >= info.frameCount) return false;
 
@@ -514,7 +561,14 @@ bool GifCodec::decode(ByteStream* stream) {
       if (!readExtension(stream)) break;
     } else if (byte == ImageSeparator) {
       if (!decodeFrame(stream, frameNumber, firstTransparent)) return false;
-      if (frameNumber == info.frameIndex) return true;
+      if (frameNumber == info.frameIndex) {
+        // A frame whose line could not be had came out blank: that is no picture of the file.
+        if (lineRefused) {
+          setLastError("Can't allocate memory");
+          return false;
+        }
+        return true;
+      }
       ++frameNumber;
     }
   }

@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   skm::GifCodec first;
   if (!first.decode(&in) || !first.isValid()) return 0;
   const int64_t area = int64_t(first.width()) * first.height();
-  if (area == 0 || area > (1 << 22)) return 0;
+  if (area == 0 || area > (1 << 20)) return 0;
 
   skm::ByteStream out;
   if (!out.createMemory()) return 0;
