@@ -1,6 +1,8 @@
 #include "convert/Package.h"
 
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -59,8 +61,15 @@ std::FILE* createTemporary(const std::string& target, std::string& tempPath) {
   base.append(target, cut, std::string::npos);
   base += '.';
   static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::random_device seed;
-  std::mt19937 random(seed());
+  // The clock and an address keep names apart should random_device be missing.
+  uint64_t seed = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                  uint64_t(reinterpret_cast<uintptr_t>(&tempPath));
+  try {
+    std::random_device device;
+    seed ^= uint64_t(device()) << 32 | device();
+  } catch (const std::exception&) {
+  }
+  std::mt19937_64 random(seed);
   std::uniform_int_distribution<int> pick(0, 35);
   int err = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -70,6 +79,18 @@ std::FILE* createTemporary(const std::string& target, std::string& tempPath) {
     errno = 0;
     if (std::FILE* file = std::fopen(tempPath.c_str(), "wbx")) return file;
     err = errno;
+    if (err == EINVAL) {
+      // An older C runtime without "x": check for the name first. The random suffix makes a
+      // race with another writer unlikely, and the folder is the user's own output folder.
+      if (std::FILE* existing = std::fopen(tempPath.c_str(), "rb")) {
+        std::fclose(existing);
+        err = EEXIST;
+        continue;
+      }
+      errno = 0;
+      if (std::FILE* file = std::fopen(tempPath.c_str(), "wb")) return file;
+      err = errno;
+    }
     if (err != EEXIST) break;
   }
   throw FileError("cannot create " + target + ": " + systemError(err ? err : EEXIST));

@@ -1,5 +1,7 @@
 #include "image/Image.h"
 
+#include "image/NearestCache.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -312,20 +314,21 @@ uint8_t Image::nearestIndex(RgbQuad colour) const {
   const RgbQuad* entries = palette();
   if (entries == nullptr) return 0;
   const uint32_t n = paletteEntries();
-  int32_t best = 200000;
-  uint32_t bestIndex = 0;
+  // The lowest index with the smallest squared distance; an exact match is the smallest
+  // possible, so this equals stopping at the first exact match. Computing every distance first
+  // keeps the loop free of branches for the vectoriser.
+  int32_t distances[256];
   for (uint32_t i = 0; i < n; ++i) {
     const int32_t dr = int32_t(entries[i].red) - colour.red;
     const int32_t dg = int32_t(entries[i].green) - colour.green;
     const int32_t db = int32_t(entries[i].blue) - colour.blue;
-    const int32_t distance = dr * dr + dg * dg + db * db;
-    if (distance == 0) return uint8_t(i);
-    if (distance < best) {
-      best = distance;
-      bestIndex = i;
-    }
+    distances[i] = dr * dr + dg * dg + db * db;
   }
-  return uint8_t(bestIndex);
+  int32_t best = distances[0];
+  for (uint32_t i = 1; i < n; ++i) best = std::min(best, distances[i]);
+  uint32_t index = 0;
+  while (distances[index] != best) ++index;
+  return uint8_t(index);
 }
 
 void Image::setStandardPalette() {
@@ -337,35 +340,12 @@ void Image::setStandardPalette() {
 uint8_t Image::getPixelIndex(int32_t x, int32_t y) const {
   if (bitmapBlock == nullptr || paletteEntries() == 0) return 0;
   if (!isInside(x, y)) return info.transparentIndex != -1 ? uint8_t(info.transparentIndex) : 0;
-  const uint8_t* row = pixelRow(y);
-  switch (header.bitCount) {
-    case 1:
-      return (row[x >> 3] >> (7 - (x & 7))) & 1;
-    case 4:
-      return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
-    default:
-      return row[x];
-  }
+  return rowIndex(pixelRow(y), header.bitCount, x);
 }
 
 void Image::setPixelIndex(int32_t x, int32_t y, uint8_t index) {
   if (bitmapBlock == nullptr || paletteEntries() == 0 || !isInside(x, y)) return;
-  uint8_t* row = pixelRow(y);
-  switch (header.bitCount) {
-    case 1: {
-      const uint8_t mask = uint8_t(0x80 >> (x & 7));
-      row[x >> 3] = (index & 1) ? (row[x >> 3] | mask) : (row[x >> 3] & ~mask);
-      break;
-    }
-    case 4:
-      if (x & 1)
-        row[x >> 1] = uint8_t((row[x >> 1] & 0xF0) | (index & 0x0F));
-      else
-        row[x >> 1] = uint8_t((row[x >> 1] & 0x0F) | ((index & 0x0F) << 4));
-      break;
-    default:
-      row[x] = index;
-  }
+  setRowIndex(pixelRow(y), header.bitCount, x, index);
 }
 
 RgbQuad Image::getPixelColor(int32_t x, int32_t y) const {
