@@ -15,8 +15,9 @@
 //   to the focused window of HWND's thread syscommand HWND CODE        posts WM_SYSCOMMAND close
 //   HWND                  posts WM_CLOSE setattr PATH ATTRIBUTES     SetFileAttributes, then
 //   answers with GetFileAttributes quit
-#include <commctrl.h>
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -77,7 +78,10 @@ struct OwnedSearch {
 
 BOOL CALLBACK findOwned(HWND window, LPARAM parameter) {
   auto* search = reinterpret_cast<OwnedSearch*>(parameter);
-  if (IsWindowVisible(window) && GetWindow(window, GW_OWNER) == search->owner) {
+  char className[64] = {};
+  GetClassNameA(window, className, sizeof className);
+  if (IsWindowVisible(window) && GetWindow(window, GW_OWNER) == search->owner &&
+      std::string(className) == "#32770") {
     search->result = window;
     return FALSE;
   }
@@ -172,17 +176,24 @@ void run(const std::string& verb, std::istringstream& args) {
     HWND focus = focusOf(window);
     return focus ? reply(std::to_string(GetDlgCtrlID(focus))) : fail("no focus");
   }
+  if (verb == "iconic") return reply(IsIconic(window) ? "1" : "0");
   if (verb == "close") return reply(PostMessageA(window, WM_CLOSE, 0, 0) ? "true" : "false");
   if (verb == "syscommand") {
-    unsigned long code = std::strtoul((args >> b, b).c_str(), nullptr, 0);
-    return reply(PostMessageA(window, WM_SYSCOMMAND, code, 0) ? "true" : "false");
+    std::string c;
+    args >> b >> c;
+    WPARAM code = std::strtoul(b.c_str(), nullptr, 0);
+    LPARAM parameter = static_cast<LPARAM>(std::strtol(c.c_str(), nullptr, 0));
+    return reply(PostMessageA(window, WM_SYSCOMMAND, code, parameter) ? "true" : "false");
   }
   if (verb == "key") {
     WPARAM key = std::strtoul((args >> b, b).c_str(), nullptr, 0);
     HWND target = focusOf(window);
     if (target == nullptr) target = window;
-    PostMessageA(target, WM_KEYDOWN, key, 1);
-    PostMessageA(target, WM_KEYUP, key, 0xC0000001);
+    // A scan code in the parameter lets TranslateMessage make the character (menus want it).
+    LPARAM scan = static_cast<LPARAM>(MapVirtualKeyA(static_cast<UINT>(key), MAPVK_VK_TO_VSC))
+                  << 16;
+    PostMessageA(target, WM_KEYDOWN, key, scan | 1);
+    PostMessageA(target, WM_KEYUP, key, scan | static_cast<LPARAM>(0xC0000001));
     return reply("true");
   }
   int id = 0;

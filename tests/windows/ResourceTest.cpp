@@ -1,8 +1,9 @@
 // Reads the resources back out of the built skm2trn-gui.exe and checks them against the
 // dialog tables: what the resource compiler wrote, not what the .rc says.
+#include <windows.h>
+
 #include <commctrl.h>
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include <cctype>
 #include <cstdint>
