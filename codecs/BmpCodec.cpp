@@ -132,6 +132,7 @@ class PixelSink {
         depth_(image.bitCount()),
         topDown_(topDown) {}
 
+  int64_t width() const { return width_; }
   int64_t height() const { return height_; }
 
   void put(int64_t x, int64_t y, uint8_t value) const {
@@ -183,7 +184,8 @@ void decodeRunLength(Source& source, const PixelSink& sink, bool fourBit) {
     const int value = in.next();
     if (value < 0) return;
     if (count > 0) {
-      for (int i = 0; i < count; ++i) {
+      const int64_t visible = std::min<int64_t>(count, sink.width() - x);
+      for (int64_t i = 0; i < visible; ++i) {
         const int pixel = !fourBit ? value : (i & 1) ? (value & 0x0F) : (value >> 4);
         sink.put(x + i, y, uint8_t(pixel));
       }
@@ -244,7 +246,6 @@ struct Masks {
 };
 
 constexpr Masks Masks555{0x7C00, 0x03E0, 0x001F};
-constexpr Masks Masks565{0xF800, 0x07E0, 0x001F};
 constexpr Masks Masks888{0x00FF0000, 0x0000FF00, 0x000000FF};
 
 // Expands packed pixels of 2 or 4 bytes into blue, green, red. Works from the last pixel to the
@@ -262,9 +263,12 @@ void expandRow(const uint8_t* in, uint32_t bytesPerPixel, uint8_t* out, int32_t 
   }
 }
 
-void flipRows(Image& image) {
+// Turns top-down rows bottom-up. Only the first `filled` rows hold data; the rest are zero, so
+// pairs of two empty rows are left alone.
+void flipRows(Image& image, int32_t filled) {
   const std::size_t rowBytes = std::size_t(image.info.rowBytes);
-  for (int32_t top = image.height() - 1, bottom = 0; bottom < top; --top, ++bottom) {
+  for (int32_t top = image.height() - 1, bottom = 0; bottom < top && bottom < filled;
+       --top, ++bottom) {
     uint8_t* a = image.pixelRow(bottom);
     std::swap_ranges(a, a + rowBytes, image.pixelRow(top));
   }
@@ -329,38 +333,41 @@ void readPalette(Source& source, Image& image, bool core) {
   }
 }
 
-void readSixteenBit(Source& source, Image& image, const Masks& masks) {
+// Returns the number of stored rows that received data.
+int32_t readSixteenBit(Source& source, Image& image, const Masks& masks) {
   const int32_t width = image.width();
   const int32_t height = image.height();
   // 16-bit rows are never longer than the 24-bit rows they become, so they fit in place.
   const std::size_t sourceRow = std::size_t((int64_t(width) + 1) / 2) * 4;
-  source.read(image.pixels, sourceRow * std::size_t(height));
-  if (masks == Masks555 || masks == Masks565) {
-    image.expandBitFields(image.pixels, masks.red, masks.green, masks.blue, 16);
-  } else {
-    for (int32_t y = height - 1; y >= 0; --y) {
-      expandRow(image.pixels + std::size_t(y) * sourceRow, 2, image.pixelRow(y), width, masks);
-    }
-  }
-  // The fill bytes still hold file data left over from the conversion.
+  if (sourceRow == 0) return 0;
+  const std::size_t got = source.read(image.pixels, sourceRow * std::size_t(height));
+  // Rows past the data are zero, and so is every output row that starts past it: the work
+  // follows what the file delivers, not what its header declares.
+  const auto rows =
+      int32_t(std::min<std::size_t>(std::size_t(height), (got + sourceRow - 1) / sourceRow));
   const std::size_t used = std::size_t(width) * 3;
-  for (int32_t y = 0; y < height; ++y) {
-    std::memset(image.pixelRow(y) + used, 0, std::size_t(image.info.rowBytes) - used);
+  for (int32_t y = rows - 1; y >= 0; --y) {
+    uint8_t* out = image.pixelRow(y);
+    expandRow(image.pixels + std::size_t(y) * sourceRow, 2, out, width, masks);
+    std::memset(out + used, 0, std::size_t(image.info.rowBytes) - used);
   }
+  return rows;
 }
 
-void readThirtyTwoBit(Source& source, Image& image, const Masks& masks) {
+int32_t readThirtyTwoBit(Source& source, Image& image, const Masks& masks) {
   const int32_t width = image.width();
   const int32_t height = image.height();
-  if (width == 0 || height == 0) return;
+  if (width == 0 || height == 0) return 0;
   const std::size_t sourceRow = std::size_t(width) * 4;
   if (sourceRow > MaxImageBlockBytes) throw CantAllocateBuffer;
   // One row at a time: a file that declares a huge picture and delivers little costs no more
   // than its 24-bit result.
   auto* row = static_cast<uint8_t*>(std::malloc(sourceRow));
   if (row == nullptr) throw CantAllocateBuffer;
-  for (int32_t y = 0; y < height; ++y) {
+  int32_t y = 0;
+  while (y < height) {
     const std::size_t got = source.read(row, sourceRow);
+    if (got == 0) break;
     std::memset(row + got, 0, sourceRow - got);
     uint8_t* out = image.pixelRow(y);
     if (masks == Masks888) {
@@ -372,20 +379,27 @@ void readThirtyTwoBit(Source& source, Image& image, const Masks& masks) {
     } else {
       expandRow(row, 4, out, width, masks);
     }
+    ++y;
     if (got < sourceRow) break;
   }
   std::free(row);
+  return y;
 }
 
 void readPixels(Source& source, Image& image, const FileInfo& file, const Masks& masks) {
   const bool topDown = file.height < 0;
-  const std::size_t imageBytes = std::size_t(image.info.rowBytes) * std::size_t(image.height());
+  const auto rowBytes = std::size_t(image.info.rowBytes);
+  const std::size_t imageBytes = rowBytes * std::size_t(image.height());
+  auto rowsOf = [rowBytes](std::size_t bytes) {
+    return rowBytes == 0 ? 0 : int32_t((bytes + rowBytes - 1) / rowBytes);
+  };
+  int32_t filled = 0;
   switch (file.bits) {
     case 1:
     case 4:
     case 8:
       if (file.compression == CompressionNone) {
-        source.read(image.pixels, imageBytes);
+        filled = rowsOf(source.read(image.pixels, imageBytes));
       } else if (file.compression == CompressionRle8 || file.compression == CompressionRle4) {
         decodeRunLength(source, PixelSink(image, topDown), file.compression == CompressionRle4);
         return;  // the run-length decoder places rows itself
@@ -395,19 +409,19 @@ void readPixels(Source& source, Image& image, const FileInfo& file, const Masks&
       break;
     case 24:
       if (file.compression != CompressionNone) throw UnknownCompression;
-      source.read(image.pixels, imageBytes);
+      filled = rowsOf(source.read(image.pixels, imageBytes));
       break;
     case 16:
-      readSixteenBit(source, image, masks);
+      filled = readSixteenBit(source, image, masks);
       break;
     case 32:
       if (file.compression != CompressionBitFields) throw UnknownCompression;
-      readThirtyTwoBit(source, image, masks);
+      filled = readThirtyTwoBit(source, image, masks);
       break;
     default:
       return;
   }
-  if (topDown) flipRows(image);
+  if (topDown) flipRows(image, filled);
 }
 
 }  // namespace

@@ -56,6 +56,7 @@ std::FILE* createTemporary(const std::string& target, std::string& tempPath) {
   size_t cut = target.find_last_of('/');
 #endif
   cut = cut == std::string::npos ? 0 : cut + 1;
+  if (cut == target.size()) throw FileError("cannot create \"" + target + "\": no file name");
   std::string folder = target.substr(0, cut);
   std::string base(1, '.');
   base.append(target, cut, std::string::npos);

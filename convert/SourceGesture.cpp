@@ -220,7 +220,8 @@ int SourceGesture::read(const std::string& filePath) {
   if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
     int err = errno;
     std::fclose(file);
-    throw FileError("cannot read " + filePath + ": " + std::strerror(err));
+    throw FileError("cannot read " + filePath + ": " +
+                    (err ? std::strerror(err) : "the file is too large"));
   }
   FileInput in(file, uint64_t(size), filePath);
   return parse(in);

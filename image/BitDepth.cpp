@@ -1,7 +1,7 @@
 #include <algorithm>
 
 #include "image/Image.h"
-#include "image/NearestCache.h"
+#include "image/ImageInternal.h"
 
 namespace skm {
 
@@ -23,7 +23,7 @@ void mapPixels(Image& source, Image& result) {
   const int32_t h = source.height();
   const uint32_t inBits = source.bitCount();
   const uint32_t outBits = result.bitCount();
-  NearestCache nearest(result);
+  PaletteMatcher nearest(result);
   uint8_t indexMap[256] = {};
   for (uint32_t k = 0; k < source.paletteEntries(); ++k)
     indexMap[k] = nearest(source.getPaletteColor(k));
@@ -46,42 +46,55 @@ void mapPixels(Image& source, Image& result) {
 
 // Error diffusion; the source takes the pushed errors as it goes, exactly as the accessors
 // would leave them (a palette source snaps each adjusted colour to its own nearest entry).
+// Neighbours outside the picture are skipped, as the accessors ignore writes there.
 void diffusePixels(Image& source, Image& result) {
   const int32_t w = source.width();
   const int32_t h = source.height();
+  const uint32_t inBits = source.bitCount();
   const uint32_t outBits = result.bitCount();
-  NearestCache nearestOut(result);
-  NearestCache nearestIn(source);
-  const bool paletteSource = source.bitCount() < 24;
+  PaletteMatcher nearestOut(result);
+  PaletteMatcher nearestIn(source);
+  const RgbQuad* inPalette = source.palette();
   const RgbQuad* outPalette = result.palette();
 
-  auto push = [&](int32_t x, int32_t y, int32_t weight, int32_t eR, int32_t eG, int32_t eB) {
-    if (!source.isInside(x, y)) return;
-    const RgbQuad n = source.getPixelColor(x, y);
+  auto colourAt = [&](const uint8_t* row, int32_t x) -> RgbQuad {
+    if (inBits < 24) return inPalette[rowIndex(row, inBits, x)];
+    const uint8_t* p = row + std::size_t(x) * 3;
+    return RgbQuad{p[0], p[1], p[2], 0};
+  };
+  auto push = [&](uint8_t* row, int32_t x, int32_t weight, int32_t eR, int32_t eG, int32_t eB) {
+    if (row == nullptr || x < 0 || x >= w) return;
+    const RgbQuad n = colourAt(row, x);
     const RgbQuad adjusted{addError(n.blue, weight, eB), addError(n.green, weight, eG),
                            addError(n.red, weight, eR), 0};
-    if (paletteSource)
-      source.setPixelIndex(x, y, nearestIn(adjusted));
-    else
-      source.setPixelColor(x, y, adjusted);
+    if (inBits < 24) {
+      setRowIndex(row, inBits, x, nearestIn(adjusted));
+    } else {
+      uint8_t* p = row + std::size_t(x) * 3;
+      p[0] = adjusted.blue;
+      p[1] = adjusted.green;
+      p[2] = adjusted.red;
+    }
   };
 
   for (int32_t y = 0; y < h; ++y) {
     source.info.progress = int32_t(int64_t(y) * 100 / h);
     if (source.info.escape != 0) break;
+    uint8_t* here = source.pixelRow(y);
+    uint8_t* above = y + 1 < h ? source.pixelRow(y + 1) : nullptr;
     uint8_t* out = result.pixelRow(y);
     for (int32_t x = 0; x < w; ++x) {
-      const RgbQuad c = source.getPixelColor(x, y);
+      const RgbQuad c = colourAt(here, x);
       const uint8_t index = nearestOut(c);
       setRowIndex(out, outBits, x, index);
       const RgbQuad q = outPalette[index];
       const int32_t eR = int32_t(c.red) - q.red;
       const int32_t eG = int32_t(c.green) - q.green;
       const int32_t eB = int32_t(c.blue) - q.blue;
-      push(x + 1, y, 7, eR, eG, eB);
-      push(x - 1, y + 1, 2, eR, eG, eB);
-      push(x, y + 1, 4, eR, eG, eB);
-      push(x + 1, y + 1, 1, eR, eG, eB);
+      push(here, x + 1, 7, eR, eG, eB);
+      push(above, x - 1, 2, eR, eG, eB);
+      push(above, x, 4, eR, eG, eB);
+      push(above, x + 1, 1, eR, eG, eB);
     }
   }
 }

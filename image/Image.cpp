@@ -1,6 +1,6 @@
 #include "image/Image.h"
 
-#include "image/NearestCache.h"
+#include "image/ImageInternal.h"
 
 #include <algorithm>
 #include <cmath>

@@ -98,15 +98,16 @@ class Image {
   RgbQuad* palette() const;
   std::size_t blockSize() const;
   bool isInside(int32_t x, int32_t y) const;
-  uint8_t* pixelRow(int32_t storedRow) const { return pixels + std::size_t(storedRow) * std::size_t(info.rowBytes); }
+  uint8_t* pixelRow(int32_t storedRow) const {
+    return pixels + std::size_t(storedRow) * std::size_t(info.rowBytes);
+  }
 
   // Palette.
   void setPaletteColor(uint32_t index, uint8_t red, uint8_t green, uint8_t blue,
                        uint8_t reserved = 0);
   RgbQuad getPaletteColor(uint32_t index) const;
   void setPalette(const RgbQuad* entries, uint32_t count);
-  void setPaletteRGB(uint32_t count, const uint8_t* red, const uint8_t* green,
-                     const uint8_t* blue);
+  void setPaletteRGB(uint32_t count, const uint8_t* red, const uint8_t* green, const uint8_t* blue);
   uint8_t nearestIndex(RgbQuad colour) const;
   void setStandardPalette();
 

@@ -1,9 +1,10 @@
 #include <algorithm>
 #include <cstring>
-#include <vector>
+#include <memory>
+#include <new>
 
 #include "image/Image.h"
-#include "image/NearestCache.h"
+#include "image/ImageInternal.h"
 
 namespace skm {
 
@@ -62,9 +63,6 @@ void resampleNearest(Image& source, Image& result, float xScale, float yScale) {
   for (uint32_t k = 0; k < source.paletteEntries(); ++k)
     indexMap[k] = result.nearestIndex(source.getPaletteColor(k));
 
-  std::vector<int32_t> columns(std::size_t(newWidth), 0);
-  for (int32_t j = 0; j < newWidth; ++j) columns[std::size_t(j)] = sampleAt(j, xScale);
-
   for (int32_t i = 0; i < newHeight; ++i) {
     source.info.progress = int32_t(int64_t(i) * 100 / newHeight);
     if (source.info.escape != 0) break;
@@ -72,7 +70,7 @@ void resampleNearest(Image& source, Image& result, float xScale, float yScale) {
     uint8_t* out = result.pixelRow(i);
     const uint8_t* in = sy < h ? source.pixelRow(sy) : nullptr;
     for (int32_t j = 0; j < newWidth; ++j) {
-      const int32_t sx = columns[std::size_t(j)];
+      const int32_t sx = sampleAt(j, xScale);
       if (in == nullptr || sx >= w) {
         // Float rounding can land on the edge: that reads as the outside colour.
         result.setPixelColor(j, i, source.getPixelColor(sx, sy));
@@ -85,7 +83,7 @@ void resampleNearest(Image& source, Image& result, float xScale, float yScale) {
   }
 }
 
-void resampleBox(const Image& source, Image& result, float xScale, float yScale) {
+bool resampleBox(const Image& source, Image& result, float xScale, float yScale) {
   const int32_t w = source.width();
   const int32_t h = source.height();
   const int32_t newWidth = result.width();
@@ -93,10 +91,10 @@ void resampleBox(const Image& source, Image& result, float xScale, float yScale)
   // 64-bit sums: a large reduction multiplies whole source areas by 1000 × 255.
   const int64_t c = int64_t(xScale * yScale * 1000.0f);
   const std::size_t cells = (std::size_t(newWidth) + 1) * 3;
-  std::vector<int64_t> rowA(cells, 0);
-  std::vector<int64_t> rowB(cells, 0);
-  int64_t* cur = rowA.data();
-  int64_t* next = rowB.data();
+  std::unique_ptr<int64_t[]> rows(new (std::nothrow) int64_t[2 * cells]());
+  if (!rows) return false;
+  int64_t* cur = rows.get();
+  int64_t* next = rows.get() + cells;
   auto store = [&](int32_t k, int32_t e, int ch, int64_t sum) {
     result.pixelRow(e)[std::size_t(k) * 3 + std::size_t(ch)] =
         uint8_t(std::min<int64_t>(sum / c, 255));
@@ -159,6 +157,7 @@ void resampleBox(const Image& source, Image& result, float xScale, float yScale)
   if (e < newHeight)
     for (int32_t k = 0; k < newWidth; ++k)
       for (int ch = 0; ch < 3; ++ch) store(k, e, ch, cur[k * 3 + ch]);
+  return true;
 }
 
 void resampleBilinear(Image& source, Image& result, float xScale, float yScale) {
@@ -167,7 +166,7 @@ void resampleBilinear(Image& source, Image& result, float xScale, float yScale) 
   const int32_t newWidth = result.width();
   const int32_t newHeight = result.height();
   const bool truecolour = source.bitCount() == 24;
-  NearestCache nearest(result);
+  PaletteMatcher nearest(result);
   auto colourAt = [&](int32_t x, int32_t y) -> RgbQuad {
     if (truecolour) {
       // Float rounding may reach one past the edge; the edge pixel stands in for it.
@@ -228,12 +227,14 @@ bool Image::resample(int32_t newWidth, int32_t newHeight, int mode) {
   if (result.create(newWidth, newHeight, bitCount(), info.formatType) == nullptr) return false;
   result.setPalette(palette(), 256);
 
+  bool filled = true;
   if (mode != 0)
     resampleNearest(*this, result, xScale, yScale);
   else if (newWidth < width() && newHeight < height() && bitCount() == 24)
-    resampleBox(*this, result, xScale, yScale);
+    filled = resampleBox(*this, result, xScale, yScale);
   else
     resampleBilinear(*this, result, xScale, yScale);
+  if (!filled) return false;
 
   if (alpha != nullptr) {
     if (!result.alphaCreate()) return false;

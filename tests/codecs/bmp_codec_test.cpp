@@ -352,6 +352,26 @@ TEST(BmpDecode, TopDownRowsAreStoredBottomUp) {
   EXPECT_EQ(storedRow(other, 0, 4), (Row{0xF8, 0, 0, 0}));
 }
 
+TEST(BmpDecode, TruncatedTopDownAndSixteenBitRowsLandInPlace) {
+  Bytes file;
+  file.fileHeader(0, 14 + 40 + 1024).infoHeader(4, -3, 8, 0).rampPalette(256);
+  file.list({1, 2, 3, 4, 5, 6});
+  BmpCodec codec;
+  ASSERT_TRUE(decodeBytes(codec, file.data));
+  EXPECT_EQ(storedRow(codec, 2, 4), (Row{1, 2, 3, 4}));
+  EXPECT_EQ(storedRow(codec, 1, 4), (Row{5, 6, 0, 0}));
+  EXPECT_EQ(storedRow(codec, 0, 4), (Row{0, 0, 0, 0}));
+
+  Bytes sixteen;
+  sixteen.fileHeader(0, 54).infoHeader(3, 3, 16, 0).u16(0x7FFF).u16(0).u16(0x001F).u16(0);
+  sixteen.u16(0x03E0);
+  BmpCodec other;
+  ASSERT_TRUE(decodeBytes(other, sixteen.data));
+  EXPECT_EQ(storedRow(other, 0, 12), (Row{0xF8, 0xF8, 0xF8, 0, 0, 0, 0xF8, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(storedRow(other, 1, 12), (Row{0, 0xF8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(storedRow(other, 2, 12), Row(12, 0));
+}
+
 // ---- Reading: run-length data ----
 
 std::vector<uint8_t> runLengthFile(int32_t width, int32_t height, uint32_t bits,

@@ -164,6 +164,9 @@ TEST_F(PackageFile, MissingFolderOrAFolderInTheWayRaisesAndLeavesNoTrace) {
     EXPECT_NE(std::string(e.what()).find(missing), std::string::npos) << e.what();
   }
 
+  EXPECT_THROW(write("", text("a")), FileError);
+  EXPECT_THROW(write(dir.path().string() + "/", text("a")), FileError);
+
   std::filesystem::create_directory(dir.path() / "taken.trn");
   std::filesystem::path inside = dir.path() / "taken.trn" / "keep";
   test::writeFile(inside.string(), text("keep"));

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -258,6 +259,76 @@ TEST(ErrorDiffusion, PaletteSourcesSnapPushedColoursToTheirOwnEntries) {
   // so it is white too.
   EXPECT_EQ(image.getPixelIndex(0, 0), 1);
   EXPECT_EQ(image.getPixelIndex(1, 0), 1);
+}
+
+}  // namespace
+}  // namespace skm
+
+namespace skm {
+namespace {
+
+TEST(ReduceBitDepthEscape, StoppedConversionStillReplacesThePicture) {
+  Image image(8, 4, 24, FormatBmp);
+  for (int32_t y = 0; y < 4; ++y)
+    for (int32_t x = 0; x < 8; ++x) image.setPixelRGB(x, y, 0xFFFFFF);
+  image.info.escape = 1;
+  ASSERT_TRUE(image.reduceBitDepth(8, true, nullptr));
+  ASSERT_EQ(image.bitCount(), 8);
+  for (std::size_t i = 0; i < image.header.sizeImage; ++i) ASSERT_EQ(image.pixels[i], 0) << i;
+  EXPECT_EQ(image.info.escape, 0);
+}
+
+}  // namespace
+}  // namespace skm
+
+namespace skm {
+namespace {
+
+// The diffusion written out with the per-pixel accessors, step by step as documented.
+void referenceDiffusion(Image& source, Image& result) {
+  for (int32_t y = 0; y < source.height(); ++y)
+    for (int32_t x = 0; x < source.width(); ++x) {
+      const RgbQuad c = source.getPixelColor(x, y);
+      result.setPixelColor(x, y, c);
+      const RgbQuad q = result.getPixelColor(x, y);
+      const int eR = c.red - q.red, eG = c.green - q.green, eB = c.blue - q.blue;
+      const int offsets[4][3] = {{1, 0, 7}, {-1, 1, 2}, {0, 1, 4}, {1, 1, 1}};
+      for (const auto& o : offsets) {
+        const RgbQuad n = source.getPixelColor(x + o[0], y + o[1]);
+        auto add = [&](int channel, int e) {
+          return uint8_t(std::clamp(channel + o[2] * e / 16, 0, 255));
+        };
+        source.setPixelColor(x + o[0], y + o[1],
+                             RgbQuad{add(n.blue, eB), add(n.green, eG), add(n.red, eR), 0});
+      }
+    }
+}
+
+TEST(ErrorDiffusion, MatchesTheAccessorDefinition) {
+  std::mt19937 random(5);
+  for (uint32_t from : {24u, 8u}) {
+    for (uint32_t to : {1u, 4u, 8u}) {
+      if (to >= from) continue;
+      Image image(29, 13, from, FormatBmp);
+      for (uint32_t k = 0; k < image.paletteEntries(); ++k)
+        image.setPaletteColor(k, uint8_t(random()), uint8_t(random()), uint8_t(random()));
+      for (int32_t y = 0; y < 13; ++y)
+        for (int32_t i = 0; i < image.info.rowBytes; ++i) image.pixelRow(y)[i] = uint8_t(random());
+      image.info.backgroundColor = RgbQuad{9, 200, 31, 0};
+      Image copy;
+      ASSERT_TRUE(copy.copy(image));
+      Image reference(29, 13, to, FormatBmp);
+      if (to == 1) {
+        reference.setPaletteColor(1, 255, 255, 255);
+      } else {
+        reference.setStandardPalette();
+      }
+      referenceDiffusion(copy, reference);
+      ASSERT_TRUE(image.reduceBitDepth(to, true, nullptr));
+      EXPECT_EQ(0, std::memcmp(image.bitmapBlock, reference.bitmapBlock, reference.blockSize()))
+          << from << " -> " << to;
+    }
+  }
 }
 
 }  // namespace

@@ -390,3 +390,21 @@ TEST(ResampleBilinear, ShrinkingInOneDirectionOnlyIsBilinear) {
 
 }  // namespace
 }  // namespace skm
+
+namespace skm {
+namespace {
+
+TEST(ResampleEscape, StoppedRowsAreLeftZeroNotStale) {
+  for (int mode : {0, 1}) {
+    Image image(8, 8, 24, FormatBmp);
+    for (int32_t y = 0; y < 8; ++y)
+      for (int32_t x = 0; x < 8; ++x) image.setPixelRGB(x, y, 0xFFFFFF);
+    image.info.escape = 1;
+    ASSERT_TRUE(image.resample(12, 12, mode));
+    ASSERT_EQ(image.width(), 12);
+    for (std::size_t i = 0; i < image.header.sizeImage; ++i) ASSERT_EQ(image.pixels[i], 0) << i;
+  }
+}
+
+}  // namespace
+}  // namespace skm

@@ -1,0 +1,195 @@
+// GIF decode and encode, side by side with giflib when it is linked (SKM_HAVE_GIFLIB).
+// Pictures: 1024x1024 with 256 and with 16 colours (smooth areas with grain, like a reduced
+// photo) and a 480x48 gesture strip (flat background, a few shapes). Both decoders read the
+// same bytes, written by our encoder; both encoders get the same indices.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "codecs/GifCodec.h"
+#include "image/ByteStream.h"
+
+#ifdef SKM_HAVE_GIFLIB
+#include <gif_lib.h>
+#endif
+
+namespace {
+
+struct Picture {
+  int32_t width;
+  int32_t height;
+  int colors;
+  std::vector<uint8_t> indices;  // one byte per pixel, top row first
+  std::vector<uint8_t> gif;      // our encoding of it
+  skm::Image image;
+};
+
+uint32_t nextRandom(uint32_t& state) {
+  state = state * 1664525u + 1013904223u;
+  return state >> 24;
+}
+
+void fill(Picture& p, int kind) {
+  p.indices.resize(std::size_t(p.width) * std::size_t(p.height));
+  uint32_t state = 12345;
+  for (int32_t y = 0; y < p.height; ++y) {
+    for (int32_t x = 0; x < p.width; ++x) {
+      int v;
+      if (kind == 0) {
+        // Smooth bands with a little grain.
+        v = ((x * x + 3 * y * y) / 1500 + x / 9 + (nextRandom(state) & 3)) % p.colors;
+      } else {
+        // Flat background with discs, as in a button strip.
+        const int cx = (x % 48) - 24;
+        const int cy = y - 24;
+        const int r2 = cx * cx + cy * cy;
+        v = r2 < 300 ? 1 + (x / 48) % 7 : (r2 < 420 ? 200 : 0);
+      }
+      p.indices[std::size_t(y) * std::size_t(p.width) + std::size_t(x)] = uint8_t(v);
+    }
+  }
+  const uint32_t bits = p.colors <= 16 ? 4 : 8;
+  p.image.create(p.width, p.height, bits, skm::FormatGif);
+  for (int i = 0; i < p.colors; ++i) {
+    p.image.setPaletteColor(uint32_t(i), uint8_t(i * 37), uint8_t(i * 91), uint8_t(i * 53));
+  }
+  for (int32_t y = 0; y < p.height; ++y) {
+    for (int32_t x = 0; x < p.width; ++x) {
+      p.image.setPixelIndex(x, p.height - 1 - y,
+                            p.indices[std::size_t(y) * std::size_t(p.width) + std::size_t(x)]);
+    }
+  }
+  skm::GifCodec codec;
+  codec.shareFrom(&p.image);
+  skm::ByteStream out;
+  out.createMemory();
+  codec.encode(&out);
+  p.gif.assign(static_cast<uint8_t*>(out.handle), static_cast<uint8_t*>(out.handle) + out.size);
+  std::free(out.takeBuffer());
+}
+
+Picture& picture(int which) {
+  static Picture pictures[3] = {{1024, 1024, 256, {}, {}, skm::Image(skm::FormatGif)},
+                                {1024, 1024, 16, {}, {}, skm::Image(skm::FormatGif)},
+                                {480, 48, 256, {}, {}, skm::Image(skm::FormatGif)}};
+  static bool ready = false;
+  if (!ready) {
+    fill(pictures[0], 0);
+    fill(pictures[1], 0);
+    fill(pictures[2], 1);
+    ready = true;
+  }
+  return pictures[which];
+}
+
+void setLabels(benchmark::State& state, const Picture& p) {
+  state.SetItemsProcessed(int64_t(state.iterations()) * p.width * p.height);
+  state.counters["gif_bytes"] = double(p.gif.size());
+}
+
+void BM_DecodeOurs(benchmark::State& state) {
+  Picture& p = picture(int(state.range(0)));
+  for (auto _ : state) {
+    skm::ByteStream in;
+    in.attachMemory(p.gif.data(), int32_t(p.gif.size()));
+    auto* codec = new skm::GifCodec();
+    if (!codec->decode(&in)) state.SkipWithError("decode failed");
+    benchmark::DoNotOptimize(codec->pixels);
+    delete codec;
+  }
+  setLabels(state, p);
+}
+
+void BM_EncodeOurs(benchmark::State& state) {
+  Picture& p = picture(int(state.range(0)));
+  skm::ByteStream out;
+  out.createMemory(int32_t(p.gif.size() + 4096));
+  auto* codec = new skm::GifCodec();
+  codec->shareFrom(&p.image);
+  for (auto _ : state) {
+    out.seek(0, 0);
+    if (!codec->encode(&out)) state.SkipWithError("encode failed");
+    benchmark::DoNotOptimize(out.handle);
+  }
+  delete codec;
+  std::free(out.takeBuffer());
+  setLabels(state, p);
+}
+
+#ifdef SKM_HAVE_GIFLIB
+struct Source {
+  const uint8_t* data;
+  std::size_t size;
+  std::size_t at;
+};
+
+int readMemory(GifFileType* gif, GifByteType* buffer, int length) {
+  auto* source = static_cast<Source*>(gif->UserData);
+  std::size_t n = std::size_t(length);
+  if (n > source->size - source->at) n = source->size - source->at;
+  std::memcpy(buffer, source->data + source->at, n);
+  source->at += n;
+  return int(n);
+}
+
+int writeMemory(GifFileType* gif, const GifByteType* buffer, int length) {
+  auto* sink = static_cast<std::vector<uint8_t>*>(gif->UserData);
+  sink->insert(sink->end(), buffer, buffer + length);
+  return length;
+}
+
+void BM_DecodeGiflib(benchmark::State& state) {
+  Picture& p = picture(int(state.range(0)));
+  for (auto _ : state) {
+    Source source{p.gif.data(), p.gif.size(), 0};
+    int error = 0;
+    GifFileType* gif = DGifOpen(&source, readMemory, &error);
+    if (gif == nullptr || DGifSlurp(gif) != GIF_OK) state.SkipWithError("giflib decode failed");
+    benchmark::DoNotOptimize(gif->SavedImages);
+    DGifCloseFile(gif, &error);
+  }
+  setLabels(state, p);
+}
+
+void BM_EncodeGiflib(benchmark::State& state) {
+  Picture& p = picture(int(state.range(0)));
+  std::vector<GifColorType> colors(std::size_t(p.colors));
+  for (int i = 0; i < p.colors; ++i) {
+    colors[std::size_t(i)] = {uint8_t(i * 37), uint8_t(i * 91), uint8_t(i * 53)};
+  }
+  std::vector<uint8_t> sink;
+  sink.reserve(p.gif.size() + 4096);
+  for (auto _ : state) {
+    sink.clear();
+    int error = 0;
+    GifFileType* gif = EGifOpen(&sink, writeMemory, &error);
+    ColorMapObject* map = GifMakeMapObject(p.colors, colors.data());
+    EGifPutScreenDesc(gif, p.width, p.height, 8, 0, map);
+    EGifPutImageDesc(gif, 0, 0, p.width, p.height, false, nullptr);
+    for (int32_t y = 0; y < p.height; ++y) {
+      EGifPutLine(gif, p.indices.data() + std::size_t(y) * std::size_t(p.width), p.width);
+    }
+    EGifCloseFile(gif, &error);
+    GifFreeMapObject(map);
+    benchmark::DoNotOptimize(sink.data());
+  }
+  setLabels(state, p);
+}
+#endif
+
+// Argument: 0 = 1024x1024 256 colours, 1 = 1024x1024 16 colours, 2 = 480x48 strip.
+BENCHMARK(BM_DecodeOurs)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+#ifdef SKM_HAVE_GIFLIB
+BENCHMARK(BM_DecodeGiflib)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+#endif
+BENCHMARK(BM_EncodeOurs)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+#ifdef SKM_HAVE_GIFLIB
+BENCHMARK(BM_EncodeGiflib)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+#endif
+
+}  // namespace
+
+BENCHMARK_MAIN();

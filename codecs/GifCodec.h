@@ -1,0 +1,138 @@
+#pragma once
+
+#include <cstdint>
+
+#include "image/ByteStream.h"
+#include "image/Image.h"
+
+namespace skm {
+
+// GIF reader and writer. The codec is an Image: decode fills it from a stream, encode writes it
+// (or, with encodeAnimation, a list of other Images) to a stream. All LZW tables are fixed
+// members, so the only allocation of a decode is the picture and one line buffer per frame, and
+// compressing allocates nothing.
+class GifCodec : public Image {
+ public:
+  GifCodec();
+
+  // Reads the frame info.frameIndex of the GIF at the stream's position into this Image and sets
+  // info.frameCount. False for a missing stream, a signature other than "GIF8", a frame that is
+  // not in the file or that the block scan never reaches, or a picture too large to hold.
+  bool decode(ByteStream* stream);
+
+  // Writes this Image as a single-image GIF.
+  bool encode(ByteStream* stream);
+  // Writes the frames, in order, as one animation described against the first frame's palette.
+  bool encodeAnimation(ByteStream* stream, Image** frames, int count);
+
+  void setLoopCount(int count) { loops = count; }
+  int loopCount() const { return loops; }
+  void setDisposalMethod(int method) { disposal = method; }
+  int disposalMethod() const { return disposal; }
+  // Copies at most 255 characters of text into commentText.
+  void setCommentText(const char* text);
+
+  // Text of the first comment sub-block read, or the comment to write; NUL-terminated.
+  char commentText[256] = {};
+
+  // Body of the last graphic control extension read or written: packed byte, delay (LE),
+  // transparent index.
+  uint8_t graphicControl[4] = {};
+
+ private:
+  // Code reader state for one frame's LZW data.
+  struct CodeReader;
+  // Where decoded rows go (or nowhere, for the frame-counting pre-scan).
+  struct RowSink;
+  // An image descriptor and the colour table that applies to it.
+  struct FrameHeader {
+    int32_t left = 0;
+    int32_t top = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    bool interlaced = false;
+    int colors = 0;
+    const uint8_t* table = nullptr;
+    uint32_t depth = 8;
+  };
+
+  static constexpr int MaxCodes = 4096;
+  static constexpr int BlockBytes = 16384;
+  static constexpr int HashSize = 5003;
+
+  // Decoder.
+  bool readExtension(ByteStream* stream);
+  int countFrames(ByteStream* stream);
+  bool decodeFrame(ByteStream* stream, int frameNumber, int& firstTransparent);
+  FrameHeader readFrameHeader(ByteStream* stream);
+  void readFramePixels(ByteStream* stream, const FrameHeader& frame);
+  void setFramePalette(const FrameHeader& frame);
+  void skimFrame(ByteStream* stream);
+  int getByte(ByteStream* stream);
+  bool readSubBlock(ByteStream* stream, CodeReader& reader);
+  template <bool Store>
+  int decodeLzw(ByteStream* stream, RowSink& sink);
+  int decodeFrameData(ByteStream* stream, RowSink& sink);
+  void finishFrameData(ByteStream* stream);
+
+  // Encoder.
+  bool writeImage(const Image& image, int disposalValue);
+  void writeScreen(const Image& first);
+  void writeComment();
+  void putWord(uint32_t value);
+  template <int Bits>
+  void compress(const Image& image);
+  void startCompressor(int bits);
+  void outputCode(int code);
+  void putPacketByte(uint8_t value);
+  void flushPacket();
+  bool streamFailed();
+
+  int loops = 0;
+  int disposal = 0;
+
+  // The first frame, decoded by the pre-scan: where its descriptor starts and its data ends.
+  bool prepared = false;
+  int32_t preparedStart = 0;
+  int32_t preparedEnd = 0;
+
+  // getByte block: bytes delivered from the stream, index of the next one.
+  int blockIndex = BlockBytes + 1;
+  int blockCount = 0;
+  uint8_t block[BlockBytes + 1] = {};
+
+  // Colour tables: the global one from the screen descriptor and the current frame's.
+  int globalColors = 0;
+  bool hasGlobalTable = false;
+  uint8_t globalTable[256 * 3] = {};
+  uint8_t frameTable[256 * 3] = {};
+
+  // LZW decoder tables. prefix/suffix follow every code literally; the chunk tables hold the
+  // last up-to-8 bytes of each code's string so well-formed data is written 8 bytes per step.
+  uint16_t prefix[MaxCodes] = {};
+  uint8_t suffix[MaxCodes] = {};
+  uint8_t firstByte[MaxCodes] = {};
+  uint16_t length[MaxCodes] = {};
+  uint16_t chunkPrefix[MaxCodes] = {};
+  alignas(8) uint8_t chunk[MaxCodes][8] = {};
+  uint8_t stack[MaxCodes] = {};
+
+  // Encoder state.
+  ByteStream* output = nullptr;
+  uint32_t accumulator = 0;
+  int accumulatorBits = 0;
+  int32_t hashTable[HashSize] = {};
+  uint16_t codeTable[HashSize] = {};
+  int codeBits = 0;
+  int maxCode = 0;
+  int freeCode = 0;
+  int clearPending = 0;
+  int initialBits = 0;
+  int clearCode = 0;
+  int endCode = 0;
+  bool streamError = false;
+  int packetCount = 0;
+  uint8_t packet[256] = {};
+};
+
+}  // namespace skm

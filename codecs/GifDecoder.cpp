@@ -1,0 +1,566 @@
+// GIF reading: block scanning, extensions, colour tables and the LZW decoder.
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "codecs/GifCodec.h"
+
+namespace skm {
+
+namespace {
+
+constexpr int ExtensionIntroducer = 0x21;
+constexpr int ImageSeparator = 0x2C;
+constexpr int Trailer = 0x3B;
+constexpr int LongestCodeBits = 12;
+
+int readByte(ByteStream* stream) {
+  uint8_t byte = 0;
+  return stream->read(&byte, 1, 1) == 1 ? byte : -1;
+}
+
+int colorCountOf(uint8_t packed) {
+  return 2 << (packed & 7);
+}
+
+uint32_t depthForColors(int colors) {
+  if (colors <= 2) return 1;
+  if (colors <= 16) return 4;
+  return 8;
+}
+
+// Packs a line of one-byte indices into 1- or 4-bit pixels in place, pixel i going to byte
+// i * depth / 8. Bits of the last byte beyond the line keep what that byte held.
+void packLine(uint8_t* line, int32_t width, uint32_t depth) {
+  if (depth == 1) {
+    const int32_t bytes = (width + 7) / 8;
+    for (int32_t b = 0; b < bytes; ++b) {
+      const uint8_t* in = line + b * 8;
+      const int32_t n = width - b * 8 < 8 ? width - b * 8 : 8;
+      uint8_t value = line[b];
+      for (int32_t j = 0; j < n; ++j) {
+        const uint8_t bit = uint8_t(0x80 >> j);
+        value = uint8_t((value & ~bit) | ((in[j] & 1) ? bit : 0));
+      }
+      line[b] = value;
+    }
+  } else if (depth == 4) {
+    const int32_t bytes = (width + 1) / 2;
+    for (int32_t b = 0; b < bytes; ++b) {
+      const uint8_t* in = line + b * 2;
+      if (width - b * 2 >= 2) {
+        line[b] = uint8_t(((in[0] & 15) << 4) | (in[1] & 15));
+      } else {
+        line[b] = uint8_t(((in[0] & 15) << 4) | (line[b] & 15));
+      }
+    }
+  }
+}
+
+}  // namespace
+
+// Bits of the current frame's LZW data, read least significant bit first across sub-blocks.
+struct GifCodec::CodeReader {
+  uint64_t bits = 0;
+  int count = 0;
+  const uint8_t* next = nullptr;
+  int left = 0;
+  uint8_t buffer[256] = {};
+};
+
+// The destination of a frame's decoded lines: rows of the image (top row first, or in the four
+// interlace passes), or only a pixel count for the pre-scan, which needs to know where the
+// frame's data ends but not what it holds.
+struct GifCodec::RowSink {
+  bool store = false;
+  bool interlaced = false;
+  int32_t width = 0;
+  int32_t height = 0;
+  // Count only: the frame is full once this many pixels have arrived.
+  uint64_t pixels = 0;
+  uint64_t limit = std::numeric_limits<uint64_t>::max();
+  // Store: the image and the next row.
+  Image* image = nullptr;
+  int32_t storedRow = 0;
+  int32_t pictureRow = 0;
+  int32_t step = 8;
+  int32_t pass = 0;
+
+  // Stores one line; -1 when the image already holds all its rows.
+  int writeRow(uint8_t* line, int32_t count) {
+    const uint32_t depth = image->bitCount();
+    if (depth < 8) packLine(line, width, depth);
+    const int32_t stride = image->info.rowBytes;
+    const std::size_t bytes = std::size_t(count < stride ? count : stride);
+    if (interlaced) {
+      static constexpr int32_t passStart[4] = {0, 4, 2, 1};
+      static constexpr int32_t passStep[4] = {8, 8, 4, 2};
+      if (pictureRow < height) {
+        std::memcpy(image->pixelRow(height - pictureRow - 1), line, bytes);
+      }
+      // Lines after the last pass have no row left and are dropped.
+      if (pass < 4) {
+        pictureRow += step;
+        while (pictureRow >= height && ++pass < 4) {
+          pictureRow = passStart[pass];
+          step = passStep[pass];
+        }
+      }
+      return 0;
+    }
+    if (storedRow < 0) return -1;
+    std::memcpy(image->pixelRow(storedRow), line, bytes);
+    --storedRow;
+    return 0;
+  }
+};
+
+int GifCodec::getByte(ByteStream* stream) {
+  if (blockIndex >= BlockBytes) {
+    int32_t count = stream->read(block, 1, BlockBytes);
+    if (count < 0) count = 0;
+    if (count < BlockBytes) block[count] = 0xFF;
+    blockCount = count;
+    blockIndex = 0;
+  }
+  return block[blockIndex++];
+}
+
+bool GifCodec::readSubBlock(ByteStream* stream, CodeReader& reader) {
+  const int size = getByte(stream);
+  if (size == 0) return false;
+  if (blockIndex < BlockBytes && blockIndex + size <= BlockBytes) {
+    std::memcpy(reader.buffer, block + blockIndex, std::size_t(size));
+    blockIndex += size;
+  } else {
+    for (int i = 0; i < size; ++i) reader.buffer[i] = uint8_t(getByte(stream));
+  }
+  reader.next = reader.buffer;
+  reader.left = size;
+  return true;
+}
+
+// Decodes one frame's LZW data into the sink. Returns 0 when the data ended (end code or an
+// empty sub-block), a negative value when the code size is invalid, the line buffer cannot be
+// had, the string stack would overflow, or the frame is full.
+//
+// Well-formed data (no code beyond the next free slot since the last clear) takes the fast path:
+// each code knows its length and keeps its last up-to-8 bytes, so a string is written backwards
+// one 8-byte chunk per step. Anything else follows the prefix/suffix chains byte by byte, with
+// the chain walk bounded by the stack so that cyclic tables from hostile data end the frame.
+template <bool Store>
+int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
+  const int minimumSize = getByte(stream);
+  if (minimumSize < 2 || minimumSize > 9) return -1;
+  const int clear = 1 << minimumSize;
+  const int end = clear + 1;
+  const int firstFree = clear + 2;
+  int codeSize = minimumSize + 1;
+  int topSlot = 1 << codeSize;
+  int slot = firstFree;
+
+  std::memset(prefix, 0, sizeof prefix);
+  std::memset(suffix, 0, sizeof suffix);
+  for (int i = 0; i < clear; ++i) {
+    length[i] = 1;
+    if constexpr (Store) {
+      firstByte[i] = uint8_t(i);
+      std::memset(chunk[i], 0, sizeof chunk[i]);
+      chunk[i][0] = uint8_t(i);
+    }
+  }
+
+  const int32_t width = sink.width;
+  uint8_t* line = nullptr;
+  int32_t fill = 0;
+  if constexpr (Store) {
+    // Room for a full line plus the longest string and the chunk writer's 8-byte overrun.
+    line = static_cast<uint8_t*>(std::calloc(std::size_t(width) + MaxCodes + 16, 1));
+    if (line == nullptr) return -1;
+  }
+
+  CodeReader reader;
+  auto nextCode = [&]() -> int {
+    while (reader.count < codeSize) {
+      if (reader.left >= 8) {
+        // Bytes past the whole ones taken land where they will be OR-ed in again, unchanged.
+        uint64_t word;
+        std::memcpy(&word, reader.next, 8);
+        reader.bits |= word << reader.count;
+        const int taken = (63 - reader.count) >> 3;
+        reader.next += taken;
+        reader.left -= taken;
+        reader.count += taken * 8;
+      } else if (reader.left > 0) {
+        reader.bits |= uint64_t(*reader.next++) << reader.count;
+        reader.count += 8;
+        --reader.left;
+      } else if (!readSubBlock(stream, reader)) {
+        return end;
+      }
+    }
+    const int code = int(reader.bits & ((1u << codeSize) - 1));
+    reader.bits >>= codeSize;
+    reader.count -= codeSize;
+    return code;
+  };
+
+  // A new code: the string of p followed by ch. The pre-scan only needs lengths and links.
+  auto addEntry = [this](int code, int p, uint8_t ch) {
+    prefix[code] = uint16_t(p);
+    length[code] = uint16_t(length[p] + 1);
+    if constexpr (Store) {
+      suffix[code] = ch;
+      firstByte[code] = firstByte[p];
+      const int tail = ((length[p] - 1) & 7) + 1;
+      if (tail < 8) {
+        std::memcpy(chunk[code], chunk[p], 8);
+        chunk[code][tail] = ch;
+        chunkPrefix[code] = chunkPrefix[p];
+      } else {
+        std::memset(chunk[code], 0, 8);
+        chunk[code][0] = ch;
+        chunkPrefix[code] = uint16_t(p);
+      }
+    }
+  };
+
+  int result = 0;
+  int previous = 0;
+  uint8_t firstChar = 0;
+  bool sane = true;
+  for (;;) {
+    int code = nextCode();
+    if (code == end) break;
+    int count = 0;
+    uint8_t* out = line + fill;
+    if (code == clear) {
+      codeSize = minimumSize + 1;
+      slot = firstFree;
+      topSlot = 1 << codeSize;
+      do {
+        code = nextCode();
+      } while (code == clear);
+      if (code == end) break;
+      if (code >= slot) code = 0;
+      previous = code;
+      firstChar = uint8_t(code);
+      sane = true;
+      count = 1;
+      if constexpr (Store) out[0] = uint8_t(code);
+    } else if (sane) {
+      int emitted = code;
+      const bool beyond = code >= slot;
+      if (beyond) {
+        // The string of the previous code plus its own first byte; the entry is made first so
+        // that it can be written like any other.
+        emitted = slot;
+        addEntry(slot, previous, firstChar);
+        ++slot;
+        previous = code;
+        // A code past the next free slot leaves a previous code whose string is not known yet.
+        if (code != emitted) sane = false;
+      }
+      count = length[emitted];
+      if constexpr (Store) {
+        const int tail = ((count - 1) & 7) + 1;
+        uint8_t* at = out + count - tail;
+        std::memcpy(at, chunk[emitted], 8);
+        int link = chunkPrefix[emitted];
+        while (at > out) {
+          at -= 8;
+          std::memcpy(at, chunk[link], 8);
+          link = chunkPrefix[link];
+        }
+      }
+      if (!beyond && slot < topSlot) {
+        const uint8_t first = Store ? firstByte[code] : 0;
+        addEntry(slot, previous, first);
+        ++slot;
+        previous = code;
+        firstChar = first;
+      }
+    } else {
+      int k = code;
+      int depth = 0;
+      if (k >= slot) {
+        k = previous;
+        stack[depth++] = firstChar;
+      }
+      while (k >= firstFree && depth < MaxCodes) {
+        stack[depth++] = suffix[k];
+        k = prefix[k];
+      }
+      if (depth >= MaxCodes) {
+        result = -1;
+        break;
+      }
+      stack[depth++] = uint8_t(k);
+      if (slot < topSlot) {
+        firstChar = uint8_t(k);
+        suffix[slot] = uint8_t(k);
+        prefix[slot] = uint16_t(previous);
+        ++slot;
+        previous = code;
+      }
+      count = depth;
+      if constexpr (Store) {
+        for (int i = 0; i < depth; ++i) out[i] = stack[depth - 1 - i];
+      }
+    }
+    if (slot >= topSlot && codeSize < LongestCodeBits) {
+      topSlot <<= 1;
+      ++codeSize;
+    }
+
+    if constexpr (!Store) {
+      sink.pixels += uint64_t(count);
+      if (sink.pixels >= sink.limit) {
+        result = -1;
+        break;
+      }
+    } else {
+      fill += count;
+      if (fill >= width) {
+        int32_t start = 0;
+        while (fill - start >= width) {
+          if (sink.writeRow(line + start, width) < 0) {
+            result = -1;
+            break;
+          }
+          start += width;
+        }
+        if (result < 0) break;
+        std::memmove(line, line + start, std::size_t(fill - start));
+        fill -= start;
+      }
+    }
+  }
+  if constexpr (Store) {
+    if (result == 0 && fill > 0) {
+      // The line's unfilled pixels are not data; they are packed as zeros.
+      std::memset(line + fill, 0, std::size_t(width - fill));
+      result = sink.writeRow(line, fill);
+    }
+    std::free(line);
+  }
+  return result;
+}
+
+int GifCodec::decodeFrameData(ByteStream* stream, RowSink& sink) {
+  blockIndex = BlockBytes + 1;
+  return sink.store ? decodeLzw<true>(stream, sink) : decodeLzw<false>(stream, sink);
+}
+
+// Leaves the stream one byte past the first byte the byte reader has not delivered, where the
+// block scan resumes.
+void GifCodec::finishFrameData(ByteStream* stream) {
+  stream->seek(blockIndex - blockCount + 1, 1);
+}
+
+GifCodec::FrameHeader GifCodec::readFrameHeader(ByteStream* stream) {
+  uint8_t descriptor[9] = {};
+  stream->read(descriptor, 1, 9);
+  FrameHeader frame;
+  frame.left = descriptor[0] | (descriptor[1] << 8);
+  frame.top = descriptor[2] | (descriptor[3] << 8);
+  frame.width = descriptor[4] | (descriptor[5] << 8);
+  frame.height = descriptor[6] | (descriptor[7] << 8);
+  frame.interlaced = (descriptor[8] & 0x40) != 0;
+  // A frame without a table of its own is described against the global one.
+  frame.colors = globalColors;
+  frame.table = hasGlobalTable ? globalTable : nullptr;
+  if (descriptor[8] & 0x80) {
+    frame.colors = colorCountOf(descriptor[8]);
+    stream->read(frameTable, 1, frame.colors * 3);
+    frame.table = frameTable;
+  }
+  frame.depth = depthForColors(frame.colors);
+  return frame;
+}
+
+// Decodes the frame's data into this image, which has the frame's size; a frame without pixels
+// only has its data consumed.
+void GifCodec::readFramePixels(ByteStream* stream, const FrameHeader& frame) {
+  RowSink sink;
+  sink.interlaced = frame.interlaced;
+  sink.width = frame.width;
+  sink.height = frame.height;
+  if (frame.width > 0 && frame.height > 0) {
+    sink.store = true;
+    sink.image = this;
+    sink.storedRow = frame.height - 1;
+  } else if (!sink.interlaced && frame.width > 0) {
+    sink.limit = uint64_t(frame.width);  // no row to fill: the first line already overflows
+  }
+  decodeFrameData(stream, sink);
+  finishFrameData(stream);
+}
+
+void GifCodec::skimFrame(ByteStream* stream) {
+  const FrameHeader frame = readFrameHeader(stream);
+  RowSink sink;
+  sink.interlaced = frame.interlaced;
+  sink.width = frame.width;
+  sink.height = frame.height;
+  if (!sink.interlaced && frame.width > 0) {
+    sink.limit = (uint64_t(frame.height) + 1) * uint64_t(frame.width);
+  }
+  decodeFrameData(stream, sink);
+  finishFrameData(stream);
+}
+
+int GifCodec::countFrames(ByteStream* stream) {
+  const int32_t start = stream->tell();
+  int count = 0;
+  for (;;) {
+    const int byte = readByte(stream);
+    if (byte < 0 || byte == Trailer) break;
+    if (byte == ExtensionIntroducer) {
+      readExtension(stream);
+    } else if (byte == ImageSeparator) {
+      // The first frame's pixels do not depend on anything the rest of the file may set, so
+      // when it is the one asked for it is decoded here, once, and the main pass only adds
+      // its palette.
+      if (count == 0 && info.frameIndex == 0) {
+        preparedStart = stream->tell();
+        const FrameHeader frame = readFrameHeader(stream);
+        if (create(frame.width, frame.height, frame.depth, FormatGif) != nullptr) {
+          readFramePixels(stream, frame);
+          preparedEnd = stream->tell();
+          prepared = preparedStart >= 0 && preparedEnd >= 0;
+        } else {
+          stream->seek(preparedStart, 0);
+          skimFrame(stream);
+        }
+      } else {
+        skimFrame(stream);
+      }
+      ++count;
+    }
+  }
+  stream->seek(start, 0);
+  return count;
+}
+
+bool GifCodec::readExtension(ByteStream* stream) {
+  const int label = readByte(stream);
+  if (label < 0) return false;
+  bool good = true;
+  if (label == 0xF9) {
+    const int size = readByte(stream);
+    const int32_t got = stream->read(graphicControl, 1, 4);
+    good = size == 4 && got == 4;
+    if (good) {
+      if (graphicControl[0] & 1) info.transparentIndex = graphicControl[3];
+      info.frameDelay = uint32_t(graphicControl[1] | (graphicControl[2] << 8));
+      disposal = (graphicControl[0] >> 2) & 7;
+    }
+  } else if (label == 0xFE) {
+    const int size = readByte(stream);
+    if (size < 0) {
+      good = false;
+    } else {
+      int32_t got = size > 0 ? stream->read(commentText, 1, size) : 0;
+      if (got < 0) got = 0;
+      commentText[got] = '\0';
+      good = size > 0 && got == size;
+    }
+  } else if (label == 0xFF) {
+    uint8_t identifier[11];
+    uint8_t data[3];
+    if (readByte(stream) != 11 || stream->read(identifier, 1, 11) != 11) return false;
+    if (readByte(stream) != 3 || stream->read(data, 1, 3) != 3) return false;
+    loops = data[1] | (data[2] << 8);
+  }
+  if (good) {
+    for (;;) {
+      const int size = readByte(stream);
+      if (size <= 0) break;
+      stream->seek(size, 1);
+    }
+  }
+  return good;
+}
+
+bool GifCodec::decodeFrame(ByteStream* stream, int frameNumber, int& firstTransparent) {
+  const bool ready = frameNumber == 0 && prepared && stream->tell() == preparedStart;
+  const FrameHeader frame = readFrameHeader(stream);
+
+  const bool compose = frameNumber > 0 && ((graphicControl[0] >> 2) & 7) == 1;
+  Image previous(FormatGif);
+  if (compose && !previous.copy(*this, true, true, true)) return false;
+  if (frameNumber == 0) firstTransparent = info.transparentIndex;
+
+  // A prepared first frame already has its pixels and a zeroed palette.
+  if (!ready && create(frame.width, frame.height, frame.depth, FormatGif) == nullptr) return false;
+  setFramePalette(frame);
+  if (ready) {
+    stream->seek(preparedEnd, 0);
+  } else {
+    readFramePixels(stream, frame);
+  }
+
+  if (compose) {
+    previous.overlay(*this, -frame.left, frame.top + frame.height - previous.height());
+    previous.info.transparentIndex = firstTransparent;
+    transfer(previous);
+  }
+  return true;
+}
+
+void GifCodec::setFramePalette(const FrameHeader& frame) {
+  if (frame.table == nullptr) return;
+  uint8_t red[256];
+  uint8_t green[256];
+  uint8_t blue[256];
+  bool white = false;
+  for (int i = 0; i < frame.colors; ++i) {
+    red[i] = frame.table[i * 3];
+    green[i] = frame.table[i * 3 + 1];
+    blue[i] = frame.table[i * 3 + 2];
+    white = white || (red[i] == 0xFF && green[i] == 0xFF && blue[i] == 0xFF);
+  }
+  if (info.transparentIndex != -1) {
+    for (int i = frame.colors; i < 256; ++i) red[i] = green[i] = blue[i] = 0xFF;
+    if (frame.colors == 256 && !white) red[255] = green[255] = blue[255] = 0xFF;
+    setPaletteRGB(256, red, green, blue);
+  } else {
+    setPaletteRGB(uint32_t(frame.colors), red, green, blue);
+  }
+}
+
+bool GifCodec::decode(ByteStream* stream) {
+  if (stream == nullptr) return false;
+  uint8_t screen[13] = {};
+  if (stream->read(screen, 1, 13) != 13) return false;
+  if (std::memcmp(screen, "GIF8", 4) != 0) return false;
+  globalColors = colorCountOf(screen[10]);
+  hasGlobalTable = (screen[10] & 0x80) != 0;
+  if (hasGlobalTable) stream->read(globalTable, 1, globalColors * 3);
+
+  prepared = false;
+  info.frameCount = countFrames(stream);
+  if (info.frameIndex < 0 || info.frameIndex >= info.frameCount) return false;
+
+  int frameNumber = 0;
+  int firstTransparent = -1;
+  for (;;) {
+    const int byte = readByte(stream);
+    if (byte < 0 || byte == Trailer) break;
+    if (byte == ExtensionIntroducer) {
+      if (!readExtension(stream)) break;
+    } else if (byte == ImageSeparator) {
+      if (!decodeFrame(stream, frameNumber, firstTransparent)) return false;
+      if (frameNumber == info.frameIndex) return true;
+      ++frameNumber;
+    }
+  }
+  // The scan stopped before the requested frame: what the image holds is not that frame.
+  return false;
+}
+
+}  // namespace skm

@@ -1,0 +1,291 @@
+// GIF writing: block sequence, the hashed LZW compressor and the 254-byte packet writer.
+
+#include <cstdint>
+#include <cstring>
+
+#include "codecs/GifCodec.h"
+
+namespace skm {
+
+namespace {
+
+constexpr int LongestCodeBits = 12;
+constexpr int CodeLimit = 1 << LongestCodeBits;
+constexpr int HashShift = 4;
+constexpr int PacketLimit = 254;
+
+constexpr uint32_t BitMasks[17] = {0x0000, 0x0001, 0x0003, 0x0007, 0x000F, 0x001F,
+                                   0x003F, 0x007F, 0x00FF, 0x01FF, 0x03FF, 0x07FF,
+                                   0x0FFF, 0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF};
+
+template <int Bits>
+inline int pixelAt(const uint8_t* row, int32_t x) {
+  if constexpr (Bits == 1) {
+    return (row[x >> 3] >> (7 - (x & 7))) & 1;
+  } else if constexpr (Bits == 4) {
+    return (x & 1) ? (row[x >> 1] & 15) : (row[x >> 1] >> 4);
+  } else {
+    return row[x];
+  }
+}
+
+}  // namespace
+
+void GifCodec::putWord(uint32_t value) {
+  output->putByte(int32_t(value & 0xFF));
+  output->putByte(int32_t((value / 256) & 0xFF));
+}
+
+void GifCodec::flushPacket() {
+  if (packetCount > 0) {
+    output->putByte(packetCount);
+    output->write(packet, 1, packetCount);
+    packetCount = 0;
+  }
+}
+
+void GifCodec::putPacketByte(uint8_t value) {
+  packet[packetCount++] = value;
+  if (packetCount >= PacketLimit) flushPacket();
+}
+
+bool GifCodec::streamFailed() {
+  output->flush();
+  return output->error() != 0;
+}
+
+void GifCodec::outputCode(int code) {
+  accumulator &= BitMasks[accumulatorBits];
+  if (accumulatorBits > 0) {
+    accumulator |= uint32_t(code) << accumulatorBits;
+  } else {
+    accumulator = uint32_t(code);
+  }
+  accumulatorBits += codeBits;
+  while (accumulatorBits >= 8) {
+    putPacketByte(uint8_t(accumulator & 0xFF));
+    accumulator >>= 8;
+    accumulatorBits -= 8;
+  }
+  if (freeCode > maxCode || clearPending) {
+    if (clearPending) {
+      codeBits = initialBits;
+      maxCode = (1 << codeBits) - 1;
+      clearPending = 0;
+    } else {
+      ++codeBits;
+      maxCode = codeBits == LongestCodeBits ? CodeLimit : (1 << codeBits) - 1;
+    }
+  }
+  if (code == endCode) {
+    while (accumulatorBits > 0) {
+      putPacketByte(uint8_t(accumulator & 0xFF));
+      accumulator >>= 8;
+      accumulatorBits -= 8;
+    }
+    flushPacket();
+    if (streamFailed()) streamError = true;
+  }
+}
+
+void GifCodec::startCompressor(int bits) {
+  initialBits = codeBits = bits;
+  maxCode = (1 << codeBits) - 1;
+  clearPending = 0;
+  accumulator = 0;
+  accumulatorBits = 0;
+  packetCount = 0;
+  clearCode = 1 << (bits - 1);
+  endCode = clearCode + 1;
+  freeCode = clearCode + 2;
+}
+
+// Pixels run from the top picture row (the last stored row) down, each row left to right.
+template <int Bits>
+void GifCodec::compress(const Image& image) {
+  const int32_t width = image.width();
+  const int32_t height = image.height();
+  if (width <= 0 || height <= 0) {
+    // No pixels: a clear code and the end code make well-formed, empty image data.
+    outputCode(clearCode);
+    outputCode(endCode);
+    return;
+  }
+  std::memset(hashTable, 0xFF, sizeof hashTable);
+  int current = pixelAt<Bits>(image.pixelRow(height - 1), 0);
+  outputCode(clearCode);
+  int32_t x = 1;
+  for (int32_t y = height - 1; y >= 0; --y) {
+    const uint8_t* row = image.pixelRow(y);
+    for (; x < width; ++x) {
+      const int c = pixelAt<Bits>(row, x);
+      const int32_t key = (int32_t(c) << LongestCodeBits) + current;
+      int i = (c << HashShift) ^ current;
+      if (hashTable[i] == key) {
+        current = codeTable[i];
+        continue;
+      }
+      if (hashTable[i] >= 0) {
+        const int step = i == 0 ? 1 : HashSize - i;
+        bool found = false;
+        do {
+          i -= step;
+          if (i < 0) i += HashSize;
+          if (hashTable[i] == key) {
+            current = codeTable[i];
+            found = true;
+            break;
+          }
+        } while (hashTable[i] > 0);
+        if (found) continue;
+      }
+      outputCode(current);
+      current = c;
+      if (freeCode < CodeLimit) {
+        codeTable[i] = uint16_t(freeCode++);
+        hashTable[i] = key;
+      } else {
+        // Table full: start again rather than keep compressing with stale strings.
+        std::memset(hashTable, 0xFF, sizeof hashTable);
+        freeCode = clearCode + 2;
+        clearPending = 1;
+        outputCode(clearCode);
+      }
+    }
+    x = 0;
+  }
+  outputCode(current);
+  outputCode(endCode);
+}
+
+void GifCodec::writeScreen(const Image& first) {
+  static constexpr char signature[] = "GIF87a";
+  for (int i = 0; i < 6; ++i) output->putByte(signature[i]);
+  const uint32_t bits = first.bitCount();
+  putWord(uint32_t(first.width()));
+  putWord(uint32_t(first.height()));
+  output->putByte(int32_t(0x80 | (((bits - 1) << 5) & 0xFF) | (bits - 1)));
+  output->putByte(0);
+  output->putByte(0);
+  const RgbQuad* entries = first.palette();
+  const uint32_t count = entries != nullptr ? first.paletteEntries() : 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    output->putByte(entries[i].red);
+    output->putByte(entries[i].green);
+    output->putByte(entries[i].blue);
+  }
+}
+
+bool GifCodec::writeImage(const Image& image, int disposalValue) {
+  const int32_t transparent = image.info.transparentIndex;
+  graphicControl[0] = uint8_t(((disposalValue & 7) << 2) | (transparent != -1 ? 1 : 0));
+  graphicControl[1] = uint8_t(image.info.frameDelay & 0xFF);
+  graphicControl[2] = uint8_t((image.info.frameDelay / 256) & 0xFF);
+  graphicControl[3] = uint8_t(transparent & 0xFF);
+  output->putByte(0x21);
+  output->putByte(0xF9);
+  output->putByte(4);
+  for (uint8_t byte : graphicControl) output->putByte(byte);
+  output->putByte(0);
+
+  output->putByte(0x2C);
+  putWord(uint32_t(image.info.xOffset));
+  putWord(uint32_t(image.info.yOffset));
+  putWord(uint32_t(image.width()));
+  putWord(uint32_t(image.height()));
+  output->putByte(0);
+
+  const int bits = image.bitCount();
+  const int minimumSize = bits == 1 ? 2 : bits;
+  output->putByte(minimumSize);
+  streamError = false;
+  startCompressor(minimumSize + 1);
+  if (bits == 1) {
+    compress<1>(image);
+  } else if (bits == 4) {
+    compress<4>(image);
+  } else {
+    compress<8>(image);
+  }
+  output->putByte(0);
+  return !streamError;
+}
+
+void GifCodec::writeComment() {
+  std::size_t n = 0;
+  while (n < 255 && commentText[n] != '\0') ++n;
+  if (n == 0) return;
+  output->putByte(0x21);
+  output->putByte(0xFE);
+  output->putByte(int32_t(n));
+  output->write(commentText, 1, int32_t(n));
+  output->putByte(0);
+}
+
+bool GifCodec::encode(ByteStream* stream) {
+  if (stream == nullptr) {
+    setLastError("Can't open GIF for writing");
+    return false;
+  }
+  if (bitCount() > 8) {
+    setLastError("GIF Images must be 8 bit or less");
+    return false;
+  }
+  if (!isValid()) {
+    setLastError("Bad image pointer");
+    return false;
+  }
+  output = stream;
+  writeScreen(*this);
+  bool ok = writeImage(*this, disposal);
+  if (ok) {
+    writeComment();
+    output->putByte(0x3B);
+    ok = !streamFailed();
+  }
+  output = nullptr;
+  if (!ok) setLastError("Write Error in GIF file");
+  return ok;
+}
+
+bool GifCodec::encodeAnimation(ByteStream* stream, Image** frames, int count) {
+  auto fail = [this](const char* message) {
+    output = nullptr;
+    setLastError(message);
+    return false;
+  };
+  if (stream == nullptr) return fail("invalid file pointer");
+  if (frames == nullptr || count <= 0 || frames[0] == nullptr || !frames[0]->isValid()) {
+    return fail("multipage GIF, no images!");
+  }
+  for (int i = 0; i < count; ++i) {
+    if (frames[i] != nullptr && frames[i]->bitCount() > 8) {
+      return fail("GIF Images must be 8 bit or less");
+    }
+  }
+
+  output = stream;
+  writeScreen(*frames[0]);
+  static constexpr char application[] = "NETSCAPE2.0";
+  output->putByte(0x21);
+  output->putByte(0xFF);
+  output->putByte(11);
+  for (int i = 0; i < 11; ++i) output->putByte(application[i]);
+  output->putByte(3);
+  output->putByte(1);
+  putWord(uint32_t(loops));
+  output->putByte(0);
+
+  for (int i = 0; i < count; ++i) {
+    const Image* frame = frames[i];
+    if (frame == nullptr || !frame->isValid()) return fail("Bad image pointer");
+    if (!writeImage(*frame, disposal)) return fail("Write Error in GIF file");
+  }
+  writeComment();
+  output->putByte(0x3B);
+  if (streamFailed()) return fail("Write Error in GIF file");
+  output = nullptr;
+  return true;
+}
+
+}  // namespace skm

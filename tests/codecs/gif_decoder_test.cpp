@@ -1,0 +1,438 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "gif_test_support.h"
+
+namespace skm {
+namespace {
+
+using gif_test::Bytes;
+using gif_test::CodeWriter;
+using gif_test::decodeBytes;
+using gif_test::indexAt;
+using gif_test::literalLzw;
+
+std::vector<uint8_t> ramp(int32_t width, int32_t height, int modulo) {
+  std::vector<uint8_t> pixels;
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t x = 0; x < width; ++x) pixels.push_back(uint8_t((x + 3 * y) % modulo));
+  }
+  return pixels;
+}
+
+// A one-frame file with a global table of `colors` entries (a power of two from 2 to 256).
+Bytes singleFrame(int32_t width, int32_t height, int colors, const std::vector<uint8_t>& pixels,
+                  const char* version = "GIF89a") {
+  int sizeBits = 0;
+  while ((2 << sizeBits) < colors) ++sizeBits;
+  const int minimumSize = sizeBits + 1 < 2 ? 2 : sizeBits + 1;
+  Bytes b;
+  b.screen(uint32_t(width), uint32_t(height), 0x80 | uint32_t(sizeBits), version)
+      .rampTable(uint32_t(colors));
+  b.descriptor(0, 0, uint32_t(width), uint32_t(height), 0)
+      .imageData(uint32_t(minimumSize), literalLzw(pixels, minimumSize));
+  return b;
+}
+
+void expectPixels(const Image& image, int32_t width, int32_t height,
+                  const std::vector<uint8_t>& pixels) {
+  ASSERT_EQ(image.width(), width);
+  ASSERT_EQ(image.height(), height);
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t x = 0; x < width; ++x) {
+      ASSERT_EQ(indexAt(image, x, y), pixels[std::size_t(y * width + x)]) << x << "," << y;
+    }
+  }
+}
+
+TEST(GifDecoder, SignatureAndVersions) {
+  const auto pixels = ramp(5, 3, 4);
+  for (const char* version : {"GIF87a", "GIF89a"}) {
+    GifCodec codec;
+    EXPECT_TRUE(decodeBytes(codec, singleFrame(5, 3, 4, pixels, version).u8(0x3B).data));
+    expectPixels(codec, 5, 3, pixels);
+    EXPECT_EQ(codec.info.formatType, FormatGif);
+    EXPECT_EQ(codec.info.frameCount, 1);
+  }
+  GifCodec wrong;
+  EXPECT_FALSE(decodeBytes(wrong, singleFrame(5, 3, 4, pixels, "GIF7xa").data));
+  EXPECT_STREQ(wrong.lastError(), "");
+  GifCodec shortFile;
+  EXPECT_FALSE(decodeBytes(shortFile, {'G', 'I', 'F', '8', '9', 'a', 1, 0}));
+  GifCodec none;
+  EXPECT_FALSE(none.decode(nullptr));
+}
+
+TEST(GifDecoder, FileWithoutImageFails) {
+  Bytes b;
+  b.screen(4, 4, 0x80).rampTable(2).u8(0x3B);
+  GifCodec codec;
+  EXPECT_FALSE(decodeBytes(codec, b.data));
+  EXPECT_EQ(codec.info.frameCount, 0);
+}
+
+TEST(GifDecoder, DepthFollowsColourCount) {
+  struct Case {
+    int colors;
+    uint16_t bits;
+  };
+  for (Case c : {Case{2, 1}, Case{4, 4}, Case{16, 4}, Case{32, 8}, Case{256, 8}}) {
+    const auto pixels = ramp(13, 7, c.colors);
+    GifCodec codec;
+    ASSERT_TRUE(decodeBytes(codec, singleFrame(13, 7, c.colors, pixels).u8(0x3B).data));
+    EXPECT_EQ(codec.bitCount(), c.bits) << c.colors;
+    expectPixels(codec, 13, 7, pixels);
+    for (int i = 0; i < c.colors; ++i) {
+      const RgbQuad q = codec.getPaletteColor(uint32_t(i));
+      EXPECT_EQ(q.red, i);
+      EXPECT_EQ(q.green, 255 - i);
+      EXPECT_EQ(q.blue, uint8_t(2 * i));
+    }
+    EXPECT_EQ(codec.info.transparentIndex, -1);
+  }
+}
+
+TEST(GifDecoder, SizeComesFromImageDescriptor) {
+  const auto pixels = ramp(3, 2, 4);
+  Bytes b;
+  b.screen(40, 30, 0x81).rampTable(4).descriptor(7, 9, 3, 2, 0).imageData(2, literalLzw(pixels, 2));
+  GifCodec codec;
+  ASSERT_TRUE(decodeBytes(codec, b.u8(0x3B).data));
+  expectPixels(codec, 3, 2, pixels);
+}
+
+TEST(GifDecoder, TransparencyFillsUnusedEntriesWithWhite) {
+  // 64-entry table, transparent index 7: entries 64..255 become white.
+  const auto pixels = ramp(8, 8, 64);
+  Bytes b;
+  b.screen(8, 8, 0x85).rampTable(64).graphicControl(0x01, 10, 7);
+  b.descriptor(0, 0, 8, 8, 0).imageData(6, literalLzw(pixels, 6)).u8(0x3B);
+  GifCodec codec;
+  ASSERT_TRUE(decodeBytes(codec, b.data));
+  EXPECT_EQ(codec.bitCount(), 8);
+  EXPECT_EQ(codec.info.transparentIndex, 7);
+  EXPECT_EQ(codec.info.frameDelay, 10u);
+  EXPECT_EQ(codec.getPaletteColor(63).red, 63);
+  for (uint32_t i = 64; i < 256; ++i) {
+    const RgbQuad q = codec.getPaletteColor(i);
+    ASSERT_TRUE(q.red == 255 && q.green == 255 && q.blue == 255) << i;
+  }
+  expectPixels(codec, 8, 8, pixels);
+}
+
+TEST(GifDecoder, FullTableWithoutWhiteGetsWhiteLastEntry) {
+  const auto pixels = ramp(4, 4, 256);
+  auto build = [&](bool withWhite) {
+    Bytes b;
+    b.screen(4, 4, 0x87);
+    for (uint32_t i = 0; i < 256; ++i) b.list({i, i / 2, 7});
+    if (withWhite) b.data[13 + 3 * 40] = b.data[13 + 3 * 40 + 1] = b.data[13 + 3 * 40 + 2] = 255;
+    b.graphicControl(0x01, 0, 3).descriptor(0, 0, 4, 4, 0).imageData(8, literalLzw(pixels, 8));
+    return b.u8(0x3B).data;
+  };
+  GifCodec noWhite;
+  ASSERT_TRUE(decodeBytes(noWhite, build(false)));
+  RgbQuad last = noWhite.getPaletteColor(255);
+  EXPECT_TRUE(last.red == 255 && last.green == 255 && last.blue == 255);
+  EXPECT_EQ(noWhite.getPaletteColor(254).red, 254);
+
+  GifCodec hasWhite;
+  ASSERT_TRUE(decodeBytes(hasWhite, build(true)));
+  last = hasWhite.getPaletteColor(255);
+  EXPECT_EQ(last.red, 255);
+  EXPECT_EQ(last.green, 127);
+  EXPECT_EQ(last.blue, 7);
+
+  // Without transparency the table is taken as it is.
+  Bytes plain;
+  plain.screen(4, 4, 0x87);
+  for (uint32_t i = 0; i < 256; ++i) plain.list({i, i / 2, 7});
+  plain.descriptor(0, 0, 4, 4, 0).imageData(8, literalLzw(pixels, 8)).u8(0x3B);
+  GifCodec opaque;
+  ASSERT_TRUE(decodeBytes(opaque, plain.data));
+  EXPECT_EQ(opaque.getPaletteColor(255).green, 127);
+}
+
+TEST(GifDecoder, InterlacedRowsLandInTheirPictureRows) {
+  for (int32_t height : {1, 2, 3, 4, 5, 9, 17}) {
+    // Rows arrive in pass order; row r carries the value r + 1 in every pixel.
+    std::vector<int32_t> order;
+    const int32_t starts[4] = {0, 4, 2, 1};
+    const int32_t steps[4] = {8, 8, 4, 2};
+    for (int pass = 0; pass < 4; ++pass) {
+      for (int32_t r = starts[pass]; r < height; r += steps[pass]) order.push_back(r);
+    }
+    ASSERT_EQ(int32_t(order.size()), height);
+    const int32_t width = 6;
+    std::vector<uint8_t> stream;
+    for (int32_t r : order) stream.insert(stream.end(), std::size_t(width), uint8_t(r + 1));
+    Bytes b;
+    b.screen(uint32_t(width), uint32_t(height), 0x84).rampTable(32);
+    b.descriptor(0, 0, uint32_t(width), uint32_t(height), 0x40).imageData(5, literalLzw(stream, 5));
+    GifCodec codec;
+    ASSERT_TRUE(decodeBytes(codec, b.u8(0x3B).data)) << height;
+    for (int32_t y = 0; y < height; ++y) {
+      for (int32_t x = 0; x < width; ++x) {
+        ASSERT_EQ(indexAt(codec, x, y), y + 1) << "height " << height << " row " << y;
+      }
+    }
+  }
+}
+
+TEST(GifDecoder, InterlacedLinesAfterLastPassAreDropped) {
+  const int32_t width = 4;
+  const int32_t height = 3;
+  // Rows 0, 2, 1 then three surplus lines.
+  std::vector<uint8_t> stream;
+  for (uint8_t v : {1, 3, 2, 9, 9, 9}) stream.insert(stream.end(), std::size_t(width), v);
+  Bytes b;
+  b.screen(width, height, 0x83).rampTable(16);
+  b.descriptor(0, 0, width, height, 0x40).imageData(4, literalLzw(stream, 4)).u8(0x3B);
+  GifCodec codec;
+  ASSERT_TRUE(decodeBytes(codec, b.data));
+  for (int32_t y = 0; y < height; ++y) EXPECT_EQ(indexAt(codec, 0, y), y + 1);
+}
+
+TEST(GifDecoder, ExtraRowsEndTheFrameAndScanningResumesPastTheNextByte) {
+  // A 2x1 frame whose data holds two rows in its first sub-block. The frame ends when the second
+  // row arrives; the scan resumes one byte past the next sub-block's size byte (3B here, which
+  // would end the file if it were read as a block introducer).
+  CodeWriter writer;
+  writer.put(4, 3);
+  for (uint32_t p : {1, 0, 1, 1}) writer.put(p, 3);
+  const auto first = writer.finish();
+  Bytes b;
+  b.screen(2, 1, 0x80).list({0, 0, 0, 255, 255, 255});
+  b.descriptor(0, 0, 2, 1, 0).u8(2).u8(uint32_t(first.size())).append(first);
+  b.u8(0x3B);
+  for (int i = 0; i < 0x3B; ++i) b.u8(0x40);
+  b.u8(0);
+  const auto second = ramp(2, 2, 2);
+  b.descriptor(0, 0, 2, 2, 0).imageData(2, literalLzw(second, 2)).u8(0x3B);
+
+  GifCodec codec;
+  ASSERT_TRUE(decodeBytes(codec, b.data));
+  EXPECT_EQ(codec.info.frameCount, 2);
+  expectPixels(codec, 2, 1, {1, 0});
+  GifCodec next;
+  next.info.frameIndex = 1;
+  ASSERT_TRUE(decodeBytes(next, b.data));
+  expectPixels(next, 2, 2, second);
+}
+
+// Local table of 4 entries on frame 0 only; frame 1 has none and must use the global table.
+TEST(GifDecoder, FrameWithoutLocalTableUsesGlobalTable) {
+  const auto pixels = ramp(3, 3, 2);
+  Bytes b;
+  b.screen(3, 3, 0x80).list({10, 20, 30, 40, 50, 60});
+  b.descriptor(0, 0, 3, 3, 0x81).list({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
+  b.imageData(2, literalLzw(pixels, 2));
+  b.descriptor(0, 0, 3, 3, 0).imageData(2, literalLzw(pixels, 2)).u8(0x3B);
+  GifCodec frame0;
+  ASSERT_TRUE(decodeBytes(frame0, b.data));
+  EXPECT_EQ(frame0.bitCount(), 4);
+  EXPECT_EQ(frame0.getPaletteColor(3).red, 10);
+  GifCodec frame1;
+  frame1.info.frameIndex = 1;
+  ASSERT_TRUE(decodeBytes(frame1, b.data));
+  EXPECT_EQ(frame1.bitCount(), 1);
+  EXPECT_EQ(frame1.getPaletteColor(1).red, 40);
+  EXPECT_EQ(frame1.getPaletteColor(1).blue, 60);
+}
+
+TEST(GifDecoder, ApplicationExtensions) {
+  const auto pixels = ramp(4, 2, 4);
+  auto netscape = [](uint32_t introducer, uint32_t firstSize) {
+    std::vector<uint32_t> v = {introducer, 0xFF, 11};
+    for (char c : std::string("NETSCAPE2.0")) v.push_back(uint8_t(c));
+    v.push_back(firstSize);
+    for (uint32_t i = 0; i < firstSize; ++i) v.push_back(i == 1 ? 5 : 0);
+    v.push_back(0);
+    return v;
+  };
+  auto build = [&](const std::vector<uint32_t>& ext) {
+    Bytes b;
+    b.screen(4, 2, 0x81).rampTable(4);
+    for (uint32_t v : ext) b.u8(v);
+    b.descriptor(0, 0, 4, 2, 0).imageData(2, literalLzw(pixels, 2)).u8(0x3B);
+    return b.data;
+  };
+  GifCodec looped;
+  ASSERT_TRUE(decodeBytes(looped, build(netscape(0x21, 3))));
+  EXPECT_EQ(looped.loopCount(), 5);
+  expectPixels(looped, 4, 2, pixels);
+
+  // A first sub-block of 4 bytes ends the scan before the image: no frame to return.
+  GifCodec bad;
+  EXPECT_FALSE(decodeBytes(bad, build(netscape(0x21, 4))));
+  EXPECT_EQ(bad.info.frameCount, 1);
+
+  // The same block with its introducer patched to FF is stepped over byte by byte.
+  GifCodec patched;
+  ASSERT_TRUE(decodeBytes(patched, build(netscape(0xFF, 4))));
+  expectPixels(patched, 4, 2, pixels);
+
+  // A bad block after the image leaves the decoded frame in place.
+  Bytes after;
+  after.screen(4, 2, 0x81).rampTable(4).descriptor(0, 0, 4, 2, 0);
+  after.imageData(2, literalLzw(pixels, 2));
+  for (uint32_t v : netscape(0x21, 2)) after.u8(v);
+  after.u8(0x3B);
+  GifCodec tail;
+  ASSERT_TRUE(decodeBytes(tail, after.data));
+  expectPixels(tail, 4, 2, pixels);
+}
+
+TEST(GifDecoder, UnknownBytesBetweenBlocksAreSkipped) {
+  const auto pixels = ramp(3, 3, 4);
+  Bytes b;
+  b.screen(3, 3, 0x81).rampTable(4).list({0x00, 0xFF, 0x13, 0x99});
+  b.descriptor(0, 0, 3, 3, 0).imageData(2, literalLzw(pixels, 2)).u8(0x3B);
+  GifCodec codec;
+  ASSERT_TRUE(decodeBytes(codec, b.data));
+  expectPixels(codec, 3, 3, pixels);
+}
+
+TEST(GifDecoder, CommentsAndGraphicControl) {
+  const auto pixels = ramp(2, 2, 4);
+  Bytes b;
+  b.screen(2, 2, 0x81).rampTable(4);
+  b.list({0x21, 0xFE, 255});
+  for (int i = 0; i < 255; ++i) b.u8('a' + i % 26);
+  b.u8(45);
+  for (int i = 0; i < 45; ++i) b.u8('Z');
+  b.u8(0);
+  b.graphicControl(0x09, 0x1234, 3);
+  b.descriptor(0, 0, 2, 2, 0).imageData(2, literalLzw(pixels, 2)).u8(0x3B);
+  GifCodec codec;
+  ASSERT_TRUE(decodeBytes(codec, b.data));
+  EXPECT_EQ(std::strlen(codec.commentText), 255u);
+  EXPECT_EQ(codec.commentText[254], 'a' + 254 % 26);
+  EXPECT_EQ(codec.info.frameDelay, 0x1234u);
+  EXPECT_EQ(codec.disposalMethod(), 2);
+  EXPECT_EQ(codec.info.transparentIndex, 3);
+
+  // A graphic control block of the wrong size or an empty comment ends the scan.
+  for (std::initializer_list<uint32_t> ext :
+       {std::initializer_list<uint32_t>{0x21, 0xF9, 5, 0, 0, 0, 0, 0, 0},
+        std::initializer_list<uint32_t>{0x21, 0xFE, 0}}) {
+    Bytes e;
+    e.screen(2, 2, 0x81).rampTable(4).list(ext);
+    e.descriptor(0, 0, 2, 2, 0).imageData(2, literalLzw(pixels, 2)).u8(0x3B);
+    GifCodec stopped;
+    EXPECT_FALSE(decodeBytes(stopped, e.data));
+  }
+}
+
+TEST(GifDecoder, RequestedFrameAndDisposalComposition) {
+  // Frame 0: 4x3 of index 1. Frame 1 (do-not-dispose): 2x1 at (1, 1) with index 2 and a
+  // transparent pixel, composed onto frame 0.
+  Bytes b;
+  b.screen(4, 3, 0x81).rampTable(4);
+  b.descriptor(0, 0, 4, 3, 0).imageData(2, literalLzw(std::vector<uint8_t>(12, 1), 2));
+  b.graphicControl(0x05, 7, 3).descriptor(1, 1, 2, 1, 0).imageData(2, literalLzw({2, 3}, 2));
+  b.u8(0x3B);
+  GifCodec first;
+  ASSERT_TRUE(decodeBytes(first, b.data));
+  EXPECT_EQ(first.info.frameCount, 2);
+  expectPixels(first, 4, 3, std::vector<uint8_t>(12, 1));
+  // The pre-scan has read the whole file's extensions.
+  EXPECT_EQ(first.info.frameDelay, 7u);
+
+  GifCodec second;
+  second.info.frameIndex = 1;
+  ASSERT_TRUE(decodeBytes(second, b.data));
+  ASSERT_EQ(second.width(), 4);
+  ASSERT_EQ(second.height(), 3);
+  EXPECT_EQ(indexAt(second, 1, 1), 2);
+  EXPECT_EQ(indexAt(second, 2, 1), 1);  // transparent: frame 0 shows through
+  EXPECT_EQ(indexAt(second, 3, 1), 1);
+  EXPECT_EQ(indexAt(second, 0, 0), 1);
+
+  for (int index : {2, -1}) {
+    GifCodec missing;
+    missing.info.frameIndex = index;
+    EXPECT_FALSE(decodeBytes(missing, b.data)) << index;
+  }
+}
+
+TEST(GifDecoder, TruncatedAndMalformedData) {
+  const auto pixels = ramp(5, 4, 4);
+  // Data cut after 7 pixels without an end code: decoded pixels kept, the rest zero.
+  std::vector<uint8_t> part(pixels.begin(), pixels.begin() + 7);
+  Bytes cut;
+  cut.screen(5, 4, 0x81).rampTable(4).descriptor(0, 0, 5, 4, 0);
+  cut.imageData(2, literalLzw(part, 2, false)).u8(0x3B);
+  GifCodec codec;
+  ASSERT_TRUE(decodeBytes(codec, cut.data));
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ(indexAt(codec, i % 5, i / 5), i < 7 ? pixels[std::size_t(i)] : 0) << i;
+  }
+
+  // Minimum code sizes outside 2..9 leave the frame empty; the file still decodes.
+  for (uint32_t size : {0u, 1u, 10u, 255u}) {
+    Bytes b;
+    b.screen(3, 2, 0x81).rampTable(4).descriptor(0, 0, 3, 2, 0).imageData(size, {0x44, 0x01});
+    b.u8(0x3B);
+    GifCodec bad;
+    ASSERT_TRUE(decodeBytes(bad, b.data)) << size;
+    expectPixels(bad, 3, 2, std::vector<uint8_t>(6, 0));
+  }
+
+  // Every prefix of a file decodes or fails without harm.
+  const auto whole = singleFrame(9, 5, 16, ramp(9, 5, 16)).u8(0x3B).data;
+  for (std::size_t n = 0; n < whole.size(); ++n) {
+    GifCodec partial;
+    decodeBytes(partial, std::vector<uint8_t>(whole.begin(), whole.begin() + long(n)));
+  }
+}
+
+TEST(GifDecoder, CodesBeyondTheTableAreTolerated) {
+  // Codes past the next free slot and repeated such codes make the tables refer to themselves;
+  // the decoder must finish without running away.
+  CodeWriter writer;
+  writer.put(4, 3);
+  writer.put(1, 3);
+  writer.put(7, 3);  // beyond the next free slot (6)
+  for (int i = 0; i < 40; ++i) writer.put(uint32_t(6 + i % 2), i < 1 ? 3 : 4);
+  writer.put(5, 4);
+  Bytes b;
+  b.screen(8, 8, 0x81).rampTable(4).descriptor(0, 0, 8, 8, 0).imageData(2, writer.finish());
+  b.u8(0x3B);
+  GifCodec codec;
+  EXPECT_TRUE(decodeBytes(codec, b.data));
+  EXPECT_EQ(codec.width(), 8);
+}
+
+TEST(GifDecoder, EmptyFramesStoreNothing) {
+  const auto pixels = ramp(3, 2, 4);
+  for (auto [w, h] : {std::pair{0u, 5u}, std::pair{5u, 0u}, std::pair{0u, 0u}}) {
+    Bytes b;
+    b.screen(3, 2, 0x81).rampTable(4).descriptor(0, 0, w, h, 0);
+    b.imageData(2, literalLzw(std::vector<uint8_t>(20, 3), 2));
+    b.descriptor(0, 0, 3, 2, 0).imageData(2, literalLzw(pixels, 2)).u8(0x3B);
+    GifCodec empty;
+    ASSERT_TRUE(decodeBytes(empty, b.data));
+    EXPECT_EQ(empty.width(), int32_t(w));
+    EXPECT_EQ(empty.height(), int32_t(h));
+    EXPECT_EQ(empty.info.frameCount, 2);
+    GifCodec next;
+    next.info.frameIndex = 1;
+    ASSERT_TRUE(decodeBytes(next, b.data));
+    expectPixels(next, 3, 2, pixels);
+  }
+}
+
+TEST(GifDecoder, HugeDeclaredFrameIsRefused) {
+  Bytes b;
+  b.screen(65535, 65535, 0x87).rampTable(256).descriptor(0, 0, 65535, 65535, 0);
+  b.imageData(8, literalLzw(std::vector<uint8_t>(5000, 9), 8)).u8(0x3B);
+  GifCodec codec;
+  EXPECT_FALSE(decodeBytes(codec, b.data));
+  EXPECT_FALSE(codec.isValid());
+}
+
+}  // namespace
+}  // namespace skm

@@ -1,0 +1,369 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "gif_test_support.h"
+
+namespace skm {
+namespace {
+
+using gif_test::decodeBytes;
+using gif_test::fillImage;
+using gif_test::indexAt;
+using gif_test::OutStream;
+using gif_test::subBlockSizes;
+
+std::vector<uint8_t> encodeOne(GifCodec& codec) {
+  OutStream out;
+  EXPECT_TRUE(codec.encode(&out.stream)) << codec.lastError();
+  return out.bytes();
+}
+
+std::vector<uint8_t> encodeFrames(GifCodec& codec, std::vector<Image*> frames) {
+  OutStream out;
+  EXPECT_TRUE(codec.encodeAnimation(&out.stream, frames.data(), int(frames.size())))
+      << codec.lastError();
+  return out.bytes();
+}
+
+std::vector<uint8_t> slice(const std::vector<uint8_t>& v, std::size_t at, std::size_t n) {
+  return std::vector<uint8_t>(v.begin() + long(at), v.begin() + long(at + n));
+}
+
+// Codes of one image's LZW data, read the way every GIF decoder reads them, with their widths.
+std::vector<std::pair<int, int>> readCodes(const std::vector<uint8_t>& data, int minimumSize) {
+  std::vector<std::pair<int, int>> codes;
+  const int clear = 1 << minimumSize;
+  int width = minimumSize + 1;
+  int slot = clear + 2;
+  bool afterClear = true;
+  uint64_t acc = 0;
+  int bits = 0;
+  std::size_t at = 0;
+  for (;;) {
+    while (bits < width && at < data.size()) {
+      acc |= uint64_t(data[at++]) << bits;
+      bits += 8;
+    }
+    if (bits < width) break;
+    const int code = int(acc & ((1u << width) - 1));
+    acc >>= width;
+    bits -= width;
+    codes.emplace_back(code, width);
+    if (code == clear) {
+      width = minimumSize + 1;
+      slot = clear + 2;
+      afterClear = true;
+      continue;
+    }
+    if (code == clear + 1) break;
+    if (!afterClear && slot < 4096) ++slot;
+    afterClear = false;
+    if (slot == (1 << width) && width < 12) ++width;
+  }
+  return codes;
+}
+
+TEST(GifEncoder, TinyImageExactBytes) {
+  Image source;
+  fillImage(source, 2, 2, 1, [](int, int) { return 0; });
+  source.setPaletteColor(1, 0xFF, 0xEE, 0xDD);
+  GifCodec codec;
+  codec.shareFrom(&source);
+  const std::vector<uint8_t> expected = {
+      'G',  'I',  'F',  '8',  '7',  'a',  2,    0, 2, 0, 0x80, 0, 0,  // screen
+      0,    0,    0,    0xFF, 0xEE, 0xDD,                             // table
+      0x21, 0xF9, 4,    0,    0,    0,    0xFF, 0,                    // graphic control
+      0x2C, 0,    0,    0,    0,    2,    0,    2, 0, 0,              // descriptor
+      2,    2,    0x84, 0x51, 0,                                      // codes 4 0 6 0 5
+      0x3B};
+  EXPECT_EQ(encodeOne(codec), expected);
+}
+
+TEST(GifEncoder, CodeSizesAndScreenPerDepth) {
+  struct Case {
+    uint32_t bits;
+    uint8_t packed;
+    int minimumSize;
+    std::size_t entries;
+  };
+  for (Case c : {Case{1, 0x80, 2, 2}, Case{4, 0xE3, 4, 16}, Case{8, 0xE7, 8, 256}}) {
+    Image source;
+    fillImage(source, 7, 5, c.bits, [&](int x, int y) { return (x * y) % (1 << c.bits); });
+    GifCodec codec;
+    codec.shareFrom(&source);
+    const auto file = encodeOne(codec);
+    EXPECT_EQ(file[10], c.packed);
+    const std::size_t table = 13;
+    EXPECT_EQ(file[table + 3 * (c.entries - 1)], uint8_t(c.entries - 1));  // red of last entry
+    const std::size_t gce = table + 3 * c.entries;
+    EXPECT_EQ(file[gce], 0x21);
+    std::size_t data = gce + 8 + 10;
+    ASSERT_EQ(file[data], c.minimumSize);
+    std::vector<uint8_t> lzw;
+    subBlockSizes(file, data, &lzw);
+    const auto codes = readCodes(lzw, c.minimumSize);
+    ASSERT_GE(codes.size(), 2u);
+    EXPECT_EQ(codes.front(), std::make_pair(1 << c.minimumSize, c.minimumSize + 1));
+    EXPECT_EQ(codes.back().first, (1 << c.minimumSize) + 1);
+    EXPECT_EQ(file[data], 0x3B);
+    EXPECT_EQ(data + 1, file.size());
+  }
+}
+
+TEST(GifEncoder, GraphicControlBytes) {
+  Image source;
+  fillImage(source, 3, 3, 8, [](int x, int) { return x; });
+  source.info.frameDelay = 20;
+  GifCodec codec;
+  codec.setDisposalMethod(2);
+  auto file = encodeFrames(codec, {&source});
+  const std::size_t gce = 13 + 768 + 19;
+  EXPECT_EQ(slice(file, gce, 8), (std::vector<uint8_t>{0x21, 0xF9, 4, 0x08, 0x14, 0, 0xFF, 0}));
+  source.info.transparentIndex = 5;
+  file = encodeFrames(codec, {&source});
+  EXPECT_EQ(slice(file, gce, 8), (std::vector<uint8_t>{0x21, 0xF9, 4, 0x09, 0x14, 0, 0x05, 0}));
+  // Disposal is kept to three bits; the delay is written little-endian.
+  codec.setDisposalMethod(9);
+  source.info.frameDelay = 0x0203;
+  file = encodeFrames(codec, {&source});
+  EXPECT_EQ(slice(file, gce, 8), (std::vector<uint8_t>{0x21, 0xF9, 4, 0x05, 0x03, 0x02, 5, 0}));
+}
+
+TEST(GifEncoder, LoopBlockAndAnimationLayout) {
+  Image a;
+  Image b;
+  fillImage(a, 4, 3, 4, [](int x, int y) { return x + y; });
+  fillImage(b, 2, 2, 4, [](int x, int) { return 15 - x; });
+  b.info.xOffset = 1;
+  b.info.yOffset = 0x102;
+  for (int loops : {0, 1}) {
+    GifCodec codec;
+    codec.setLoopCount(loops);
+    const auto file = encodeFrames(codec, {&a, &b});
+    EXPECT_EQ(slice(file, 0, 6), (std::vector<uint8_t>{'G', 'I', 'F', '8', '7', 'a'}));
+    std::vector<uint8_t> netscape = {0x21, 0xFF, 0x0B};
+    for (char ch : std::string("NETSCAPE2.0")) netscape.push_back(uint8_t(ch));
+    for (uint8_t v : {3, 1, loops, 0, 0}) netscape.push_back(v);
+    std::size_t at = 13 + 48;
+    EXPECT_EQ(slice(file, at, 19), netscape);
+    at += 19;
+    EXPECT_EQ(file[at], 0x21);
+    at += 8;
+    EXPECT_EQ(slice(file, at, 10), (std::vector<uint8_t>{0x2C, 0, 0, 0, 0, 4, 0, 3, 0, 0}));
+    at += 10;
+    subBlockSizes(file, at);
+    at += 8;
+    EXPECT_EQ(slice(file, at, 10), (std::vector<uint8_t>{0x2C, 1, 0, 2, 1, 2, 0, 2, 0, 0}));
+    at += 10;
+    subBlockSizes(file, at);
+    EXPECT_EQ(file[at], 0x3B);
+    EXPECT_EQ(at + 1, file.size());
+  }
+  // A single-image encode has no loop block.
+  GifCodec single;
+  single.shareFrom(&a);
+  const auto file = encodeOne(single);
+  EXPECT_EQ(file[13 + 48], 0x21);
+  EXPECT_EQ(file[13 + 48 + 1], 0xF9);
+}
+
+TEST(GifEncoder, FullTableEmitsClearAtTwelveBits) {
+  std::mt19937 random(7);
+  Image noise;
+  fillImage(noise, 200, 120, 8, [&](int, int) { return int(random() & 255); });
+  GifCodec codec;
+  codec.shareFrom(&noise);
+  const auto file = encodeOne(codec);
+  std::size_t at = 13 + 768 + 8 + 10;
+  std::vector<uint8_t> lzw;
+  const auto sizes = subBlockSizes(file, at, &lzw);
+  ASSERT_GT(sizes.size(), 3u);
+  for (std::size_t i = 0; i + 1 < sizes.size(); ++i) ASSERT_EQ(sizes[i], 254) << i;
+  EXPECT_LE(sizes.back(), 254);
+
+  const auto codes = readCodes(lzw, 8);
+  std::size_t clears = 0;
+  for (std::size_t i = 1; i < codes.size(); ++i) {
+    if (codes[i].first != 256) continue;
+    ++clears;
+    // Codes 258..4095 were all assigned: 3838 codes after the previous clear, then the pending
+    // code, all at 12 bits by the end.
+    EXPECT_EQ(codes[i].second, 12);
+    EXPECT_EQ(codes[i - 1].second, 12);
+    ASSERT_LT(i + 1, codes.size());
+    EXPECT_EQ(codes[i + 1].second, 9);
+  }
+  EXPECT_GE(clears, 1u);
+  EXPECT_EQ(codes[3840].first, 256);
+
+  GifCodec back;
+  ASSERT_TRUE(decodeBytes(back, file));
+  for (int32_t y = 0; y < 120; ++y) {
+    for (int32_t x = 0; x < 200; ++x) {
+      ASSERT_EQ(indexAt(back, x, y), indexAt(noise, x, y));
+    }
+  }
+}
+
+TEST(GifEncoder, Comment) {
+  Image source;
+  fillImage(source, 2, 2, 1, [](int x, int) { return x; });
+  GifCodec codec;
+  const std::string text(300, 'c');
+  codec.setCommentText(text.c_str());
+  auto file = encodeFrames(codec, {&source});
+  ASSERT_GE(file.size(), 260u);
+  const std::size_t at = file.size() - 1 - 259;
+  EXPECT_EQ(slice(file, at, 3), (std::vector<uint8_t>{0x21, 0xFE, 255}));
+  EXPECT_EQ(file[at + 3 + 254], 'c');
+  EXPECT_EQ(file[at + 258], 0);
+  EXPECT_EQ(file.back(), 0x3B);
+
+  // Even a comment text filling the whole array is cut to 255 bytes.
+  std::memset(codec.commentText, 'd', sizeof codec.commentText);
+  file = encodeFrames(codec, {&source});
+  EXPECT_EQ(file[file.size() - 1 - 259 + 2], 255);
+
+  GifCodec silent;
+  file = encodeFrames(silent, {&source});
+  EXPECT_EQ(file[file.size() - 2], 0);  // image data terminator, then the trailer
+  GifCodec readBack;
+  codec.setCommentText("hello");
+  ASSERT_TRUE(decodeBytes(readBack, encodeFrames(codec, {&source})));
+  EXPECT_STREQ(readBack.commentText, "hello");
+}
+
+TEST(GifEncoder, Failures) {
+  Image source;
+  fillImage(source, 3, 2, 4, [](int x, int) { return x; });
+  Image colour(3, 2, 24, FormatBmp);
+
+  GifCodec noStream;
+  noStream.shareFrom(&colour);
+  EXPECT_FALSE(noStream.encode(nullptr));
+  EXPECT_STREQ(noStream.lastError(), "Can't open GIF for writing");
+
+  GifCodec deep;
+  deep.shareFrom(&colour);
+  OutStream out;
+  EXPECT_FALSE(deep.encode(&out.stream));
+  EXPECT_STREQ(deep.lastError(), "GIF Images must be 8 bit or less");
+  EXPECT_EQ(out.stream.size, 0);
+
+  Image* frames[] = {&source, nullptr};
+  GifCodec animation;
+  EXPECT_FALSE(animation.encodeAnimation(nullptr, frames, 1));
+  EXPECT_STREQ(animation.lastError(), "invalid file pointer");
+  for (int count : {0, -1}) {
+    EXPECT_FALSE(animation.encodeAnimation(&out.stream, frames, count));
+    EXPECT_STREQ(animation.lastError(), "multipage GIF, no images!");
+  }
+  EXPECT_FALSE(animation.encodeAnimation(&out.stream, nullptr, 2));
+  Image* firstMissing[] = {nullptr, &source};
+  EXPECT_FALSE(animation.encodeAnimation(&out.stream, firstMissing, 2));
+  EXPECT_STREQ(animation.lastError(), "multipage GIF, no images!");
+  Image* withColour[] = {&source, &colour};
+  EXPECT_FALSE(animation.encodeAnimation(&out.stream, withColour, 2));
+  EXPECT_STREQ(animation.lastError(), "GIF Images must be 8 bit or less");
+  EXPECT_EQ(out.stream.size, 0);
+
+  // A missing later frame: everything before it stays written, no trailer.
+  GifCodec complete;
+  const auto whole = encodeFrames(complete, {&source});
+  OutStream partial;
+  GifCodec broken;
+  EXPECT_FALSE(broken.encodeAnimation(&partial.stream, frames, 2));
+  EXPECT_STREQ(broken.lastError(), "Bad image pointer");
+  EXPECT_EQ(partial.bytes(), slice(whole, 0, whole.size() - 1));
+}
+
+TEST(GifEncoder, WriteErrorsAreReported) {
+  Image source;
+  fillImage(source, 30, 20, 8, [](int x, int y) { return x ^ y; });
+  ByteStream unopened;
+  unopened.attachFile(nullptr);
+  GifCodec single;
+  single.shareFrom(&source);
+  EXPECT_FALSE(single.encode(&unopened));
+  EXPECT_STREQ(single.lastError(), "Write Error in GIF file");
+  Image* frames[] = {&source, &source};
+  GifCodec animation;
+  EXPECT_FALSE(animation.encodeAnimation(&unopened, frames, 2));
+  EXPECT_STREQ(animation.lastError(), "Write Error in GIF file");
+
+  std::FILE* full = std::fopen("/dev/full", "wb");
+  if (full == nullptr) GTEST_SKIP() << "no /dev/full";
+  ByteStream stream;
+  stream.attachFile(full);
+  GifCodec toFull;
+  EXPECT_FALSE(toFull.encodeAnimation(&stream, frames, 2));
+  EXPECT_STREQ(toFull.lastError(), "Write Error in GIF file");
+  std::fclose(full);
+}
+
+// decode(encode(image)) gives back the image: size, indices, palette, delay and transparency.
+TEST(GifRoundTrip, EveryDepth) {
+  std::mt19937 random(11);
+  for (uint32_t bits : {1u, 4u, 8u}) {
+    for (auto [w, h] : {std::pair{1, 1}, std::pair{17, 3}, std::pair{33, 31}, std::pair{480, 48}}) {
+      const int colors = 1 << bits;
+      Image source;
+      fillImage(source, w, h, bits, [&](int x, int y) {
+        return (random() % 4 == 0) ? int(random() % unsigned(colors)) : (x / 3 + y) % colors;
+      });
+      source.info.frameDelay = 37;
+      GifCodec codec;
+      codec.shareFrom(&source);
+      GifCodec back;
+      ASSERT_TRUE(decodeBytes(back, encodeOne(codec)));
+      ASSERT_EQ(back.bitCount(), bits);
+      ASSERT_EQ(back.width(), w);
+      ASSERT_EQ(back.height(), h);
+      EXPECT_EQ(back.info.frameDelay, 37u);
+      EXPECT_EQ(back.info.transparentIndex, -1);
+      for (uint32_t i = 0; i < uint32_t(colors); ++i) {
+        const RgbQuad p = back.getPaletteColor(i);
+        const RgbQuad q = source.getPaletteColor(i);
+        ASSERT_TRUE(p.red == q.red && p.green == q.green && p.blue == q.blue);
+      }
+      for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0; x < w; ++x) ASSERT_EQ(indexAt(back, x, y), indexAt(source, x, y));
+      }
+    }
+  }
+}
+
+TEST(GifRoundTrip, AnimationFrames) {
+  std::vector<Image> frames(5);
+  std::vector<Image*> pointers;
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    fillImage(frames[i], 24, 16, 8, [&](int x, int y) { return int((x + y + 7 * i) % 200); });
+    frames[i].info.frameDelay = 20;
+    pointers.push_back(&frames[i]);
+  }
+  GifCodec codec;
+  codec.setLoopCount(1);
+  codec.setDisposalMethod(2);
+  const auto file = encodeFrames(codec, pointers);
+  for (int i = 0; i < 5; ++i) {
+    GifCodec back;
+    back.info.frameIndex = i;
+    ASSERT_TRUE(decodeBytes(back, file));
+    EXPECT_EQ(back.info.frameCount, 5);
+    EXPECT_EQ(back.loopCount(), 1);
+    EXPECT_EQ(back.disposalMethod(), 2);
+    for (int32_t y = 0; y < 16; ++y) {
+      for (int32_t x = 0; x < 24; ++x) {
+        ASSERT_EQ(indexAt(back, x, y), indexAt(frames[std::size_t(i)], x, y));
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace skm

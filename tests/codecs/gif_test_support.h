@@ -1,0 +1,165 @@
+#pragma once
+
+// Builds GIF files byte by byte, independently of the codec, and runs the codec over them.
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "codecs/GifCodec.h"
+#include "image/ByteStream.h"
+
+namespace skm::gif_test {
+
+struct Bytes {
+  std::vector<uint8_t> data;
+
+  Bytes& u8(uint32_t v) {
+    data.push_back(uint8_t(v));
+    return *this;
+  }
+  Bytes& u16(uint32_t v) { return u8(v).u8(v >> 8); }
+  Bytes& list(std::initializer_list<uint32_t> values) {
+    for (uint32_t v : values) u8(v);
+    return *this;
+  }
+  Bytes& text(const std::string& s) {
+    for (char c : s) u8(uint8_t(c));
+    return *this;
+  }
+  Bytes& append(const std::vector<uint8_t>& more) {
+    data.insert(data.end(), more.begin(), more.end());
+    return *this;
+  }
+  // Header and logical screen descriptor; the global table (if flagged) follows separately.
+  Bytes& screen(uint32_t width, uint32_t height, uint32_t packed, const char* version = "GIF89a") {
+    return text(version).u16(width).u16(height).u8(packed).u8(0).u8(0);
+  }
+  // n table entries, entry i = (i, 255 - i, 2i) unless told otherwise.
+  Bytes& rampTable(uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i) list({i, 255 - i, 2 * i});
+    return *this;
+  }
+  Bytes& graphicControl(uint32_t packed, uint32_t delay, uint32_t transparent) {
+    return list({0x21, 0xF9, 4, packed}).u16(delay).u8(transparent).u8(0);
+  }
+  Bytes& descriptor(uint32_t left, uint32_t top, uint32_t width, uint32_t height, uint32_t packed) {
+    return u8(0x2C).u16(left).u16(top).u16(width).u16(height).u8(packed);
+  }
+  // Image data: minimum code size, sub-blocks of at most `chunk` bytes, terminator.
+  Bytes& imageData(uint32_t minimumSize, const std::vector<uint8_t>& lzw, std::size_t chunk = 255) {
+    u8(minimumSize);
+    for (std::size_t at = 0; at < lzw.size(); at += chunk) {
+      const std::size_t n = std::min(chunk, lzw.size() - at);
+      u8(uint32_t(n));
+      data.insert(data.end(), lzw.begin() + long(at), lzw.begin() + long(at + n));
+    }
+    return u8(0);
+  }
+};
+
+// Least-significant-bit-first code packer.
+struct CodeWriter {
+  std::vector<uint8_t> out;
+  uint32_t acc = 0;
+  int bits = 0;
+  void put(uint32_t code, int width) {
+    acc |= code << bits;
+    bits += width;
+    while (bits >= 8) {
+      out.push_back(uint8_t(acc));
+      acc >>= 8;
+      bits -= 8;
+    }
+  }
+  std::vector<uint8_t> finish() {
+    if (bits > 0) out.push_back(uint8_t(acc));
+    acc = 0;
+    bits = 0;
+    return out;
+  }
+};
+
+// LZW data that writes every pixel as a literal and clears before the code width would grow, so
+// it is valid for any decoder. `withEnd` false leaves the end code out.
+inline std::vector<uint8_t> literalLzw(const std::vector<uint8_t>& pixels, int minimumSize,
+                                       bool withEnd = true) {
+  const uint32_t clear = 1u << minimumSize;
+  const int width = minimumSize + 1;
+  const std::size_t run = clear - 2;
+  CodeWriter writer;
+  writer.put(clear, width);
+  std::size_t sinceClear = 0;
+  for (uint8_t p : pixels) {
+    if (sinceClear == run) {
+      writer.put(clear, width);
+      sinceClear = 0;
+    }
+    writer.put(p, width);
+    ++sinceClear;
+  }
+  if (withEnd) writer.put(clear + 1, width);
+  return writer.finish();
+}
+
+// A memory stream that owns what is written to it.
+struct OutStream {
+  ByteStream stream;
+  OutStream() { stream.createMemory(); }
+  ~OutStream() { std::free(stream.takeBuffer()); }
+  std::vector<uint8_t> bytes() const {
+    const auto* p = static_cast<const uint8_t*>(stream.handle);
+    return std::vector<uint8_t>(p, p + stream.size);
+  }
+};
+
+inline bool decodeBytes(GifCodec& codec, const std::vector<uint8_t>& data) {
+  ByteStream in;
+  in.attachMemory(const_cast<uint8_t*>(data.data()), int32_t(data.size()));
+  return codec.decode(&in);
+}
+
+// Picture row y counted from the top.
+inline const uint8_t* topRow(const Image& image, int32_t y) {
+  return image.pixelRow(image.height() - 1 - y);
+}
+
+// Index at column x of picture row y (counted from the top).
+inline uint8_t indexAt(const Image& image, int32_t x, int32_t y) {
+  return image.getPixelIndex(x, image.height() - 1 - y);
+}
+
+// A palette image with entry i = (i, 2i, 3i) and pixels from f(x, y), y from the top.
+template <typename F>
+inline void fillImage(Image& image, int32_t width, int32_t height, uint32_t bits, F f) {
+  image.create(width, height, bits, FormatGif);
+  for (uint32_t i = 0; i < image.paletteEntries(); ++i) {
+    image.setPaletteColor(i, uint8_t(i), uint8_t(2 * i), uint8_t(3 * i));
+  }
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t x = 0; x < width; ++x) image.setPixelIndex(x, height - 1 - y, uint8_t(f(x, y)));
+  }
+}
+
+// The sub-blocks of one image's data starting at `at` (the minimum code size byte); returns the
+// sizes and moves `at` past the terminator.
+inline std::vector<int> subBlockSizes(const std::vector<uint8_t>& file, std::size_t& at,
+                                      std::vector<uint8_t>* joined = nullptr) {
+  std::vector<int> sizes;
+  ++at;
+  while (at < file.size() && file[at] != 0) {
+    const int n = file[at];
+    sizes.push_back(n);
+    if (joined)
+      joined->insert(joined->end(), file.begin() + long(at + 1),
+                     file.begin() + long(at + 1 + std::size_t(n)));
+    at += std::size_t(n) + 1;
+  }
+  ++at;
+  return sizes;
+}
+
+}  // namespace skm::gif_test

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Checks the built manual page: groff formats it without a warning, it has the sections a user
+# looks for, and, given the built program, it shows the program's version and describes every
+# option and command of its --help.
+# Usage: manpage_test.sh MANPAGE [SKM2TRN]
+set -uo pipefail
+page=$1
+program=${2:-}
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+warnings=$(groff -man -ww -z "$page" 2>&1)
+[[ -z $warnings ]] || fail "groff warns: $warnings"
+grep -q '@[A-Z_]*@' "$page" && fail "unsubstituted @VARIABLE@ left in $page"
+
+text=$(groff -man -Tutf8 -P-cbou "$page" 2>/dev/null)
+for section in NAME SYNOPSIS DESCRIPTION COMMANDS OPTIONS "EXIT STATUS" FILES LIMITS EXAMPLES; do
+  grep -qx "$section" <<<"$text" || fail "no section $section"
+done
+# What the page promises about exit statuses and limits.
+for status in 0 1 2; do
+  sed -n '/^EXIT STATUS$/,/^FILES$/p' <<<"$text" | grep -qE "^ +$status( |$)" ||
+    fail "EXIT STATUS does not describe status $status"
+done
+flat=$(tr -s ' \n' ' ' <<<"$text")
+grep -q "at most 30 frames" <<<"$flat" || fail "LIMITS does not give the 30-frame limit"
+grep -q "256 MiB" <<<"$flat" || fail "LIMITS does not give the 256 MiB bound"
+
+if [[ -n $program ]]; then
+  version=$("$program" --version | awk '{print $2}')
+  [[ -n $version ]] || fail "$program --version printed no version"
+  grep -q "skm2trn $version" <<<"$text" || fail "the page does not show version $version"
+  help=$("$program" --help)
+  options=$(sed -n '/^OPTIONS$/,/^EXIT STATUS$/p' <<<"$text")
+  for option in $(grep -oE '(^|[ ,])--?[a-z][a-z-]*' <<<"$help" | tr -d ' ,' | sort -u); do
+    grep -qE "(^|[ ,])$option([ ,]|$)" <<<"$options" || fail "OPTIONS does not describe $option"
+  done
+  commands=$(sed -n '/^COMMANDS$/,/^OPTIONS$/p' <<<"$text")
+  for command in convert inspect extract; do
+    grep -qE "^ +$command$" <<<"$commands" || fail "COMMANDS does not describe $command"
+  done
+fi
+
+if ((failures)); then
+  echo "$failures failure(s)"
+  exit 1
+fi
+echo "manual page is complete"
