@@ -88,6 +88,8 @@ class GifCodec : public Image {
   void flushPacket();
   bool streamFailed();
 
+  // Set when a frame's line buffer could not be allocated during this decode.
+  bool lineRefused = false;
   int loops = 0;
   int disposal = 0;
 

@@ -179,7 +179,10 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
   if constexpr (Store) {
     // Room for a full line plus the longest string and the chunk writer's 8-byte overrun.
     line = static_cast<uint8_t*>(std::calloc(std::size_t(width) + MaxCodes + 16, 1));
-    if (line == nullptr) return -1;
+    if (line == nullptr) {
+      lineRefused = true;
+      return -1;
+    }
   }
 
   CodeReader reader;
@@ -229,6 +232,7 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
   };
 
   int result = 0;
+  bool corrupt = false;
   int previous = 0;
   uint8_t firstChar = 0;
   bool sane = true;
@@ -295,7 +299,8 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
         k = prefix[k];
       }
       if (depth >= MaxCodes) {
-        result = -1;
+        // A cyclic chain: the data ends here, keeping what was decoded before it.
+        corrupt = true;
         break;
       }
       stack[depth++] = uint8_t(k);
@@ -347,7 +352,7 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
     }
     std::free(line);
   }
-  return result;
+  return corrupt ? -1 : result;
 }
 
 int GifCodec::decodeFrameData(ByteStream* stream, RowSink& sink) {
@@ -543,6 +548,7 @@ bool GifCodec::decode(ByteStream* stream) {
   if (hasGlobalTable) stream->read(globalTable, 1, globalColors * 3);
 
   prepared = false;
+  lineRefused = false;
   info.frameCount = countFrames(stream);
   if (info.frameIndex < 0 || info.frameIndex >= info.frameCount) return false;
 
@@ -555,7 +561,14 @@ bool GifCodec::decode(ByteStream* stream) {
       if (!readExtension(stream)) break;
     } else if (byte == ImageSeparator) {
       if (!decodeFrame(stream, frameNumber, firstTransparent)) return false;
-      if (frameNumber == info.frameIndex) return true;
+      if (frameNumber == info.frameIndex) {
+        // A frame whose line could not be had came out blank: that is no picture of the file.
+        if (lineRefused) {
+          setLastError("Can't allocate memory");
+          return false;
+        }
+        return true;
+      }
       ++frameNumber;
     }
   }

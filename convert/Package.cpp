@@ -10,6 +10,7 @@
 #include <random>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 
 #include "convert/FileError.h"
 
@@ -74,22 +75,30 @@ std::FILE* createTemporary(const std::string& target, std::string& tempPath) {
   std::uniform_int_distribution<int> pick(0, 35);
   int err = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    tempPath = folder + base;
-    for (int i = 0; i < 6; ++i) tempPath += kChars[pick(random)];
+    // The name is handed out only once the file exists, so a caller never removes a file
+    // that belongs to someone else.
+    std::string candidate = folder + base;
+    for (int i = 0; i < 6; ++i) candidate += kChars[pick(random)];
     // "x": fail rather than reuse a file someone else made under the same name.
     errno = 0;
-    if (std::FILE* file = std::fopen(tempPath.c_str(), "wbx")) return file;
+    if (std::FILE* file = std::fopen(candidate.c_str(), "wbx")) {
+      tempPath.swap(candidate);
+      return file;
+    }
     err = errno;
     if (err == EINVAL) {
       // An older C runtime without "x": check for the name first. The random suffix makes a
       // race with another writer unlikely, and the folder is the user's own output folder.
-      if (std::FILE* existing = std::fopen(tempPath.c_str(), "rb")) {
+      if (std::FILE* existing = std::fopen(candidate.c_str(), "rb")) {
         std::fclose(existing);
         err = EEXIST;
         continue;
       }
       errno = 0;
-      if (std::FILE* file = std::fopen(tempPath.c_str(), "wb")) return file;
+      if (std::FILE* file = std::fopen(candidate.c_str(), "wb")) {
+        tempPath.swap(candidate);
+        return file;
+      }
       err = errno;
     }
     if (err != EEXIST) break;
@@ -122,30 +131,39 @@ std::vector<uint8_t> buildPackageBytes(const PackageParts& parts) {
   return bytes;
 }
 
+// The temporary file of one write: closed and removed on every way out, running out of memory
+// included, unless it has become the package.
+struct TemporaryFile {
+  std::FILE* file = nullptr;
+  std::string path;
+  bool placed = false;
+  ~TemporaryFile() {
+    if (file != nullptr) std::fclose(file);
+    if (!placed && !path.empty()) std::remove(path.c_str());
+  }
+};
+
 void writePackage(const std::string& path, const PackageParts& parts) {
   checkParts(parts);
-  std::string tempPath;
-  std::FILE* file = createTemporary(path, tempPath);
+  TemporaryFile temp;
+  temp.file = createTemporary(path, temp.path);
   int err = 0;
   emitPackage(parts, [&](const uint8_t* p, size_t n) {
     if (err != 0) return;
     errno = 0;
-    if (std::fwrite(p, 1, n, file) != n) err = errno ? errno : EIO;
+    if (std::fwrite(p, 1, n, temp.file) != n) err = errno ? errno : EIO;
   });
   errno = 0;
-  if (err == 0 && std::fflush(file) != 0) err = errno ? errno : EIO;
+  if (err == 0 && std::fflush(temp.file) != 0) err = errno ? errno : EIO;
   errno = 0;
+  std::FILE* file = std::exchange(temp.file, nullptr);
   if (std::fclose(file) != 0 && err == 0) err = errno ? errno : EIO;
-  if (err == 0) {
-    // filesystem::rename replaces an existing file on every platform, unlike std::rename.
-    std::error_code ec;
-    std::filesystem::rename(tempPath, path, ec);
-    if (!ec) return;
-    std::remove(tempPath.c_str());
-    throw FileError("cannot write " + path + ": " + ec.message());
-  }
-  std::remove(tempPath.c_str());
-  throw FileError("cannot write " + path + ": " + systemError(err));
+  if (err != 0) throw FileError("cannot write " + path + ": " + systemError(err));
+  // filesystem::rename replaces an existing file on every platform, unlike std::rename.
+  std::error_code ec;
+  std::filesystem::rename(temp.path, path, ec);
+  if (ec) throw FileError("cannot write " + path + ": " + ec.message());
+  temp.placed = true;
 }
 
 void writePackage(const std::string& path, std::string_view identifier, const uint8_t* button,

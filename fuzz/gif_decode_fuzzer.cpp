@@ -1,10 +1,11 @@
-// Feeds arbitrary bytes to the GIF decoder, asking for the first and the second frame (the
-// second exercises composition onto the first). Every decoded pixel is read back.
+// Feeds arbitrary bytes to the GIF decoder the way the converter loads pictures (loadFromMemory
+// with the GIF type), asking for the first and the second frame (the second exercises
+// composition onto the first). Every decoded pixel is read back.
 #include <cstddef>
 #include <cstdint>
 
-#include "codecs/GifCodec.h"
-#include "image/ByteStream.h"
+#include "codecs/ImageFile.h"
+#include "image/Image.h"
 
 namespace {
 
@@ -24,19 +25,17 @@ unsigned touch(const skm::Image& image) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 20)) return 0;
   for (int frame = 0; frame < 2; ++frame) {
-    skm::ByteStream stream;
-    stream.attachMemory(const_cast<uint8_t*>(data), int32_t(size));
-    skm::GifCodec codec;
-    codec.info.frameIndex = frame;
-    const bool decoded = codec.decode(&stream);
+    skm::Image image;
+    image.info.frameIndex = frame;
+    const bool decoded = skm::loadFromMemory(image, data, int32_t(size), skm::FormatGif);
     if (decoded) {
-      volatile unsigned sink = touch(codec);
+      volatile unsigned sink = touch(image);
       (void)sink;
-      if (!codec.isValid()) __builtin_trap();
+      if (!image.isValid()) __builtin_trap();
     }
     // Composing a later frame copies and overlays the whole first picture pixel by pixel; on a
     // huge one that only measures the sanitizers' speed.
-    if (frame == 0 && (!decoded || codec.blockSize() > (std::size_t{1} << 20))) break;
+    if (frame == 0 && (!decoded || image.blockSize() > (std::size_t{1} << 20))) break;
   }
   return 0;
 }

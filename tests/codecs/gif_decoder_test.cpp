@@ -406,6 +406,31 @@ TEST(GifDecoder, CodesBeyondTheTableAreTolerated) {
   EXPECT_EQ(codec.width(), 8);
 }
 
+TEST(GifDecoder, SelfReferringCodeEndsTheFrame) {
+  // Code 7 arrives while 6 is the next free slot, so the next entry (7) gets 7 as its own
+  // prefix; reading code 7 again would follow that link forever. The frame keeps the four pixels
+  // decoded before it, and the file goes on.
+  CodeWriter writer;
+  writer.put(4, 3);
+  writer.put(1, 3);  // 1
+  writer.put(7, 3);  // 1 1 (entry 6)
+  writer.put(1, 3);  // 1 (entry 7, prefix 7)
+  writer.put(7, 4);
+  writer.put(5, 4);
+  Bytes b;
+  b.screen(3, 2, 0x81).rampTable(4).descriptor(0, 0, 3, 2, 0).imageData(2, writer.finish());
+  const auto pixels = ramp(3, 2, 4);
+  b.descriptor(0, 0, 3, 2, 0).imageData(2, literalLzw(pixels, 2)).u8(0x3B);
+  GifCodec codec;
+  ASSERT_TRUE(decodeBytes(codec, b.data));
+  EXPECT_EQ(codec.info.frameCount, 2);
+  expectPixels(codec, 3, 2, {1, 1, 1, 1, 0, 0});
+  GifCodec next;
+  next.info.frameIndex = 1;
+  ASSERT_TRUE(decodeBytes(next, b.data));
+  expectPixels(next, 3, 2, pixels);
+}
+
 TEST(GifDecoder, EmptyFramesStoreNothing) {
   const auto pixels = ramp(3, 2, 4);
   for (auto [w, h] : {std::pair{0u, 5u}, std::pair{5u, 0u}, std::pair{0u, 0u}}) {

@@ -2,6 +2,7 @@
 
 // Builds GIF files byte by byte, independently of the codec, and runs the codec over them.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>

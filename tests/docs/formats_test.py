@@ -275,7 +275,7 @@ def check_package(tables, path, source, default_sound):
           f"{where}: button is {button.format} {button.size}, expected a 16 x 16 BMP")
 
     animation = fields["animation"]
-    check(animation[:6] == b"GIF89a", f"{where}: animation is not GIF89a")
+    check(animation[:6] == b"GIF87a", f"{where}: animation does not start with GIF87a")
     try:
         frames, delays, disposals, loop = walk_gif(animation)
     except (ValueError, IndexError, struct.error):

@@ -1,0 +1,148 @@
+#include "convert/ConversionJob.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "convert/GestureConverter.h"
+#include "convert/SourceGesture.h"
+
+namespace skm {
+
+namespace {
+
+std::string convertedText(std::size_t count) {
+  return std::to_string(count) + " gestures converted.";
+}
+
+// Every failure of one file stays with that file.
+GestureResult convertGuarded(SourceGesture& gesture, const std::string& path) {
+  try {
+    return convertSource(gesture, path);
+  } catch (...) {
+    GestureResult result;
+    result.outcome = GestureOutcome::Failed;
+    result.reason = GestureReason::OutOfMemory;
+    result.baseName = baseNameOf(path);
+    return result;
+  }
+}
+
+// Converts sources ahead of the host on worker threads. Results are handed back strictly in
+// source order, and at most `window` of them wait at a time, so memory does not grow with the
+// number of sources.
+class Prefetcher {
+ public:
+  Prefetcher(const std::vector<std::string>& paths, int workers)
+      : paths_(paths), window_(std::size_t(workers) * 2), results_(paths.size()) {
+    for (int w = 0; w < workers; ++w) threads_.emplace_back([this] { work(); });
+  }
+
+  ~Prefetcher() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+  }
+
+  GestureResult take(std::size_t index) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return results_[index].has_value(); });
+    GestureResult result = std::move(*results_[index]);
+    results_[index].reset();
+    taken_ = index + 1;
+    lock.unlock();
+    changed_.notify_all();
+    return result;
+  }
+
+ private:
+  void work() {
+    SourceGesture gesture;
+    for (;;) {
+      std::size_t index;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(
+            lock, [&] { return stopping_ || next_ >= paths_.size() || next_ < taken_ + window_; });
+        if (stopping_ || next_ >= paths_.size()) return;
+        index = next_++;
+      }
+      GestureResult result = convertGuarded(gesture, paths_[index]);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        results_[index] = std::move(result);
+      }
+      changed_.notify_all();
+    }
+  }
+
+  const std::vector<std::string>& paths_;
+  const std::size_t window_;
+  std::vector<std::optional<GestureResult>> results_;
+  std::vector<std::thread> threads_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::size_t next_ = 0;
+  std::size_t taken_ = 0;
+  bool stopping_ = false;
+};
+
+}  // namespace
+
+unsigned ConversionJob(JobHost& host) {
+  return ConversionJob(host, 1);
+}
+
+unsigned ConversionJob(JobHost& host, int workers) {
+  const std::vector<std::string>& paths = host.sourcePaths();
+  std::optional<Prefetcher> prefetcher;
+  std::optional<SourceGesture> gesture;
+  if (workers > 1 && paths.size() > 1) {
+    prefetcher.emplace(paths,
+                       std::min<int>(workers, int(std::min<std::size_t>(paths.size(), 256))));
+  } else {
+    gesture.emplace();
+  }
+
+  std::size_t written = 0;
+  std::size_t i = 0;
+  for (; i < paths.size(); ++i) {
+    if (host.stopRequested()) break;
+    host.setProgressPosition(int(i));
+    host.setStatusText(convertedText(i + 1));
+    host.setMessageText("Converting: " + baseNameOf(paths[i]) + ".skm");
+
+    GestureResult result = prefetcher ? prefetcher->take(i) : convertGuarded(*gesture, paths[i]);
+    writeResultPackage(result, host.outputFolder());
+    if (result.outcome == GestureOutcome::Converted) ++written;
+    if (result.outcome == GestureOutcome::Failed) host.setMessageText("Error: Gesture skipped.");
+    host.fileFinished(i, result);
+  }
+  prefetcher.reset();
+  for (std::size_t rest = i; rest < paths.size(); ++rest) {
+    GestureResult result;
+    result.outcome = GestureOutcome::Skipped;
+    result.reason = GestureReason::Stopped;
+    result.baseName = baseNameOf(paths[rest]);
+    host.fileFinished(rest, result);
+  }
+
+  host.setProgressPosition(int(paths.size()));
+  host.setStatusText(convertedText(written));
+  host.setMessageText("Converting Finished.");
+  host.enableButton(ControlConvert);
+  host.enableButton(ControlSelectFolder);
+  return 1;
+}
+
+}  // namespace skm

@@ -1,0 +1,280 @@
+#include "convert/GestureConverter.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "codecs/GifCodec.h"
+#include "codecs/ImageFile.h"
+#include "convert/DefaultSound.h"
+#include "convert/FileError.h"
+#include "convert/Md5.h"
+#include "convert/Package.h"
+#include "image/ByteStream.h"
+#include "image/Image.h"
+
+namespace skm {
+
+const uint8_t StripMarker[14] = {0x21, 0xFF, 0x0B, 'Q', 'U', 'I', 'M',
+                                 'B',  '_',  'I',  'D', '1', '.', '0'};
+
+namespace {
+
+struct FreeDeleter {
+  void operator()(uint8_t* p) const { std::free(p); }
+};
+using MallocBuffer = std::unique_ptr<uint8_t, FreeDeleter>;
+
+GestureResult ended(GestureOutcome outcome, GestureReason reason, std::string detail = {}) {
+  GestureResult result;
+  result.outcome = outcome;
+  result.reason = reason;
+  result.detail = std::move(detail);
+  return result;
+}
+
+GestureResult skipped(GestureReason reason, std::string detail = {}) {
+  return ended(GestureOutcome::Skipped, reason, std::move(detail));
+}
+
+GestureResult failed(GestureReason reason, std::string detail = {}) {
+  return ended(GestureOutcome::Failed, reason, std::move(detail));
+}
+
+// A picture that did not load: a damaged picture is a silent skip, running out of memory is a
+// failure of this gesture.
+GestureResult pictureRefused(const Image& picture, GestureReason reason) {
+  if (std::strcmp(picture.lastError(), "Can't allocate memory") == 0) {
+    return failed(GestureReason::OutOfMemory);
+  }
+  return skipped(reason, picture.lastError());
+}
+
+// Why a path that does not read as a gesture was refused, in the system's words when the file
+// could not be opened at all.
+std::string whyNotGesture(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return std::strerror(errno);
+  std::fclose(file);
+  return {};
+}
+
+// Encodes the frames as one animation into memory; empty on failure with the reason in `why`.
+std::vector<uint8_t> encodeFrames(Image** frames, int count, bool loop, std::string& why) {
+  GifCodec codec;
+  codec.setLoopCount(loop ? 0 : 1);
+  codec.setDisposalMethod(GestureDisposalMethod);
+  ByteStream stream;
+  if (!stream.createMemory()) throw std::bad_alloc();
+  bool ok = codec.encodeAnimation(&stream, frames, count) && stream.error() == 0;
+  int32_t size = stream.size;
+  MallocBuffer bytes(stream.takeBuffer());
+  if (!ok) {
+    why = codec.lastError()[0] != '\0' ? codec.lastError() : "the animation could not be encoded";
+    return {};
+  }
+  return std::vector<uint8_t>(bytes.get(), bytes.get() + size);
+}
+
+std::vector<uint8_t> encodeButton(Image& button, std::string& why) {
+  ByteStream stream;
+  if (!stream.createMemory()) throw std::bad_alloc();
+  bool ok = saveToStream(button, stream, FormatBmp) && stream.error() == 0;
+  int32_t size = stream.size;
+  MallocBuffer bytes(stream.takeBuffer());
+  if (!ok) {
+    why = button.lastError()[0] != '\0' ? button.lastError() : "the button could not be encoded";
+    return {};
+  }
+  return std::vector<uint8_t>(bytes.get(), bytes.get() + size);
+}
+
+}  // namespace
+
+std::string describeReason(const GestureResult& result) {
+  auto with = [&](std::string text) {
+    if (!result.detail.empty()) text += ": " + result.detail;
+    return text;
+  };
+  switch (result.reason) {
+    case GestureReason::None:
+      return {};
+    case GestureReason::NotGesture:
+      return with("not a gesture file");
+    case GestureReason::EmptySound:
+      return "empty sound";
+    case GestureReason::StripNotGif:
+      return with("strip is not a GIF picture");
+    case GestureReason::ButtonNotGif:
+      return with("button is not a GIF picture");
+    case GestureReason::TooManyFrames:
+      return "too many frames (" + std::to_string(result.frameCount) + ", at most " +
+             std::to_string(MaxFrames) + ")";
+    case GestureReason::EncodeFailed:
+      return with("could not encode the pictures");
+    case GestureReason::Damaged:
+      return with("damaged file");
+    case GestureReason::WriteFailed:
+      return with("could not write the package");
+    case GestureReason::OutOfMemory:
+      return "out of memory";
+    case GestureReason::Stopped:
+      return "not converted: the run was stopped";
+  }
+  return {};
+}
+
+std::string baseNameOf(const std::string& path) {
+#ifdef _WIN32
+  std::size_t cut = path.find_last_of("\\/");
+#else
+  std::size_t cut = path.find_last_of('/');
+#endif
+  std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+  name.resize(name.size() >= 4 ? name.size() - 4 : 0);
+  return name;
+}
+
+bool neutraliseStripMarker(uint8_t* data, uint32_t size) {
+  if (data == nullptr || size < sizeof StripMarker) return false;
+  for (uint32_t at = 0; at + sizeof StripMarker <= size; ++at) {
+    if (std::memcmp(data + at, StripMarker, sizeof StripMarker) == 0) {
+      data[at] = 0xFF;
+      return true;
+    }
+  }
+  return false;
+}
+
+GestureResult buildPackage(SourceGesture& gesture) {
+  if ((gesture.flags & FlagSound) == 0) {
+    gesture.setBlob(gesture.sound, defaultSoundData(), defaultSoundSize());
+  }
+  if (gesture.frameWidth < 1) {
+    return skipped(GestureReason::NotGesture, "frame width " + std::to_string(gesture.frameWidth));
+  }
+  if (gesture.sound.size == 0) return skipped(GestureReason::EmptySound);
+  const std::string name = gesture.getName();
+  neutraliseStripMarker(gesture.strip.data, gesture.strip.size);
+
+  // Blobs are bounded by the source file; the loader takes an int count.
+  if (gesture.strip.size > INT32_MAX || gesture.button.size > INT32_MAX) {
+    return failed(GestureReason::Damaged, "embedded picture too large");
+  }
+  Image strip(FormatBmp);
+  Image button(FormatBmp);
+  if (!loadFromMemory(strip, gesture.strip.data, int32_t(gesture.strip.size), FormatGif)) {
+    return pictureRefused(strip, GestureReason::StripNotGif);
+  }
+  if (!loadFromMemory(button, gesture.button.data, int32_t(gesture.button.size), FormatGif)) {
+    return pictureRefused(button, GestureReason::ButtonNotGif);
+  }
+
+  const int32_t frameWidth = gesture.frameWidth;
+  int frameCount = strip.width() / frameWidth;
+  if (frameCount == 0) frameCount = 1;
+  if (frameCount > MaxFrames) {
+    GestureResult result = skipped(GestureReason::TooManyFrames);
+    result.frameCount = frameCount;
+    return result;
+  }
+
+  std::vector<uint8_t> animation;
+  std::string why;
+  {
+    std::array<std::unique_ptr<Image>, MaxFrames> slots;
+    std::array<Image*, MaxFrames> frames{};
+    for (int j = 0; j < frameCount; ++j) {
+      slots[j] = std::make_unique<Image>(FormatGif);
+      frames[j] = slots[j].get();
+      // A strip without pixels cuts into nothing; encoding a frame without a block would write
+      // garbage, so such a gesture fails instead.
+      if (!strip.crop(j * frameWidth, 0, (j + 1) * frameWidth, strip.height(), frames[j])) {
+        return failed(GestureReason::EncodeFailed, "the strip picture has no pixels");
+      }
+      frames[j]->info.frameDelay = GestureFrameDelay;
+      frames[j]->reduceBitDepth(8, false, nullptr);
+    }
+    animation = encodeFrames(frames.data(), frameCount, (gesture.flags & FlagLoop) != 0, why);
+  }
+  if (animation.empty()) return failed(GestureReason::EncodeFailed, why);
+
+  // Packaging a button of the wrong size would be a corrupted result.
+  if (!button.resample(ButtonSize, ButtonSize, 1)) {
+    return failed(GestureReason::EncodeFailed, "the button could not be resampled");
+  }
+  std::vector<uint8_t> buttonBmp = encodeButton(button, why);
+  if (buttonBmp.empty()) return failed(GestureReason::EncodeFailed, why);
+
+  GestureResult result;
+  result.outcome = GestureOutcome::Converted;
+  result.frameCount = frameCount;
+  result.identifier = makeGestureId(name.c_str());
+  result.name = name;
+  result.button = std::move(buttonBmp);
+  result.animation = std::move(animation);
+  result.sound.assign(gesture.sound.data, gesture.sound.data + gesture.sound.size);
+  return result;
+}
+
+GestureResult convertSource(SourceGesture& gesture, const std::string& path) {
+  GestureResult result;
+  try {
+    gesture.reset();
+    if (gesture.read(path) == 0) {
+      result = skipped(GestureReason::NotGesture, whyNotGesture(path));
+    } else {
+      result = buildPackage(gesture);
+    }
+  } catch (const FileError& error) {
+    result = failed(GestureReason::Damaged, error.what());
+  } catch (const std::bad_alloc&) {
+    result = failed(GestureReason::OutOfMemory);
+  } catch (const std::exception& error) {
+    result = failed(GestureReason::Damaged, error.what());
+  }
+  result.baseName = baseNameOf(path);
+  return result;
+}
+
+void writeResultPackage(GestureResult& result, const std::string& outputFolder) {
+  if (result.outcome != GestureOutcome::Converted) return;
+  try {
+    // The path is in place before the package is, so success cannot fail afterwards.
+    result.packagePath = outputFolder + result.baseName + ".trn";
+    writePackage(result.packagePath, packagePartsOf(result));
+  } catch (const FileError& error) {
+    result.packagePath.clear();
+    result.outcome = GestureOutcome::Failed;
+    result.reason = GestureReason::WriteFailed;
+    result.detail = error.what();
+  } catch (const std::bad_alloc&) {
+    result.packagePath.clear();
+    result.outcome = GestureOutcome::Failed;
+    result.reason = GestureReason::OutOfMemory;
+  } catch (const std::exception& error) {
+    result.packagePath.clear();
+    result.outcome = GestureOutcome::Failed;
+    result.reason = GestureReason::WriteFailed;
+    result.detail = error.what();
+  }
+  result.button = {};
+  result.animation = {};
+  result.sound = {};
+}
+
+PackageParts packagePartsOf(const GestureResult& result) {
+  PackageParts parts;
+  parts.identifier = result.identifier;
+  parts.button = result.button;
+  parts.animation = result.animation;
+  parts.sound = result.sound;
+  parts.name = result.name;
+  return parts;
+}
+
+}  // namespace skm

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "convert/SourceGesture.h"
+
+namespace skm {
+
+inline constexpr int MaxFrames = 30;
+inline constexpr uint32_t GestureFrameDelay = 20;
+inline constexpr int GestureDisposalMethod = 2;
+inline constexpr int ButtonSize = 16;
+
+// How one source ended. Skipped files are the silent skips of a run (no message); failed ones
+// show "Error: Gesture skipped.".
+enum class GestureOutcome { Converted, Skipped, Failed };
+
+enum class GestureReason {
+  None,
+  NotGesture,  // unreadable, wrong magic, or a frame width below 1
+  EmptySound,
+  StripNotGif,
+  ButtonNotGif,
+  TooManyFrames,
+  EncodeFailed,  // the animation or the button could not be encoded
+  Damaged,       // the source ends inside a field or a blob
+  WriteFailed,   // the package could not be written
+  OutOfMemory,
+  Stopped,  // the run ended before this file
+};
+
+struct GestureResult {
+  GestureOutcome outcome = GestureOutcome::Skipped;
+  GestureReason reason = GestureReason::None;
+  std::string detail;  // the system's or the decoder's words, when there are any
+  std::string baseName;
+  std::string packagePath;  // set when a package was written
+  int frameCount = 0;
+  // The package's contents, between building and writing.
+  std::string identifier;
+  std::string name;
+  std::vector<uint8_t> button;     // BMP file
+  std::vector<uint8_t> animation;  // GIF file
+  std::vector<uint8_t> sound;      // WAVE file
+};
+
+struct PackageParts;
+// Views of the contents held by a converted result.
+PackageParts packagePartsOf(const GestureResult& result);
+
+// A sentence for the reason, as the command line shows it.
+std::string describeReason(const GestureResult& result);
+
+// The file name of a path without its folder and without its last four characters (the
+// ".skm" extension, whatever its case).
+std::string baseNameOf(const std::string& path);
+
+// The 14-byte application-extension header whose first byte the converter overwrites so the
+// GIF decoder steps over that block.
+extern const uint8_t StripMarker[14];
+
+// Replaces the introducer of the first StripMarker in the strip with FF; returns whether one
+// was found.
+bool neutraliseStripMarker(uint8_t* data, uint32_t size);
+
+// Builds the package contents of a gesture already read into `gesture` (its sound may be
+// replaced by the built-in default). Every outcome is in the result; only running out of memory
+// raises (std::bad_alloc).
+GestureResult buildPackage(SourceGesture& gesture);
+
+// Reads the source at `path` and builds its package in memory (no file is written).
+GestureResult convertSource(SourceGesture& gesture, const std::string& path);
+
+// Writes the package of a converted result to folder + baseName + ".trn" atomically, then
+// releases its contents; a failure turns the result into a failed one.
+void writeResultPackage(GestureResult& result, const std::string& outputFolder);
+
+}  // namespace skm

@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "convert/GestureConverter.h"
+#include "convert/Package.h"
+#include "convert/SourceGesture.h"
+#include "tests/faults/FailingAllocator.h"
+#include "tests/job/GestureFiles.h"
+
+namespace skm::test {
+namespace {
+
+// Converts one source entirely in memory-backed steps; a bad_alloc that escapes is the job's to
+// catch, so it counts as a failed file here.
+GestureResult convertOnce(const std::string& path, const std::string& folder) {
+  SourceGesture gesture;
+  GestureResult result;
+  try {
+    result = convertSource(gesture, path);
+    writeResultPackage(result, folder);
+  } catch (const std::bad_alloc&) {
+    result = GestureResult{};
+    result.outcome = GestureOutcome::Failed;
+    result.reason = GestureReason::OutOfMemory;
+  }
+  return result;
+}
+
+void walkEveryAllocation(const GestureSpec& spec) {
+  TempFolder folder;
+  std::string source = folder.file("g.skm");
+  writeFile(source, makeSkm(spec));
+  TempFolder reference;
+  ASSERT_EQ(convertOnce(source, reference.path()).outcome, GestureOutcome::Converted);
+  const Bytes expected = readFile(reference.file("g.trn"));
+
+  armAllocator(0);
+  convertOnce(source, reference.path());
+  const std::size_t total = disarmAllocator();
+  ASSERT_GT(total, 10u);
+
+  std::size_t failures = 0;
+  for (std::size_t n = 1; n <= total; ++n) {
+    TempFolder out;
+    armAllocator(n);
+    GestureResult result = convertOnce(source, out.path());
+    disarmAllocator();
+    ASSERT_TRUE(allocationFailed()) << "allocation " << n << " was never made";
+    if (result.outcome == GestureOutcome::Converted) {
+      // A failure the code could work around must not change a single byte.
+      EXPECT_EQ(readFile(out.file("g.trn")), expected) << "allocation " << n;
+    } else {
+      ++failures;
+      EXPECT_FALSE(std::filesystem::exists(out.file("g.trn"))) << "allocation " << n;
+    }
+    // Nothing but the package may be left in the output folder.
+    for (const auto& entry : std::filesystem::directory_iterator(out.path())) {
+      EXPECT_EQ(entry.path().filename(), "g.trn") << "allocation " << n;
+    }
+  }
+  EXPECT_GT(failures, 0u);
+  ::testing::Test::RecordProperty("allocations", int(total));
+}
+
+TEST(AllocationFailure, EveryAllocationOfAConversionCanFail) {
+  walkEveryAllocation({});
+}
+
+TEST(AllocationFailure, EveryAllocationOfALoopingGestureWithOwnSound) {
+  GestureSpec spec;
+  spec.flags = 9;
+  spec.sound = {'R', 'I', 'F', 'F', 0, 0, 0, 0};
+  spec.strip = makeGif(40, 6, 200);
+  spec.frameWidth = 8;
+  walkEveryAllocation(spec);
+}
+
+}  // namespace
+}  // namespace skm::test

@@ -1,0 +1,404 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "convert/ConversionJob.h"
+#include "convert/DefaultSound.h"
+#include "convert/GestureConverter.h"
+#include "convert/JobHost.h"
+#include "convert/Md5.h"
+#include "tests/job/GestureFiles.h"
+
+namespace skm::test {
+namespace {
+
+// Records every update in order, as the dialog would show them.
+class RecorderHost : public JobHost {
+ public:
+  std::vector<std::string> paths;
+  std::string output;
+  std::vector<std::string> events;
+  std::vector<GestureResult> results;
+
+  const std::vector<std::string>& sourcePaths() const override { return paths; }
+  const std::string& outputFolder() const override { return output; }
+  void setProgressPosition(int position) override {
+    events.push_back("progress " + std::to_string(position));
+  }
+  void setStatusText(const std::string& text) override { events.push_back("status " + text); }
+  void setMessageText(const std::string& text) override { events.push_back("message " + text); }
+  void enableButton(int id) override { events.push_back("enable " + std::to_string(id)); }
+  void fileFinished(std::size_t, const GestureResult& result) override {
+    results.push_back(result);
+  }
+};
+
+// The fields of a package, parsed independently of the product's own reader.
+struct PackageFields {
+  std::string id;
+  Bytes button, animation, sound;
+  std::string name;
+};
+
+uint32_t big32(const Bytes& b, std::size_t at) {
+  return uint32_t(b.at(at)) << 24 | uint32_t(b.at(at + 1)) << 16 | uint32_t(b.at(at + 2)) << 8 |
+         b.at(at + 3);
+}
+
+PackageFields parse(const Bytes& b) {
+  PackageFields p;
+  EXPECT_EQ(b.at(0), 0x20);
+  p.id.assign(b.begin() + 1, b.begin() + 33);
+  std::size_t at = 33;
+  for (Bytes* field : {&p.button, &p.animation, &p.sound}) {
+    uint32_t n = big32(b, at);
+    at += 4;
+    field->assign(b.begin() + std::ptrdiff_t(at), b.begin() + std::ptrdiff_t(at + n));
+    at += n;
+  }
+  std::size_t n = std::size_t(b.at(at)) << 8 | b.at(at + 1);
+  at += 2;
+  p.name.assign(b.begin() + std::ptrdiff_t(at), b.begin() + std::ptrdiff_t(at + n));
+  EXPECT_EQ(at + n, b.size()) << "package has trailing bytes";
+  return p;
+}
+
+struct GifBlocks {
+  int loopCount = -1;
+  std::vector<Bytes> controls;  // the 4 body bytes of each graphic control extension
+  int images = 0;
+  int width = 0, height = 0;
+};
+
+// Walks the block structure of a GIF the way any reader must.
+GifBlocks walkGif(const Bytes& g) {
+  GifBlocks out;
+  EXPECT_EQ(std::string(g.begin(), g.begin() + 6), "GIF87a");
+  out.width = g.at(6) | g.at(7) << 8;
+  out.height = g.at(8) | g.at(9) << 8;
+  std::size_t at = 13;
+  if (g.at(10) & 0x80) at += 3u << ((g.at(10) & 7) + 1);
+  auto skipSubBlocks = [&] {
+    while (g.at(at) != 0) at += g.at(at) + 1u;
+    ++at;
+  };
+  while (at < g.size()) {
+    uint8_t introducer = g.at(at++);
+    if (introducer == 0x3B) break;
+    if (introducer == 0x21) {
+      uint8_t label = g.at(at++);
+      if (label == 0xF9)
+        out.controls.emplace_back(g.begin() + std::ptrdiff_t(at + 1),
+                                  g.begin() + std::ptrdiff_t(at + 5));
+      if (label == 0xFF && std::memcmp(&g.at(at + 1), "NETSCAPE2.0", 11) == 0) {
+        out.loopCount = g.at(at + 14) | g.at(at + 15) << 8;
+      }
+      skipSubBlocks();
+    } else if (introducer == 0x2C) {
+      ++out.images;
+      uint8_t packed = g.at(at + 8);
+      at += 9;
+      if (packed & 0x80) at += 3u << ((packed & 7) + 1);
+      ++at;  // minimum code size
+      skipSubBlocks();
+    } else {
+      ADD_FAILURE() << "unexpected block " << int(introducer);
+      break;
+    }
+  }
+  return out;
+}
+
+class ConversionJobTest : public ::testing::Test {
+ protected:
+  TempFolder sources;
+  TempFolder output;
+  RecorderHost host;
+
+  void SetUp() override { host.output = output.path(); }
+
+  std::string addSource(const std::string& fileName, const Bytes& bytes) {
+    std::string path = sources.file(fileName);
+    writeFile(path, bytes);
+    host.paths.push_back(path);
+    return path;
+  }
+  bool hasPackage(const std::string& base) const {
+    return std::filesystem::exists(output.file(base + ".trn"));
+  }
+  PackageFields package(const std::string& base) const {
+    return parse(readFile(output.file(base + ".trn")));
+  }
+};
+
+TEST_F(ConversionJobTest, ThreeFilesShowCountsAndTextsInOrder) {
+  addSource("a.skm", makeSkm({}));
+  addSource("b.skm", makeSkm({}));
+  addSource("c.skm", makeSkm({}));
+  EXPECT_EQ(ConversionJob(host), 1u);
+  std::vector<std::string> expected;
+  for (int i = 0; i < 3; ++i) {
+    expected.push_back("progress " + std::to_string(i));
+    expected.push_back("status " + std::to_string(i + 1) + " gestures converted.");
+    expected.push_back(std::string("message Converting: ") + char('a' + i) + ".skm");
+  }
+  expected.insert(expected.end(), {"progress 3", "status 3 gestures converted.",
+                                   "message Converting Finished.", "enable 1000", "enable 1001"});
+  EXPECT_EQ(host.events, expected);
+  EXPECT_TRUE(hasPackage("a") && hasPackage("b") && hasPackage("c"));
+}
+
+TEST_F(ConversionJobTest, EmptyListGoesStraightToTheEnd) {
+  ConversionJob(host);
+  std::vector<std::string> expected = {"progress 0", "status 0 gestures converted.",
+                                       "message Converting Finished.", "enable 1000",
+                                       "enable 1001"};
+  EXPECT_EQ(host.events, expected);
+}
+
+TEST_F(ConversionJobTest, FinalCountIsThePackagesActuallyWritten) {
+  addSource("good.skm", makeSkm({}));
+  addSource("bad.skm", Bytes{'n', 'o', 'p', 'e'});
+  GestureSpec empty;
+  empty.flags = 8;
+  addSource("silent.skm", makeSkm(empty));
+  ConversionJob(host);
+  ASSERT_GE(host.events.size(), 5u);
+  EXPECT_EQ(host.events[host.events.size() - 4], "status 1 gestures converted.");
+  EXPECT_EQ(host.events[host.events.size() - 3], "message Converting Finished.");
+  // Silent skips leave the file's "Converting" text in place.
+  EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "message Error: Gesture skipped."),
+            0);
+  ASSERT_EQ(host.results.size(), 3u);
+  EXPECT_EQ(host.results[1].reason, GestureReason::NotGesture);
+  EXPECT_EQ(host.results[2].reason, GestureReason::EmptySound);
+}
+
+TEST_F(ConversionJobTest, BaseNamesDropTheExtensionWhateverItsCase) {
+  addSource("Hi.SKM", makeSkm({}));
+  addSource("wave.skm", makeSkm({}));
+  ConversionJob(host);
+  EXPECT_NE(std::find(host.events.begin(), host.events.end(), "message Converting: Hi.skm"),
+            host.events.end());
+  EXPECT_TRUE(hasPackage("Hi"));
+  EXPECT_TRUE(hasPackage("wave"));
+  EXPECT_EQ(baseNameOf("/gestures/x.y.skm"), "x.y");
+  EXPECT_EQ(baseNameOf("abc"), "");
+  EXPECT_EQ(baseNameOf("/a/.skm"), "");
+#ifdef _WIN32
+  EXPECT_EQ(baseNameOf("C:\\gestures\\wave.skm"), "wave");
+#else
+  EXPECT_EQ(baseNameOf("/odd\\name.skm"), "odd\\name");
+#endif
+}
+
+TEST_F(ConversionJobTest, PackageHoldsIdentifierNameAndDefaultSound) {
+  GestureSpec spec;
+  spec.name = "Hello";
+  addSource("hello.skm", makeSkm(spec));
+  ConversionJob(host);
+  PackageFields p = package("hello");
+  EXPECT_EQ(p.name, "Hello");
+  EXPECT_EQ(p.id, makeGestureId("Hello"));
+  EXPECT_EQ(p.id, "8b1a9953c4611296a827abf8c47804d7");
+  Bytes expectedSound(defaultSoundData(), defaultSoundData() + defaultSoundSize());
+  EXPECT_EQ(p.sound, expectedSound);
+  // The button is a 16 x 16 BMP.
+  ASSERT_GE(p.button.size(), 54u);
+  EXPECT_EQ(p.button[0], 'B');
+  EXPECT_EQ(p.button[18] | p.button[19] << 8, 16);
+  EXPECT_EQ(p.button[22] | p.button[23] << 8, 16);
+}
+
+TEST_F(ConversionJobTest, OwnSoundIsCarriedUnchanged) {
+  GestureSpec spec;
+  spec.flags = 8;
+  spec.sound = {'R', 'I', 'F', 'F', 1, 2, 3};
+  addSource("s.skm", makeSkm(spec));
+  ConversionJob(host);
+  EXPECT_EQ(package("s").sound, spec.sound);
+}
+
+TEST_F(ConversionJobTest, SilentSkips) {
+  GestureSpec zeroWidth;
+  zeroWidth.frameWidth = 0;
+  GestureSpec negativeWidth;
+  negativeWidth.frameWidth = -1;
+  GestureSpec emptySound;
+  emptySound.flags = 8;
+  GestureSpec badStrip;
+  badStrip.strip = {'n', 'o', 't', ' ', 'a', ' ', 'g', 'i', 'f'};
+  GestureSpec badButton;
+  badButton.button = {'G', 'I', 'F'};
+  addSource("zero.skm", makeSkm(zeroWidth));
+  addSource("negative.skm", makeSkm(negativeWidth));
+  addSource("sound.skm", makeSkm(emptySound));
+  addSource("strip.skm", makeSkm(badStrip));
+  addSource("button.skm", makeSkm(badButton));
+  addSource("missing.skm", {});
+  std::filesystem::remove(host.paths.back());
+  ConversionJob(host);
+  for (const char* base : {"zero", "negative", "sound", "strip", "button", "missing"}) {
+    EXPECT_FALSE(hasPackage(base)) << base;
+  }
+  std::vector<GestureReason> reasons;
+  for (const GestureResult& r : host.results) {
+    EXPECT_EQ(r.outcome, GestureOutcome::Skipped);
+    reasons.push_back(r.reason);
+  }
+  EXPECT_EQ(reasons,
+            (std::vector<GestureReason>{GestureReason::NotGesture, GestureReason::NotGesture,
+                                        GestureReason::EmptySound, GestureReason::StripNotGif,
+                                        GestureReason::ButtonNotGif, GestureReason::NotGesture}));
+  EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "message Error: Gesture skipped."),
+            0);
+}
+
+TEST_F(ConversionJobTest, FrameCountFollowsStripWidth) {
+  struct Case {
+    int stripWidth;
+    int frames;  // 0: too many
+    int firstWidth;
+  };
+  const Case cases[] = {{320, 10, 32}, {100, 3, 32}, {20, 1, 20}, {992, 0, 0}, {960, 30, 32}};
+  for (const Case& c : cases) {
+    GestureSpec spec;
+    spec.frameWidth = 32;
+    spec.strip = makeGif(c.stripWidth, 5);
+    std::string base = "w" + std::to_string(c.stripWidth);
+    addSource(base + ".skm", makeSkm(spec));
+  }
+  ConversionJob(host);
+  for (const Case& c : cases) {
+    std::string base = "w" + std::to_string(c.stripWidth);
+    if (c.frames == 0) {
+      EXPECT_FALSE(hasPackage(base));
+      continue;
+    }
+    GifBlocks blocks = walkGif(package(base).animation);
+    EXPECT_EQ(blocks.images, c.frames) << base;
+    EXPECT_EQ(blocks.width, c.firstWidth) << base;
+    EXPECT_EQ(blocks.height, 5);
+  }
+  EXPECT_EQ(host.results[3].reason, GestureReason::TooManyFrames);
+  EXPECT_EQ(host.results[3].frameCount, 31);
+}
+
+TEST_F(ConversionJobTest, EveryFrameHasDelay20AndDisposal2AndLoopFollowsTheFlag) {
+  GestureSpec looping;
+  looping.flags = 1;
+  addSource("loop.skm", makeSkm(looping));
+  addSource("once.skm", makeSkm({}));
+  ConversionJob(host);
+  GifBlocks loop = walkGif(package("loop").animation);
+  GifBlocks once = walkGif(package("once").animation);
+  EXPECT_EQ(loop.loopCount, 0);
+  EXPECT_EQ(once.loopCount, 1);
+  ASSERT_EQ(loop.controls.size(), 3u);
+  for (const Bytes& control : loop.controls) {
+    EXPECT_EQ(control[0] >> 2 & 7, 2);
+    EXPECT_EQ(control[1] | control[2] << 8, 20);
+  }
+}
+
+TEST_F(ConversionJobTest, StripMarkerIsNeutralisedOnceOnly) {
+  Bytes strip = makeGif(12, 3);
+  Bytes marker(StripMarker, StripMarker + 14);
+  // An application block right after the screen and table: 21 FF 0B id, then one data
+  // sub-block and a terminator.
+  std::size_t at = 13 + 3 * 256;
+  Bytes block = marker;
+  block.insert(block.end(), {0x02, 0x10, 0x11, 0x00});
+  strip.insert(strip.begin() + std::ptrdiff_t(at), block.begin(), block.end());
+  Bytes twice = strip;
+  twice.insert(twice.begin() + std::ptrdiff_t(at), block.begin(), block.end());
+
+  Bytes copy = twice;
+  EXPECT_TRUE(neutraliseStripMarker(copy.data(), uint32_t(copy.size())));
+  EXPECT_EQ(copy[at], 0xFF);
+  EXPECT_EQ(copy[at + block.size()], 0x21) << "second marker stays";
+  Bytes cut(marker.begin(), marker.end() - 1);
+  EXPECT_FALSE(neutraliseStripMarker(cut.data(), uint32_t(cut.size())));
+
+  GestureSpec once;
+  once.strip = strip;
+  addSource("once.skm", makeSkm(once));
+  ConversionJob(host);
+  ASSERT_TRUE(hasPackage("once"));
+  EXPECT_EQ(walkGif(package("once").animation).images, 3);
+}
+
+TEST_F(ConversionJobTest, UnwritableOutputFailsEveryFileAndTheRunStillEnds) {
+  addSource("a.skm", makeSkm({}));
+  addSource("b.skm", makeSkm({}));
+  host.output = output.file("missing/");
+  ConversionJob(host);
+  EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "message Error: Gesture skipped."),
+            2);
+  EXPECT_EQ(host.events[host.events.size() - 3], "message Converting Finished.");
+  EXPECT_EQ(host.events[host.events.size() - 4], "status 0 gestures converted.");
+  for (const GestureResult& r : host.results) EXPECT_EQ(r.reason, GestureReason::WriteFailed);
+}
+
+TEST_F(ConversionJobTest, DamagedSourceIsAnError) {
+  Bytes bytes = makeSkm({});
+  bytes.resize(bytes.size() - 10);
+  addSource("cut.skm", bytes);
+  ConversionJob(host);
+  EXPECT_FALSE(hasPackage("cut"));
+  EXPECT_EQ(host.events[host.events.size() - 6], "message Error: Gesture skipped.");
+  EXPECT_EQ(host.results.at(0).reason, GestureReason::Damaged);
+}
+
+TEST_F(ConversionJobTest, NoTemporaryFilesAreLeft) {
+  TempFolder temp;
+  const char* old = std::getenv("TMPDIR");
+  std::string saved = old ? old : "";
+  setenv("TMPDIR", temp.path().c_str(), 1);
+  addSource("a.skm", makeSkm({}));
+  ConversionJob(host);
+  if (old)
+    setenv("TMPDIR", saved.c_str(), 1);
+  else
+    unsetenv("TMPDIR");
+  EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
+  // Nothing but the package lands in the output folder either.
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(output.path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(names, std::vector<std::string>{"a.trn"});
+}
+
+TEST_F(ConversionJobTest, WorkerCountDoesNotChangeUpdatesOrPackages) {
+  for (int i = 0; i < 9; ++i) {
+    GestureSpec spec;
+    spec.name = "g" + std::to_string(i);
+    spec.flags = uint32_t(i % 2);
+    spec.strip = makeGif(4 * (i + 1), 3, 2 + i * 20);
+    if (i == 4) spec.frameWidth = 0;
+    addSource("g" + std::to_string(i) + ".skm", makeSkm(spec));
+  }
+  ConversionJob(host, 1);
+  std::vector<Bytes> single;
+  for (int i = 0; i < 9; ++i) {
+    if (i != 4) single.push_back(readFile(output.file("g" + std::to_string(i) + ".trn")));
+  }
+  TempFolder second;
+  RecorderHost parallel;
+  parallel.paths = host.paths;
+  parallel.output = second.path();
+  ConversionJob(parallel, 4);
+  EXPECT_EQ(parallel.events, host.events);
+  std::vector<Bytes> many;
+  for (int i = 0; i < 9; ++i) {
+    if (i != 4) many.push_back(readFile(second.file("g" + std::to_string(i) + ".trn")));
+  }
+  EXPECT_EQ(single, many);
+}
+
+}  // namespace
+}  // namespace skm::test
