@@ -155,6 +155,15 @@ TEST_F(ImageFileTest, SaveWritesTheSameBytesAsTheStreamAndLeavesTheMessage) {
   EXPECT_EQ(0, std::memcmp(back.bitmapBlock, image.bitmapBlock, image.blockSize()));
 }
 
+#ifdef __linux__
+TEST_F(ImageFileTest, SaveOntoAFullDiskFails) {
+  // The bytes fit the file buffer, so the loss shows only when the file is closed.
+  EXPECT_FALSE(save(image, "/dev/full", FormatBmp));
+  Image large(300, 300, 24, FormatBmp);
+  EXPECT_FALSE(save(large, "/dev/full", FormatBmp));
+}
+#endif
+
 TEST_F(ImageFileTest, GifSaveOfATrueColourPictureFailsAndLeavesAnEmptyFile) {
   Image colour(5, 5, 24, FormatBmp);
   const fs::path path = tempPath("colour.gif");
