@@ -129,19 +129,19 @@ TEST_F(ImageFileTest, GifLoadKeepsTheRequestedFrameIndex) {
 
 TEST_F(ImageFileTest, SaveIntoAMissingFolderFailsWithoutAMessage) {
   const fs::path path = tempPath("missing") / "button.bmp";
-  EXPECT_FALSE(save(image, path.c_str(), FormatBmp));
+  EXPECT_FALSE(save(image, path.string().c_str(), FormatBmp));
   EXPECT_STREQ(image.lastError(), "earlier message");
   EXPECT_FALSE(fs::exists(path));
 }
 
 TEST_F(ImageFileTest, SaveWritesTheSameBytesAsTheStreamAndLeavesTheMessage) {
   const fs::path path = tempPath("button.bmp");
-  ASSERT_TRUE(save(image, path.c_str(), FormatBmp));
+  ASSERT_TRUE(save(image, path.string().c_str(), FormatBmp));
   EXPECT_STREQ(image.lastError(), "earlier message");
   test::OutStream out;
   ASSERT_TRUE(saveToStream(image, out.stream, FormatBmp));
   std::vector<uint8_t> written(fs::file_size(path));
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = std::fopen(path.string().c_str(), "rb");
   ASSERT_NE(f, nullptr);
   ASSERT_EQ(std::fread(written.data(), 1, written.size(), f), written.size());
   std::fclose(f);
@@ -155,10 +155,19 @@ TEST_F(ImageFileTest, SaveWritesTheSameBytesAsTheStreamAndLeavesTheMessage) {
   EXPECT_EQ(0, std::memcmp(back.bitmapBlock, image.bitmapBlock, image.blockSize()));
 }
 
+#ifdef __linux__
+TEST_F(ImageFileTest, SaveOntoAFullDiskFails) {
+  // The bytes fit the file buffer, so the loss shows only when the file is closed.
+  EXPECT_FALSE(save(image, "/dev/full", FormatBmp));
+  Image large(300, 300, 24, FormatBmp);
+  EXPECT_FALSE(save(large, "/dev/full", FormatBmp));
+}
+#endif
+
 TEST_F(ImageFileTest, GifSaveOfATrueColourPictureFailsAndLeavesAnEmptyFile) {
   Image colour(5, 5, 24, FormatBmp);
   const fs::path path = tempPath("colour.gif");
-  EXPECT_FALSE(save(colour, path.c_str(), FormatGif));
+  EXPECT_FALSE(save(colour, path.string().c_str(), FormatGif));
   EXPECT_STREQ(colour.lastError(), "GIF Images must be 8 bit or less");
   ASSERT_TRUE(fs::exists(path));
   EXPECT_EQ(fs::file_size(path), 0u);
