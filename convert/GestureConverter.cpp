@@ -114,6 +114,8 @@ std::string describeReason(const GestureResult& result) {
     case GestureReason::TooManyFrames:
       return "too many frames (" + std::to_string(result.frameCount) + ", at most " +
              std::to_string(MaxFrames) + ")";
+    case GestureReason::StripTooLarge:
+      return with("strip picture too large");
     case GestureReason::EncodeFailed:
       return with("could not encode the pictures");
     case GestureReason::Damaged:
@@ -174,6 +176,11 @@ GestureResult buildPackage(SourceGesture& gesture) {
     return pictureRefused(button, GestureReason::ButtonNotGif);
   }
 
+  if (int64_t(strip.width()) * strip.height() > MaxStripPixels) {
+    return skipped(GestureReason::StripTooLarge,
+                   std::to_string(strip.width()) + " x " + std::to_string(strip.height()) +
+                       " pixels, at most " + std::to_string(MaxStripPixels));
+  }
   const int32_t frameWidth = gesture.frameWidth;
   int frameCount = strip.width() / frameWidth;
   if (frameCount == 0) frameCount = 1;

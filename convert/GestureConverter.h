@@ -12,6 +12,10 @@ inline constexpr int MaxFrames = 30;
 inline constexpr uint32_t GestureFrameDelay = 20;
 inline constexpr int GestureDisposalMethod = 2;
 inline constexpr int ButtonSize = 16;
+// Largest strip picture a gesture may have, in pixels (2048 x 2048). Real strips are a few
+// thousand pixels; the bound keeps the work a few bytes of input can ask for to a fraction of a
+// second.
+inline constexpr int64_t MaxStripPixels = int64_t{1} << 22;
 
 // How one source ended. Skipped files are the silent skips of a run (no message); failed ones
 // show "Error: Gesture skipped.".
@@ -24,6 +28,7 @@ enum class GestureReason {
   StripNotGif,
   ButtonNotGif,
   TooManyFrames,
+  StripTooLarge,
   EncodeFailed,  // the animation or the button could not be encoded
   Damaged,       // the source ends inside a field or a blob
   WriteFailed,   // the package could not be written

@@ -300,6 +300,64 @@ TEST_F(ConversionJobTest, FrameCountFollowsStripWidth) {
   EXPECT_EQ(host.results[3].frameCount, 31);
 }
 
+// A GIF whose one frame declares width x height pixels but whose data is just a clear code and
+// an end code: a few bytes that ask for a large picture.
+Bytes declaredGif(int width, int height) {
+  Bytes g = {'G',
+             'I',
+             'F',
+             '8',
+             '9',
+             'a',
+             4,
+             0,
+             4,
+             0,
+             0x80,
+             0,
+             0,
+             0,
+             0,
+             0,
+             255,
+             255,
+             255,
+             0x2C,
+             0,
+             0,
+             0,
+             0,
+             uint8_t(width),
+             uint8_t(width >> 8),
+             uint8_t(height),
+             uint8_t(height >> 8),
+             0,
+             2,
+             1,
+             0x2C,
+             0,
+             0x3B};
+  return g;
+}
+
+TEST_F(ConversionJobTest, HugeStripIsRefusedBeforeTheWork) {
+  GestureSpec huge;
+  huge.frameWidth = 5000;
+  huge.strip = declaredGif(5000, 5000);
+  addSource("huge.skm", makeSkm(huge));
+  GestureSpec edge;
+  edge.frameWidth = 2048;
+  edge.strip = declaredGif(2048, 2048);
+  addSource("edge.skm", makeSkm(edge));
+  ConversionJob(host);
+  EXPECT_FALSE(hasPackage("huge"));
+  EXPECT_EQ(host.results.at(0).reason, GestureReason::StripTooLarge);
+  EXPECT_EQ(describeReason(host.results.at(0)),
+            "strip picture too large: 5000 x 5000 pixels, at most 4194304");
+  ASSERT_TRUE(hasPackage("edge"));
+  EXPECT_EQ(walkGif(package("edge").animation).width, 2048);
+}
+
 TEST_F(ConversionJobTest, EveryFrameHasDelay20AndDisposal2AndLoopFollowsTheFlag) {
   GestureSpec looping;
   looping.flags = 1;

@@ -1,0 +1,47 @@
+// A whole gesture conversion in memory: bytes of a .skm in, package bytes or a skip out.
+// Beyond "no crash", a package that comes out must parse back to the same name, identifier,
+// sound and frame count.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "codecs/GifCodec.h"
+#include "convert/FileError.h"
+#include "convert/GestureConverter.h"
+#include "convert/Md5.h"
+#include "convert/Package.h"
+#include "convert/SourceGesture.h"
+#include "image/ByteStream.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  skm::SourceGesture gesture;
+  try {
+    if (gesture.readFromMemory(data, size) == 0) return 0;
+  } catch (const skm::FileError&) {
+    return 0;
+  }
+  skm::GestureResult result = skm::buildPackage(gesture);
+  if (result.outcome != skm::GestureOutcome::Converted) return 0;
+
+  std::vector<uint8_t> bytes = skm::buildPackageBytes(skm::packagePartsOf(result));
+  skm::PackageView view = skm::parsePackage(bytes);
+  if (view.name != gesture.getName() || view.identifier != skm::makeGestureId(view.name) ||
+      view.trailingBytes != 0) {
+    std::abort();
+  }
+  if (view.sound.size() != gesture.sound.size ||
+      std::memcmp(view.sound.data(), gesture.sound.data, gesture.sound.size) != 0) {
+    std::abort();
+  }
+  if (result.frameCount < 1 || result.frameCount > skm::MaxFrames) std::abort();
+
+  skm::GifCodec animation;
+  skm::ByteStream stream;
+  stream.attachMemory(const_cast<uint8_t*>(view.animation.data()), int32_t(view.animation.size()));
+  if (!animation.decode(&stream) || animation.info.frameCount != result.frameCount) std::abort();
+  if (view.button.size() < 54 || view.button[0] != 'B' || view.button[1] != 'M') std::abort();
+  return 0;
+}
