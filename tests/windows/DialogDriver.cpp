@@ -159,6 +159,7 @@ void run(const std::string& verb, std::istringstream& args) {
     return reply(std::to_string(GetFileAttributesA(a.c_str())));
   }
   if (verb == "exists") return reply(IsWindow(window) ? "1" : "0");
+  if (verb == "visible") return reply(IsWindow(window) && IsWindowVisible(window) ? "1" : "0");
   if (!IsWindow(window)) return fail("no such window");
   if (verb == "caption") {
     char text[512] = {};

@@ -27,6 +27,7 @@ DRIVER = BUILD / "tests" / "windows" / "dialog_driver.exe"
 SHOTS = Path(os.environ.get("SKM_SCREENSHOTS", BUILD / "screenshots"))
 WORK = Path(os.environ.get("SKM_WORK_DIR", tempfile.gettempdir()))
 CLI = os.environ.get("SKM_CLI") or None
+SAMPLES = Path(__file__).resolve().parents[2] / "samples"
 
 CAPTION = "SKM -> TRN Gesture Converter"
 IDOK, IDCANCEL = 1, 2
@@ -313,6 +314,89 @@ class FolderSelection(DialogTest):
         self.start()
         self.scan("S:\\many", f"{count} Gestures Found.")
         self.assertEqual(self.progress()[1:], (0, count))
+
+
+def run_cli(sources, output):
+    output.mkdir(parents=True, exist_ok=True)
+    done = subprocess.run([CLI, "convert", "-q", str(sources), str(output)],
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+    if done.returncode not in (0, 1):
+        raise AssertionError(f"skm2trn convert failed with {done.returncode}")
+    return {f.name: f.read_bytes() for f in sorted(output.iterdir())}
+
+
+@unittest.skipUnless(CLI, "the byte comparison needs the command-line converter (SKM_CLI)")
+class Conversion(DialogTest):
+    def convert(self, output):
+        texts = self.browse(IDC_CONVERT, output)
+        self.assertIn(OUTPUT_TITLE, texts)
+
+    def test_packages_match_the_command_line_and_the_end_state(self):
+        src = self.folder("src")
+        for sample in SAMPLES.iterdir():
+            if sample.suffix.lower() == ".skm":
+                shutil.copy(sample, src / sample.name)
+        count = len(list(src.iterdir()))
+        self.assertGreater(count, 2)
+        out = self.folder("out")
+        expected = run_cli(src, self.base / "cli")
+        self.assertTrue(expected, "the command line converted nothing")
+
+        self.start()
+        self.scan("S:\\src", f"{count} Gestures Found.")
+        screenshot("main-before-run.png")
+        self.convert("S:\\out")
+        finished = wait_until(lambda: self.text(IDC_MESSAGE) == "Converting Finished.", 60)
+        self.assertTrue(finished, self.text(IDC_MESSAGE))
+        self.assertEqual(self.buttons(), (True, True))
+        self.assertEqual(self.progress(), (count, 0, count))
+        self.assertEqual(self.text(IDC_STATUS), f"{len(expected)} gestures converted.")
+        screenshot("main-after-run.png")
+
+        produced = {f.name: f.read_bytes() for f in sorted(out.iterdir())}
+        self.assertEqual(sorted(produced), sorted(expected))
+        for name in expected:
+            self.assertEqual(produced[name], expected[name], name)
+
+        # The list stays: Convert runs again over it, into another folder.
+        again = self.folder("again")
+        self.convert("S:\\again")
+        self.assertTrue(wait_until(lambda: len(list(again.iterdir())) == len(expected) and
+                                   self.enabled(IDC_SELECT_FOLDER), 60))
+        self.assertEqual({f.name: f.read_bytes() for f in again.iterdir()}, expected)
+
+    def test_closing_during_a_long_run(self):
+        copies = 400
+        src = self.folder("src")
+        gesture = (SAMPLES / "nod.skm").read_bytes()
+        for i in range(copies):
+            (src / f"g{i:04}.skm").write_bytes(gesture)
+        reference = run_cli(SAMPLES / "nod.skm", self.base / "cli")["nod.trn"]
+        out = self.folder("out")
+
+        main = self.start()
+        self.scan("S:\\src", f"{copies} Gestures Found.")
+        self.convert("S:\\out")
+        self.assertTrue(wait_until(lambda: self.progress()[0] >= 3, 30), "the run did not start")
+        self.assertEqual(self.buttons(), (False, False))
+        self.assertTrue(self.text(IDC_MESSAGE).startswith("Converting: g"))
+
+        started = time.monotonic()
+        self.driver("close", main)
+        self.assertTrue(wait_until(lambda: self.driver("visible", main) == 0, 1, 0.05),
+                        "the window did not close at once")
+        self.assert_exits(timeout=30)
+        took = time.monotonic() - started
+        self.assertLess(took, 10, "closing waited for more than the current file")
+
+        written = sorted(out.iterdir())
+        print(f"\n  closed after {len(written)} of {copies} packages; exit {took:.2f} s after close",
+              file=sys.stderr)
+        self.assertGreater(len(written), 0)
+        self.assertLess(len(written), copies, "the run was not stopped")
+        for package in written:
+            self.assertEqual(package.suffix, ".trn", package.name)
+            self.assertEqual(package.read_bytes(), reference, package.name)
 
 
 if __name__ == "__main__":
