@@ -193,11 +193,7 @@ void MainDialog::startJob() {
   try {
     worker = std::thread([this] {
       try {
-#ifndef SKM2TRN_WITHOUT_JOB
         ConversionJob(*this);
-#else
-        throw 0;
-#endif
       } catch (...) {
         // The job guards every file; whatever still escapes must not end the process, and the
         // dialog is handed back to the user.

@@ -263,7 +263,8 @@ def check_package(tables, path, source, default_sound):
         return
     check(end == len(data), f"{where}: {len(data) - end} bytes after the name")
     name = fields["name"]
-    check(name == source["name"], f"{where}: name {name!r}, the source has {source['name']!r}")
+    source_name = source["name"].split(b"\0")[0]
+    check(name == source_name, f"{where}: name {name!r}, the source has {source_name!r}")
     check(fields["identifier"] == hashlib.md5(name).hexdigest().encode(),
           f"{where}: identifier is not the MD5 digest of the name")
     sound = source["sound"] if source["flags"] & 8 else default_sound
@@ -302,8 +303,8 @@ def check_default_sound(tables, path):
 
 def check_identifier_examples(doc_path):
     text = open(doc_path, encoding="utf-8").read()
-    examples = re.findall(r"named `([^`]*)` has the identifier `([0-9a-f]{32})`", text)
-    empty = re.findall(r"empty name `([0-9a-f]{32})`", text)
+    examples = re.findall(r"named `([^`]*)` has the identifier\s+`([0-9a-f]{32})`", text)
+    empty = re.findall(r"empty name\s+`([0-9a-f]{32})`", text)
     check(examples and empty, "formats.md: identifier examples not found")
     for name, digest in examples:
         check(hashlib.md5(name.encode()).hexdigest() == digest, f"formats.md: MD5 of {name!r}")

@@ -42,6 +42,30 @@ if [[ -n $program ]]; then
   for command in convert inspect extract; do
     grep -qE "^ +$command$" <<<"$commands" || fail "COMMANDS does not describe $command"
   done
+
+  # Every example runs as printed, in a folder laid out as the examples assume, without a usage
+  # error; the conversion reports the one sample that cannot be converted.
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  samples=$(realpath "$(dirname "$0")/../../samples")
+  real=$(realpath "$program")
+  mkdir "$work/bin" "$work/gestures"
+  cp "$samples"/* "$work/gestures/"
+  cp "$samples/wave.skm" "$samples/nod.skm" "$work/"
+  # shellcheck disable=SC2016 # the wrapper expands these itself
+  printf '%s\n' '#!/bin/sh' "\"$real\" \"\$@\"" 'status=$?' \
+    '[ $status -ne 2 ] || echo "USAGE ERROR: skm2trn $*" >&2' 'exit $status' >"$work/bin/skm2trn"
+  chmod +x "$work/bin/skm2trn"
+  examples=$(sed -n '/^\.EX$/,/^\.EE$/p' "$page" | sed '/^\.E[XE]$/d; s/\\-/-/g' |
+    sed "s/\\\\(aq/'/g")
+  [[ -n $examples ]] || fail "the page has no examples"
+  ran=$(cd "$work" && PATH="$work/bin:$PATH" bash -c "$examples" 2>&1)
+  grep -q "USAGE ERROR" <<<"$ran" && fail "an example is a usage error: $ran"
+  grep -qF "['gestures/toolong.skm']" <<<"$ran" ||
+    fail "the --json example did not list gestures/toolong.skm: $ran"
+  for file in button.bmp animation.gif sound.wav name.txt; do
+    [[ -s "$work/wave/$file" ]] || fail "the extract example wrote no $file"
+  done
 fi
 
 if ((failures)); then

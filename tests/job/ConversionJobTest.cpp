@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -14,6 +15,18 @@
 
 namespace skm::test {
 namespace {
+
+// Sets an environment variable, or removes it when value is null.
+void setVariable(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value ? value : "");
+#else
+  if (value)
+    setenv(name, value, 1);
+  else
+    unsetenv(name);
+#endif
+}
 
 // Records every update in order, as the dialog would show them.
 class RecorderHost : public JobHost {
@@ -413,15 +426,18 @@ TEST_F(ConversionJobTest, DamagedSourceIsAnError) {
 
 TEST_F(ConversionJobTest, NoTemporaryFilesAreLeft) {
   TempFolder temp;
-  const char* old = std::getenv("TMPDIR");
+  // The temporary folder comes from TMPDIR on POSIX and from TMP on Windows.
+#ifdef _WIN32
+  const char* variable = "TMP";
+#else
+  const char* variable = "TMPDIR";
+#endif
+  const char* old = std::getenv(variable);
   std::string saved = old ? old : "";
-  setenv("TMPDIR", temp.path().c_str(), 1);
+  setVariable(variable, temp.path().c_str());
   addSource("a.skm", makeSkm({}));
   ConversionJob(host);
-  if (old)
-    setenv("TMPDIR", saved.c_str(), 1);
-  else
-    unsetenv("TMPDIR");
+  setVariable(variable, old ? saved.c_str() : nullptr);
   EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
   // Nothing but the package lands in the output folder either.
   std::vector<std::string> names;
