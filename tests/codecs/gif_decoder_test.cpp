@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,26 @@ TEST(GifDecoder, SignatureAndVersions) {
   EXPECT_FALSE(decodeBytes(shortFile, {'G', 'I', 'F', '8', '9', 'a', 1, 0}));
   GifCodec none;
   EXPECT_FALSE(none.decode(nullptr));
+}
+
+TEST(GifDecoder, ReadsFromFileStreams) {
+  const auto pixels = ramp(6, 4, 16);
+  Bytes b = singleFrame(6, 4, 16, pixels);
+  b.descriptor(0, 0, 6, 4, 0).imageData(4, literalLzw(ramp(6, 4, 5), 4)).u8(0x3B);
+  std::FILE* file = std::tmpfile();
+  if (file == nullptr) GTEST_SKIP() << "no temporary file";
+  std::fwrite(b.data.data(), 1, b.data.size(), file);
+  for (int frame : {0, 1}) {
+    std::rewind(file);
+    ByteStream stream;
+    stream.attachFile(file);
+    GifCodec codec;
+    codec.info.frameIndex = frame;
+    ASSERT_TRUE(codec.decode(&stream)) << frame;
+    EXPECT_EQ(codec.info.frameCount, 2);
+    expectPixels(codec, 6, 4, frame == 0 ? pixels : ramp(6, 4, 5));
+  }
+  std::fclose(file);
 }
 
 TEST(GifDecoder, FileWithoutImageFails) {
