@@ -169,9 +169,12 @@ void writePackage(const std::string& path, const PackageParts& parts) {
   std::FILE* file = std::exchange(temp.file, nullptr);
   if (std::fclose(file) != 0 && err == 0) err = errno ? errno : EIO;
   if (err != 0) throw FileError("cannot write " + path + ": " + systemError(err));
-  // filesystem::rename replaces an existing file on every platform, unlike std::rename.
+  // filesystem::rename replaces an existing file on every platform, unlike std::rename. Paths
+  // are handed over as UTF-8: a narrow string would go through the "C" locale on Windows, where
+  // the dialog's code page is UTF-8 (its manifest) and any non-ASCII name would fail.
   std::error_code ec;
-  std::filesystem::rename(temp.path, path, ec);
+  std::filesystem::rename(std::u8string(temp.path.begin(), temp.path.end()),
+                          std::u8string(path.begin(), path.end()), ec);
   if (ec) throw FileError("cannot write " + path + ": " + ec.message());
   temp.placed = true;
 }

@@ -365,6 +365,21 @@ class Conversion(DialogTest):
                                    self.enabled(IDC_SELECT_FOLDER), 60))
         self.assertEqual({f.name: f.read_bytes() for f in again.iterdir()}, expected)
 
+    def test_file_names_outside_the_ansi_code_page(self):
+        # The manifest makes UTF-8 the process code page, so the narrow file APIs see these.
+        src = self.folder("src")
+        names = ["\u0436\u0435\u0441\u0442.skm", "caf\u00e9.skm", "\u6ce2.skm"]
+        for name in names:
+            shutil.copy(SAMPLES / "wave.skm", src / name)
+        expected = run_cli(src, self.base / "cli")
+        self.assertEqual(len(expected), 3)
+        out = self.folder("out")
+        self.start()
+        self.scan("S:\\src", "3 Gestures Found.")
+        self.convert("S:\\out")
+        self.assertTrue(wait_until(lambda: self.text(IDC_MESSAGE) == "Converting Finished.", 60))
+        self.assertEqual({f.name: f.read_bytes() for f in out.iterdir()}, expected)
+
     def test_closing_during_a_long_run(self):
         copies = 400
         src = self.folder("src")
