@@ -42,20 +42,6 @@ void store32(uint8_t* p, uint32_t v) {
   store16(p + 2, v >> 16);
 }
 
-void storeInfoHeader(uint8_t* p, const BitmapInfoHeader& h) {
-  store32(p + 0, h.size);
-  store32(p + 4, uint32_t(h.width));
-  store32(p + 8, uint32_t(h.height));
-  store16(p + 12, h.planes);
-  store16(p + 14, h.bitCount);
-  store32(p + 16, h.compression);
-  store32(p + 20, h.sizeImage);
-  store32(p + 24, uint32_t(h.xPelsPerMeter));
-  store32(p + 28, uint32_t(h.yPelsPerMeter));
-  store32(p + 32, h.clrUsed);
-  store32(p + 36, h.clrImportant);
-}
-
 int32_t dotsPerInch(int32_t pelsPerMeter) {
   return int32_t(std::floor(double(pelsPerMeter) * 0.0254 + 0.5));
 }

@@ -46,21 +46,6 @@ void store32(uint8_t* p, uint32_t v) {
   p[3] = uint8_t(v >> 24);
 }
 
-// The block is a file image, so its header is little-endian whatever the host is.
-void storeHeader(uint8_t* p, const BitmapInfoHeader& h) {
-  store32(p + 0, h.size);
-  store32(p + 4, uint32_t(h.width));
-  store32(p + 8, uint32_t(h.height));
-  store16(p + 12, h.planes);
-  store16(p + 14, h.bitCount);
-  store32(p + 16, h.compression);
-  store32(p + 20, h.sizeImage);
-  store32(p + 24, uint32_t(h.xPelsPerMeter));
-  store32(p + 28, uint32_t(h.yPelsPerMeter));
-  store32(p + 32, h.clrUsed);
-  store32(p + 36, h.clrImportant);
-}
-
 // width × height bytes for a plane, or 0 when it would be empty or exceed the block bound.
 std::size_t planeBytes(int32_t width, int32_t height) {
   if (width <= 0 || height <= 0) return 0;
@@ -89,6 +74,21 @@ ImageInfo zeroInfo() {
 }
 
 }  // namespace
+
+// The block is a file image, so its header is little-endian whatever the host is.
+void storeInfoHeader(uint8_t* p, const BitmapInfoHeader& h) {
+  store32(p + 0, h.size);
+  store32(p + 4, uint32_t(h.width));
+  store32(p + 8, uint32_t(h.height));
+  store16(p + 12, h.planes);
+  store16(p + 14, h.bitCount);
+  store32(p + 16, h.compression);
+  store32(p + 20, h.sizeImage);
+  store32(p + 24, uint32_t(h.xPelsPerMeter));
+  store32(p + 28, uint32_t(h.yPelsPerMeter));
+  store32(p + 32, h.clrUsed);
+  store32(p + 36, h.clrImportant);
+}
 
 std::size_t rowBytesFor(int32_t width, uint32_t bits) {
   if (width < 0) return 0;
@@ -172,7 +172,7 @@ uint8_t* Image::create(int32_t width, int32_t height, uint32_t bits, int32_t for
   bitmapBlock = block;
   if (selection != nullptr) selectionClear();
   if (alpha != nullptr) alphaDelete();
-  storeHeader(block, header);
+  storeInfoHeader(block, header);
   pixels = block + HeaderBytes + std::size_t(entries) * 4;
   return block;
 }

@@ -150,6 +150,9 @@ class Image {
   uint8_t* alpha = nullptr;
 };
 
+// Writes the header in its 40-byte little-endian file form, whatever the host's byte order.
+void storeInfoHeader(uint8_t* destination, const BitmapInfoHeader& header);
+
 // Bytes per stored row of a picture; 0 when the size cannot be represented.
 std::size_t rowBytesFor(int32_t width, uint32_t bits);
 
