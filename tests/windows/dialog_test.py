@@ -34,7 +34,7 @@ IDOK, IDCANCEL = 1, 2
 IDC_CONVERT, IDC_SELECT_FOLDER = 1000, 1001
 IDC_PROGRESS, IDC_STATUS, IDC_MESSAGE = 1004, 1005, 1006
 VK_TAB, VK_RETURN, VK_ESCAPE, VK_UP = 0x09, 0x0D, 0x1B, 0x26
-SC_CLOSE, SC_KEYMENU = 0xF060, 0xF100
+SC_MINIMIZE, SC_CLOSE, SC_KEYMENU, SC_RESTORE = 0xF020, 0xF060, 0xF100, 0xF120
 IDM_ABOUTBOX = 0x0010
 FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM = 1, 2, 4
 SOURCE_TITLE = "Select Gesture Folder"
@@ -230,6 +230,14 @@ class StartAndWindow(DialogTest):
         self.assertEqual(self.driver("caption", about), "About SKM->TRN")
         self.driver("click", about, IDOK)
         self.driver("gone", 10000, about)
+        self.assert_open()
+
+    def test_other_system_commands_keep_their_default_handling(self):
+        main = self.start()
+        self.driver("syscommand", main, SC_MINIMIZE)
+        self.assertTrue(wait_until(lambda: self.driver("iconic", main) == 1, 5))
+        self.driver("syscommand", main, SC_RESTORE)
+        self.assertTrue(wait_until(lambda: self.driver("iconic", main) == 0, 5))
         self.assert_open()
 
     def test_close_box_ends_the_application(self):
