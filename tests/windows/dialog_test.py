@@ -324,6 +324,23 @@ class FolderSelection(DialogTest):
         self.assertEqual(self.progress()[1:], (0, count))
 
 
+class Executable(unittest.TestCase):
+    def test_runs_without_dlls_beside_it(self):
+        def objdump(flag):
+            return subprocess.run(["x86_64-w64-mingw32-objdump", flag,
+                                   str(BUILD / "app" / "skm2trn-gui.exe")],
+                                  capture_output=True, text=True, check=True).stdout
+
+        self.assertIn("file format pei-x86-64", objdump("-f"))
+        headers = objdump("-p")
+        self.assertIn("(Windows GUI)", headers)
+        dlls = {line.split(":", 1)[1].strip().lower() for line in headers.splitlines()
+                if "DLL Name:" in line}
+        system = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll",
+                  "ole32.dll", "msvcrt.dll", "advapi32.dll"}
+        self.assertTrue(dlls, "no imports found")
+        self.assertLessEqual(dlls, system)
+
 def run_cli(sources, output):
     output.mkdir(parents=True, exist_ok=True)
     done = subprocess.run([CLI, "convert", "-q", str(sources), str(output)],
@@ -413,8 +430,8 @@ class Conversion(DialogTest):
         self.assertLess(took, 10, "closing waited for more than the current file")
 
         written = sorted(out.iterdir())
-        print(f"\n  closed after {len(written)} of {copies} packages; exit {took:.2f} s after close",
-              file=sys.stderr)
+        print(f"\n  closed after {len(written)} of {copies} packages; "
+              f"exit {took:.2f} s after close", file=sys.stderr)
         self.assertGreater(len(written), 0)
         self.assertLess(len(written), copies, "the run was not stopped")
         for package in written:
