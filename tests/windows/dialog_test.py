@@ -423,7 +423,7 @@ class Conversion(DialogTest):
 
         started = time.monotonic()
         self.driver("close", main)
-        self.assertTrue(wait_until(lambda: self.driver("visible", main) == 0, 1, 0.05),
+        self.assertTrue(wait_until(lambda: self.driver("visible", main) == 0, 3, 0.05),
                         "the window did not close at once")
         self.assert_exits(timeout=30)
         took = time.monotonic() - started
