@@ -109,22 +109,25 @@ class GifCodec : public Image {
   uint8_t globalTable[256 * 3] = {};
   uint8_t frameTable[256 * 3] = {};
 
+  // LZW tables. They are left uninitialised here on purpose: every decode and encode sets up what
+  // it reads (a codec is built three times per gesture, and zeroing 100 KB each time showed up
+  // as a third of a conversion's work).
   // LZW decoder tables. prefix/suffix follow every code literally; the chunk tables hold the
   // last up-to-8 bytes of each code's string so well-formed data is written 8 bytes per step.
-  uint16_t prefix[MaxCodes] = {};
-  uint8_t suffix[MaxCodes] = {};
-  uint8_t firstByte[MaxCodes] = {};
-  uint16_t length[MaxCodes] = {};
-  uint16_t chunkPrefix[MaxCodes] = {};
-  alignas(8) uint8_t chunk[MaxCodes][8] = {};
-  uint8_t stack[MaxCodes] = {};
+  uint16_t prefix[MaxCodes];
+  uint8_t suffix[MaxCodes];
+  uint8_t firstByte[MaxCodes];
+  uint16_t length[MaxCodes];
+  uint16_t chunkPrefix[MaxCodes];
+  alignas(8) uint8_t chunk[MaxCodes][8];
+  uint8_t stack[MaxCodes];
 
   // Encoder state.
   ByteStream* output = nullptr;
   uint32_t accumulator = 0;
   int accumulatorBits = 0;
-  int32_t hashTable[HashSize] = {};
-  uint16_t codeTable[HashSize] = {};
+  int32_t hashTable[HashSize];
+  uint16_t codeTable[HashSize];
   int codeBits = 0;
   int maxCode = 0;
   int freeCode = 0;

@@ -166,6 +166,7 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
   std::memset(suffix, 0, sizeof suffix);
   for (int i = 0; i < clear; ++i) {
     length[i] = 1;
+    chunkPrefix[i] = 0;
     if constexpr (Store) {
       firstByte[i] = uint8_t(i);
       std::memset(chunk[i], 0, sizeof chunk[i]);

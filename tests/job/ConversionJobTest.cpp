@@ -416,7 +416,7 @@ TEST_F(ConversionJobTest, UnwritableOutputFailsEveryFileAndTheRunStillEnds) {
 
 TEST_F(ConversionJobTest, DamagedSourceIsAnError) {
   Bytes bytes = makeSkm({});
-  bytes.resize(bytes.size() - 10);
+  bytes.erase(bytes.end() - 10, bytes.end());
   addSource("cut.skm", bytes);
   ConversionJob(host);
   EXPECT_FALSE(hasPackage("cut"));
