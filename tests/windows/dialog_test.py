@@ -390,6 +390,21 @@ class Conversion(DialogTest):
                                    self.enabled(IDC_SELECT_FOLDER), 60))
         self.assertEqual({f.name: f.read_bytes() for f in again.iterdir()}, expected)
 
+    def test_sources_at_a_drive_root(self):
+        # Paths like R:\wave.skm: base names and package names must come out the same.
+        src = self.folder("src")
+        for name in ("wave.skm", "Bow.SKM"):
+            shutil.copy(SAMPLES / name, src / name)
+        map_drive("r", src)
+        expected = run_cli(src, self.base / "cli")
+        self.assertEqual(sorted(expected), ["Bow.trn", "wave.trn"])
+        out = self.folder("out")
+        self.start()
+        self.scan("R:\\", "2 Gestures Found.")
+        self.convert("S:\\out")
+        self.assertTrue(wait_until(lambda: self.text(IDC_MESSAGE) == "Converting Finished.", 60))
+        self.assertEqual({f.name: f.read_bytes() for f in out.iterdir()}, expected)
+
     def test_file_names_outside_the_ansi_code_page(self):
         # The manifest makes UTF-8 the process code page, so the narrow file APIs see these.
         src = self.folder("src")
