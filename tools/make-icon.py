@@ -79,7 +79,8 @@ def icon_image(size):
 
 
 def main():
-    out = Path(sys.argv[1]) if len(sys.argv) > 1 else Path(__file__).resolve().parent.parent / "app" / "skm2trn.ico"
+    default = Path(__file__).resolve().parent.parent / "app" / "skm2trn.ico"
+    out = Path(sys.argv[1]) if len(sys.argv) > 1 else default
     images = [(32, icon_image(32)), (16, icon_image(16))]
     data = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)

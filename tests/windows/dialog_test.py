@@ -34,7 +34,7 @@ IDOK, IDCANCEL = 1, 2
 IDC_CONVERT, IDC_SELECT_FOLDER = 1000, 1001
 IDC_PROGRESS, IDC_STATUS, IDC_MESSAGE = 1004, 1005, 1006
 VK_TAB, VK_RETURN, VK_ESCAPE, VK_UP = 0x09, 0x0D, 0x1B, 0x26
-SC_CLOSE, SC_KEYMENU = 0xF060, 0xF100
+SC_MINIMIZE, SC_CLOSE, SC_KEYMENU, SC_RESTORE = 0xF020, 0xF060, 0xF100, 0xF120
 IDM_ABOUTBOX = 0x0010
 FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM = 1, 2, 4
 SOURCE_TITLE = "Select Gesture Folder"
@@ -232,6 +232,14 @@ class StartAndWindow(DialogTest):
         self.driver("gone", 10000, about)
         self.assert_open()
 
+    def test_other_system_commands_keep_their_default_handling(self):
+        main = self.start()
+        self.driver("syscommand", main, SC_MINIMIZE)
+        self.assertTrue(wait_until(lambda: self.driver("iconic", main) == 1, 5))
+        self.driver("syscommand", main, SC_RESTORE)
+        self.assertTrue(wait_until(lambda: self.driver("iconic", main) == 0, 5))
+        self.assert_open()
+
     def test_close_box_ends_the_application(self):
         main = self.start()
         self.driver("syscommand", main, SC_CLOSE)
@@ -316,6 +324,23 @@ class FolderSelection(DialogTest):
         self.assertEqual(self.progress()[1:], (0, count))
 
 
+class Executable(unittest.TestCase):
+    def test_runs_without_dlls_beside_it(self):
+        def objdump(flag):
+            return subprocess.run(["x86_64-w64-mingw32-objdump", flag,
+                                   str(BUILD / "app" / "skm2trn-gui.exe")],
+                                  capture_output=True, text=True, check=True).stdout
+
+        self.assertIn("file format pei-x86-64", objdump("-f"))
+        headers = objdump("-p")
+        self.assertIn("(Windows GUI)", headers)
+        dlls = {line.split(":", 1)[1].strip().lower() for line in headers.splitlines()
+                if "DLL Name:" in line}
+        system = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll",
+                  "ole32.dll", "msvcrt.dll", "advapi32.dll"}
+        self.assertTrue(dlls, "no imports found")
+        self.assertLessEqual(dlls, system)
+
 def run_cli(sources, output):
     output.mkdir(parents=True, exist_ok=True)
     done = subprocess.run([CLI, "convert", "-q", str(sources), str(output)],
@@ -365,6 +390,21 @@ class Conversion(DialogTest):
                                    self.enabled(IDC_SELECT_FOLDER), 60))
         self.assertEqual({f.name: f.read_bytes() for f in again.iterdir()}, expected)
 
+    def test_sources_at_a_drive_root(self):
+        # Paths like R:\wave.skm: base names and package names must come out the same.
+        src = self.folder("src")
+        for name in ("wave.skm", "Bow.SKM"):
+            shutil.copy(SAMPLES / name, src / name)
+        map_drive("r", src)
+        expected = run_cli(src, self.base / "cli")
+        self.assertEqual(sorted(expected), ["Bow.trn", "wave.trn"])
+        out = self.folder("out")
+        self.start()
+        self.scan("R:\\", "2 Gestures Found.")
+        self.convert("S:\\out")
+        self.assertTrue(wait_until(lambda: self.text(IDC_MESSAGE) == "Converting Finished.", 60))
+        self.assertEqual({f.name: f.read_bytes() for f in out.iterdir()}, expected)
+
     def test_file_names_outside_the_ansi_code_page(self):
         # The manifest makes UTF-8 the process code page, so the narrow file APIs see these.
         src = self.folder("src")
@@ -398,15 +438,15 @@ class Conversion(DialogTest):
 
         started = time.monotonic()
         self.driver("close", main)
-        self.assertTrue(wait_until(lambda: self.driver("visible", main) == 0, 1, 0.05),
+        self.assertTrue(wait_until(lambda: self.driver("visible", main) == 0, 3, 0.05),
                         "the window did not close at once")
         self.assert_exits(timeout=30)
         took = time.monotonic() - started
         self.assertLess(took, 10, "closing waited for more than the current file")
 
         written = sorted(out.iterdir())
-        print(f"\n  closed after {len(written)} of {copies} packages; exit {took:.2f} s after close",
-              file=sys.stderr)
+        print(f"\n  closed after {len(written)} of {copies} packages; "
+              f"exit {took:.2f} s after close", file=sys.stderr)
         self.assertGreater(len(written), 0)
         self.assertLess(len(written), copies, "the run was not stopped")
         for package in written:
