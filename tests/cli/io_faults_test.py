@@ -1,0 +1,218 @@
+#!/usr/bin/python3
+"""I/O failures under a real skm2trn run: a full disk, an output folder that turns read-only in
+the middle of a run, an output path that is a file, sources deleted, truncated or unreadable
+between the folder scan and their conversion.
+
+Each case checks that the run goes on, that the messages and the exit status say what happened,
+that no partial package and no temporary file is left, and that an earlier package of the same
+name is untouched. Cases that need mounts skip with a message unless run as root.
+Usage: io_faults_test.py PATH_TO_SKM2TRN
+"""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+SKM2TRN = None
+SAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "samples")
+
+
+def can_mount():
+    if os.geteuid() != 0:
+        return False
+    probe = tempfile.mkdtemp(prefix="skm2trn-mount-")
+    try:
+        ok = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", probe],
+                            capture_output=True).returncode == 0
+        if ok:
+            subprocess.run(["umount", probe], check=True)
+        return ok
+    finally:
+        os.rmdir(probe)
+
+
+MOUNTS = can_mount()
+
+
+class Base(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="skm2trn-io-")
+        self.src = os.path.join(self.tmp, "src")
+        os.makedirs(self.src)
+        self.mounted = []
+
+    def tearDown(self):
+        for path in reversed(self.mounted):
+            subprocess.run(["umount", "-l", path], capture_output=True)
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def mount(self, path, size):
+        os.makedirs(path, exist_ok=True)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", path], check=True)
+        self.mounted.append(path)
+
+    def copies(self, sample, count):
+        with open(os.path.join(SAMPLES, sample), "rb") as f:
+            data = f.read()
+        for i in range(count):
+            with open(os.path.join(self.src, f"g{i:04}.skm"), "wb") as f:
+                f.write(data)
+
+    def report(self, result):
+        return {os.path.basename(f["source"]): f for f in json.loads(result.stdout)["files"]}
+
+    def assert_no_leftovers(self, folder, old=()):
+        names = os.listdir(folder)
+        self.assertEqual([n for n in names if not n.endswith(".trn") or n.startswith(".")], [],
+                         "temporary files left behind")
+        for name in names:  # every package there is complete: it parses to the end
+            if name in old:
+                continue
+            with open(os.path.join(folder, name), "rb") as f:
+                data = f.read()
+            at = 33
+            for _ in range(3):
+                at += 4 + int.from_bytes(data[at:at + 4], "big")
+            at += 2 + int.from_bytes(data[at:at + 2], "big")
+            self.assertEqual(at, len(data), f"{name} is not a whole package")
+
+
+@unittest.skipUnless(MOUNTS, "needs root and permission to mount a tmpfs")
+class Mounted(Base):
+    def test_full_disk_keeps_the_old_package_and_goes_on(self):
+        self.copies("bounce.skm", 40)
+        out = os.path.join(self.tmp, "out")
+        self.mount(out, "96k")
+        old = b"an earlier package of the same name"
+        with open(os.path.join(out, "g0039.trn"), "wb") as f:
+            f.write(old)
+        result = subprocess.run([SKM2TRN, "--json", "-j", "2", self.src, out], capture_output=True,
+                                text=True, timeout=120)
+        self.assertEqual(result.returncode, 1)
+        files = self.report(result)
+        self.assertEqual(len(files), 40, "the run went on to the last file")
+        full = [f for f in files.values() if f["status"] == "failed"]
+        self.assertTrue(full, "the disk never filled up")
+        for f in full:
+            self.assertIn("could not write the package", f["reason"])
+            self.assertIn("No space left on device", f["reason"])
+        kept = ()
+        if files["g0039.skm"]["status"] == "failed":
+            with open(os.path.join(out, "g0039.trn"), "rb") as f:
+                self.assertEqual(f.read(), old)
+            kept = ("g0039.trn",)
+        self.assert_no_leftovers(out, kept)
+
+    def test_output_turns_read_only_in_the_middle_of_a_run(self):
+        self.copies("wave.skm", 3000)
+        out = os.path.join(self.tmp, "out")
+        self.mount(out, "64m")
+        with open(os.path.join(out, "g2999.trn"), "wb") as f:
+            f.write(b"old")
+        run = subprocess.Popen([SKM2TRN, "--json", "-j", "1", self.src, out],
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        deadline = time.time() + 30
+        while len(os.listdir(out)) < 20 and time.time() < deadline:
+            time.sleep(0.005)
+        # The remount is refused while a package is open for writing; it lands between two.
+        for _ in range(2000):
+            if subprocess.run(["mount", "-o", "remount,ro", out],
+                              capture_output=True).returncode == 0:
+                break
+            time.sleep(0.001)
+        else:
+            self.fail("the output folder could not be made read-only")
+        stdout, _ = run.communicate(timeout=120)
+        self.assertEqual(run.returncode, 1)
+        files = json.loads(stdout)["files"]
+        self.assertEqual(len(files), 3000)
+        statuses = [f["status"] for f in files]
+        self.assertEqual(statuses[0], "converted")
+        self.assertEqual(statuses[-1], "failed", "the read-only folder was never noticed")
+        self.assertIn("Read-only file system", files[-1]["reason"])
+        with open(os.path.join(out, "g2999.trn"), "rb") as f:
+            self.assertEqual(f.read(), b"old")
+        self.assert_no_leftovers(out, ("g2999.trn",))
+
+
+class Plain(Base):
+    def test_output_path_that_is_a_file(self):
+        self.copies("nod.skm", 1)
+        target = os.path.join(self.tmp, "file")
+        with open(target, "wb") as f:
+            f.write(b"x")
+        result = subprocess.run([SKM2TRN, self.src, target], capture_output=True, text=True)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("is not a folder", result.stderr)
+
+    def sources_change_during_the_run(self, change):
+        """Starts a run over many sources and applies change() to the last one meanwhile."""
+        self.copies("spin.skm", 2000)
+        out = os.path.join(self.tmp, "out")
+        os.makedirs(out)
+        last = os.path.join(self.src, "g1999.skm")
+        run = subprocess.Popen([SKM2TRN, "--json", "-j", "1", self.src, out],
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        deadline = time.time() + 30
+        while not os.listdir(out) and time.time() < deadline:
+            time.sleep(0.002)
+        change(last)
+        stdout, _ = run.communicate(timeout=120)
+        self.assertEqual(run.returncode, 1)
+        files = json.loads(stdout)["files"]
+        self.assertEqual(files[0]["status"], "converted")
+        self.assertIsNone(files[-1]["package"])
+        self.assertFalse(os.path.exists(os.path.join(out, "g1999.trn")))
+        self.assert_no_leftovers(out)
+        return files[-1]
+
+    def test_source_deleted_after_the_scan(self):
+        entry = self.sources_change_during_the_run(os.remove)
+        self.assertEqual(entry["status"], "skipped")
+        self.assertIn("No such file or directory", entry["reason"])
+
+    def test_source_truncated_after_the_scan(self):
+        def truncate(path):
+            with open(path, "r+b") as f:
+                f.truncate(300)
+        entry = self.sources_change_during_the_run(truncate)
+        self.assertEqual(entry["status"], "failed")
+        self.assertIn("damaged file", entry["reason"])
+
+    def test_unreadable_source(self):
+        self.copies("nod.skm", 2)
+        locked = os.path.join(self.src, "g0001.skm")
+        os.chmod(locked, 0)
+        out = os.path.join(self.tmp, "out")
+        os.makedirs(out)
+        prefix = []
+        if os.access(locked, os.R_OK):
+            # Root reads any file: run the converter as an unprivileged user instead.
+            setpriv = shutil.which("setpriv")
+            if os.geteuid() != 0 or setpriv is None:
+                self.skipTest("running with rights that read any file")
+            prefix = [setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"]
+            for path in (self.tmp, self.src):
+                os.chmod(path, 0o755)
+            os.chmod(out, 0o777)
+            os.chmod(os.path.join(self.src, "g0000.skm"), 0o644)
+        result = subprocess.run(prefix + [SKM2TRN, "--json", self.src, out], capture_output=True,
+                                text=True)
+        if prefix and result.returncode == 126:
+            self.skipTest("the unprivileged user cannot run the converter from this folder")
+        self.assertEqual(result.returncode, 1, result.stderr)
+        entry = self.report(result)["g0001.skm"]
+        self.assertEqual(entry["status"], "skipped")
+        self.assertIn("Permission denied", entry["reason"])
+        self.assertEqual(self.report(result)["g0000.skm"]["status"], "converted")
+
+
+if __name__ == "__main__":
+    SKM2TRN = sys.argv.pop(1)
+    if not MOUNTS:
+        print("io_faults_test: not root or mounting not permitted; the mount cases are skipped")
+    unittest.main(verbosity=2)
