@@ -62,6 +62,33 @@ class Base(unittest.TestCase):
             with open(os.path.join(self.src, f"g{i:04}.skm"), "wb") as f:
                 f.write(data)
 
+    def run_held(self, sources, out):
+        """Starts a one-thread run whose source "PIPE" is a named pipe: the run waits there until
+        release(run) is called, which lets it go on and returns its JSON file list."""
+        pipe = os.path.join(self.tmp, "hold.skm")
+        os.mkfifo(pipe)
+        sources = [pipe if s == "PIPE" else s for s in sources]
+        run = subprocess.Popen([SKM2TRN, "--json", "-j", "1", *sources, out],
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+
+        def release(process):
+            try:
+                with open(pipe, "wb") as f:  # opens once the converter is waiting to read it
+                    f.write(b"not a gesture")
+            except BrokenPipeError:
+                pass  # the converter gave up on the pipe before reading it
+            stdout, _ = process.communicate(timeout=60)
+            self.assertEqual(process.returncode, 1)
+            return json.loads(stdout)["files"]
+
+        return run, release
+
+    def wait_for(self, path):
+        deadline = time.time() + 30
+        while not os.path.exists(path):
+            self.assertLess(time.time(), deadline, f"{path} never appeared")
+            time.sleep(0.002)
+
     def report(self, result):
         return {os.path.basename(f["source"]): f for f in json.loads(result.stdout)["files"]}
 
@@ -108,35 +135,24 @@ class Mounted(Base):
         self.assert_no_leftovers(out, kept)
 
     def test_output_turns_read_only_in_the_middle_of_a_run(self):
-        self.copies("wave.skm", 3000)
+        self.copies("wave.skm", 3)
         out = os.path.join(self.tmp, "out")
-        self.mount(out, "64m")
-        with open(os.path.join(out, "g2999.trn"), "wb") as f:
+        self.mount(out, "4m")
+        with open(os.path.join(out, "g0002.trn"), "wb") as f:
             f.write(b"old")
-        run = subprocess.Popen([SKM2TRN, "--json", "-j", "1", self.src, out],
-                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        deadline = time.time() + 30
-        while len(os.listdir(out)) < 20 and time.time() < deadline:
-            time.sleep(0.005)
-        # The remount is refused while a package is open for writing; it lands between two.
-        for _ in range(2000):
-            if subprocess.run(["mount", "-o", "remount,ro", out],
-                              capture_output=True).returncode == 0:
-                break
-            time.sleep(0.001)
-        else:
-            self.fail("the output folder could not be made read-only")
-        stdout, _ = run.communicate(timeout=120)
-        self.assertEqual(run.returncode, 1)
-        files = json.loads(stdout)["files"]
-        self.assertEqual(len(files), 3000)
-        statuses = [f["status"] for f in files]
-        self.assertEqual(statuses[0], "converted")
-        self.assertEqual(statuses[-1], "failed", "the read-only folder was never noticed")
-        self.assertIn("Read-only file system", files[-1]["reason"])
-        with open(os.path.join(out, "g2999.trn"), "rb") as f:
+        # The run holds at the pipe between the first and the last source until the folder is
+        # read-only.
+        run, release = self.run_held([os.path.join(self.src, "g0000.skm"), "PIPE",
+                                      os.path.join(self.src, "g0002.skm")], out)
+        self.wait_for(os.path.join(out, "g0000.trn"))
+        subprocess.run(["mount", "-o", "remount,ro", out], check=True)
+        files = release(run)
+        self.assertEqual(files[0]["status"], "converted")
+        self.assertEqual(files[2]["status"], "failed")
+        self.assertIn("Read-only file system", files[2]["reason"])
+        with open(os.path.join(out, "g0002.trn"), "rb") as f:
             self.assertEqual(f.read(), b"old")
-        self.assert_no_leftovers(out, ("g2999.trn",))
+        self.assert_no_leftovers(out, ("g0002.trn",))
 
 
 class Plain(Base):
@@ -150,23 +166,20 @@ class Plain(Base):
         self.assertIn("is not a folder", result.stderr)
 
     def sources_change_during_the_run(self, change):
-        """Starts a run over many sources and applies change() to the last one meanwhile."""
-        self.copies("spin.skm", 2000)
+        """Runs over the folder's sources, held after the first until change() has been applied
+        to the last one."""
+        self.copies("spin.skm", 3)
         out = os.path.join(self.tmp, "out")
         os.makedirs(out)
-        last = os.path.join(self.src, "g1999.skm")
-        run = subprocess.Popen([SKM2TRN, "--json", "-j", "1", self.src, out],
-                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        deadline = time.time() + 30
-        while not os.listdir(out) and time.time() < deadline:
-            time.sleep(0.002)
+        names = sorted(os.listdir(self.src))
+        last = os.path.join(self.src, names[-1])
+        run, release = self.run_held([os.path.join(self.src, names[0]), "PIPE", last], out)
+        self.wait_for(os.path.join(out, names[0][:-4] + ".trn"))
         change(last)
-        stdout, _ = run.communicate(timeout=120)
-        self.assertEqual(run.returncode, 1)
-        files = json.loads(stdout)["files"]
+        files = release(run)
         self.assertEqual(files[0]["status"], "converted")
         self.assertIsNone(files[-1]["package"])
-        self.assertFalse(os.path.exists(os.path.join(out, "g1999.trn")))
+        self.assertFalse(os.path.exists(os.path.join(out, names[-1][:-4] + ".trn")))
         self.assert_no_leftovers(out)
         return files[-1]
 
