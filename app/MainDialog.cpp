@@ -236,7 +236,7 @@ void MainDialog::enableControl(int id, bool enable) {
 }
 
 void MainDialog::setProgressPosition(int position) {
-  SendMessageA(GetDlgItem(handle(), IDC_PROGRESS), PBM_SETPOS, static_cast<WPARAM>(position), 0);
+  progressBar.setPos(position);
 }
 
 void MainDialog::setStatusText(const std::string& text) {
