@@ -83,6 +83,7 @@ class GifCodec : public Image {
   template <int Bits>
   void compress(const Image& image);
   void startCompressor(int bits);
+  void resetRuns();
   void outputCode(int code);
   void putPacketByte(uint8_t value);
   void flushPacket();
@@ -128,6 +129,11 @@ class GifCodec : public Image {
   int accumulatorBits = 0;
   int32_t hashTable[HashSize];
   uint16_t codeTable[HashSize];
+  // Codes of the strings made of one repeated pixel value, for the 8-bit compressor:
+  // runCodes[v][n] is the code of v repeated n times, known for n up to runLimit[v].
+  static constexpr int RunCap = 64;
+  uint16_t runLimit[256];
+  uint16_t runCodes[256][RunCap + 1];
   int codeBits = 0;
   int maxCode = 0;
   int freeCode = 0;

@@ -1,5 +1,6 @@
 // GIF writing: block sequence, the hashed LZW compressor and the 254-byte packet writer.
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -88,6 +89,16 @@ void GifCodec::outputCode(int code) {
   }
 }
 
+// Every value starts as a run of one. Runs of 0 step from one to two pixels by hashing only:
+// the key of "0 then 0" is 0, which the probe takes for an empty slot, so that one string can
+// drop out of the table and come back under a new code.
+void GifCodec::resetRuns() {
+  for (int v = 0; v < 256; ++v) {
+    runLimit[v] = 1;
+    runCodes[v][1] = uint16_t(v);
+  }
+}
+
 void GifCodec::startCompressor(int bits) {
   initialBits = codeBits = bits;
   maxCode = (1 << codeBits) - 1;
@@ -101,6 +112,10 @@ void GifCodec::startCompressor(int bits) {
 }
 
 // Pixels run from the top picture row (the last stored row) down, each row left to right.
+// The loop keeps the bit accumulator and packet count in locals and packs codes inline: this is
+// where a conversion spends most of its time, and the member round trips of outputCode cost a
+// third of it. The packing is outputCode's, byte for byte; the first and last codes still go
+// through outputCode itself.
 template <int Bits>
 void GifCodec::compress(const Image& image) {
   const int32_t width = image.width();
@@ -112,20 +127,84 @@ void GifCodec::compress(const Image& image) {
     return;
   }
   std::memset(hashTable, 0xFF, sizeof hashTable);
-  int current = pixelAt<Bits>(image.pixelRow(height - 1), 0);
+  if constexpr (Bits == 8) resetRuns();
+  uint32_t current = uint32_t(pixelAt<Bits>(image.pixelRow(height - 1), 0));
   outputCode(clearCode);
+  // Whether current is the code of runValue repeated runLength times (0: not such a string).
+  uint32_t runValue = current;
+  int32_t runLength = 1;
+
+  uint32_t bits = accumulator;
+  int bitCount = accumulatorBits;
+  int codeWidth = codeBits;
+  int largest = maxCode;
+  int nextCode = freeCode;
+  int pending = clearPending;
+  int count = packetCount;
+  const int clear = clearCode;
+  const int initial = initialBits;
+
+  auto putByte = [&](uint32_t value) {
+    packet[count++] = uint8_t(value);
+    if (count >= PacketLimit) {
+      packetCount = count;
+      flushPacket();
+      count = 0;
+    }
+  };
+  auto emit = [&](uint32_t code) {
+    bits &= BitMasks[bitCount];
+    bits = bitCount > 0 ? bits | (code << bitCount) : code;
+    bitCount += codeWidth;
+    while (bitCount >= 8) {
+      putByte(bits);
+      bits >>= 8;
+      bitCount -= 8;
+    }
+    if (nextCode > largest || pending) {
+      if (pending) {
+        codeWidth = initial;
+        largest = (1 << codeWidth) - 1;
+        pending = 0;
+      } else {
+        ++codeWidth;
+        largest = codeWidth == LongestCodeBits ? CodeLimit : (1 << codeWidth) - 1;
+      }
+    }
+  };
+
   int32_t x = 1;
   for (int32_t y = height - 1; y >= 0; --y) {
     const uint8_t* row = image.pixelRow(y);
     for (; x < width; ++x) {
-      const int c = pixelAt<Bits>(row, x);
-      const int32_t key = (int32_t(c) << LongestCodeBits) + current;
-      int i = (c << HashShift) ^ current;
-      if (hashTable[i] == key) {
-        current = codeTable[i];
+      const uint32_t c = uint32_t(pixelAt<Bits>(row, x));
+      if constexpr (Bits == 8) {
+        if (runLength != 0) {
+          if (c == runValue && runLength < runLimit[c] && (c != 0 || runLength > 1)) {
+            // Walking a run through strings the table already holds needs no hashing: count
+            // the repeats and take the code of the longest known string.
+            const int32_t limit = runLimit[c];
+            int32_t n = runLength + 1;
+            while (n < limit && x + 1 < width && row[x + 1] == c) {
+              ++n;
+              ++x;
+            }
+            runLength = n;
+            current = runCodes[c][n];
+            continue;
+          }
+          if (c != runValue) runLength = 0;
+        }
+      }
+      const int32_t key = int32_t((c << LongestCodeBits) + current);
+      std::size_t slot = (c << HashShift) ^ current;
+      if (hashTable[slot] == key) {
+        current = codeTable[slot];
+        if (runLength != 0) ++runLength;
         continue;
       }
-      if (hashTable[i] >= 0) {
+      if (hashTable[slot] >= 0) {
+        int i = int(slot);
         const int step = i == 0 ? 1 : HashSize - i;
         bool found = false;
         do {
@@ -133,28 +212,54 @@ void GifCodec::compress(const Image& image) {
           if (i < 0) i += HashSize;
           if (hashTable[i] == key) {
             current = codeTable[i];
+            if (runLength != 0) ++runLength;
             found = true;
             break;
           }
         } while (hashTable[i] > 0);
         if (found) continue;
+        slot = std::size_t(i);
       }
-      outputCode(current);
+      emit(current);
       current = c;
-      if (freeCode < CodeLimit) {
-        codeTable[i] = uint16_t(freeCode++);
-        hashTable[i] = key;
+      if (nextCode < CodeLimit) {
+        if constexpr (Bits == 8) {
+          // The new string is the known run one pixel longer.
+          if (runLength != 0 && runLength == runLimit[c] && runLength < RunCap) {
+            runCodes[c][runLength + 1] = uint16_t(nextCode);
+            runLimit[c] = uint16_t(runLength + 1);
+          } else if (c == 0 && runLength == 1) {
+            // "0 then 0" entered again after dropping out: its longer runs went with it.
+            runCodes[0][2] = uint16_t(nextCode);
+            runLimit[0] = 2;
+          }
+        }
+        codeTable[slot] = uint16_t(nextCode++);
+        hashTable[slot] = key;
       } else {
         // Table full: start again rather than keep compressing with stale strings.
         std::memset(hashTable, 0xFF, sizeof hashTable);
-        freeCode = clearCode + 2;
-        clearPending = 1;
-        outputCode(clearCode);
+        if constexpr (Bits == 8) resetRuns();
+        nextCode = clear + 2;
+        pending = 1;
+        emit(uint32_t(clear));
+      }
+      if constexpr (Bits == 8) {
+        runValue = c;
+        runLength = 1;
       }
     }
     x = 0;
   }
-  outputCode(current);
+
+  accumulator = bits;
+  accumulatorBits = bitCount;
+  codeBits = codeWidth;
+  maxCode = largest;
+  freeCode = nextCode;
+  clearPending = pending;
+  packetCount = count;
+  outputCode(int(current));
   outputCode(endCode);
 }
 

@@ -306,6 +306,138 @@ TEST(GifEncoder, WriteErrorsAreReported) {
   std::fclose(full);
 }
 
+// The hashed compressor written out step by step, slow and plain: its bytes are the ones the
+// codec must write. `keyZeroLost` counts how often the string "0 then 0" (key 0) was overwritten
+// by a probe that took its slot for empty.
+std::vector<uint8_t> plainHashedLzw(const std::vector<uint8_t>& pixels, int minimumSize,
+                                    int& keyZeroLost) {
+  constexpr int Size = 5003;
+  std::vector<int32_t> hash(Size, -1);
+  std::vector<int> code(Size, 0);
+  const int clear = 1 << minimumSize;
+  int width = minimumSize + 1;
+  int largest = (1 << width) - 1;
+  int next = clear + 2;
+  bool clearPending = false;
+  gif_test::CodeWriter writer;
+  auto output = [&](int c) {
+    writer.put(uint32_t(c), width);
+    if (next > largest || clearPending) {
+      if (clearPending) {
+        width = minimumSize + 1;
+        clearPending = false;
+      } else {
+        ++width;
+      }
+      largest = width == 12 ? 4096 : (1 << width) - 1;
+    }
+  };
+  int p = pixels[0];
+  output(clear);
+  for (std::size_t at = 1; at < pixels.size(); ++at) {
+    const int c = pixels[at];
+    const int32_t key = (c << 12) + p;
+    int i = (c << 4) ^ p;
+    bool found = hash[std::size_t(i)] == key;
+    if (!found && hash[std::size_t(i)] >= 0) {
+      const int step = i == 0 ? 1 : Size - i;
+      do {
+        i -= step;
+        if (i < 0) i += Size;
+        found = hash[std::size_t(i)] == key;
+      } while (!found && hash[std::size_t(i)] > 0);
+    }
+    if (found) {
+      p = code[std::size_t(i)];
+      continue;
+    }
+    output(p);
+    p = c;
+    if (next < 4096) {
+      if (hash[std::size_t(i)] == 0) ++keyZeroLost;
+      code[std::size_t(i)] = next++;
+      hash[std::size_t(i)] = key;
+    } else {
+      std::fill(hash.begin(), hash.end(), -1);
+      next = clear + 2;
+      clearPending = true;
+      output(clear);
+    }
+  }
+  output(p);
+  output(clear + 1);
+  return writer.finish();
+}
+
+// The codec's LZW data for pixels (top row first) as an image of the given size.
+std::vector<uint8_t> codecLzw(const std::vector<uint8_t>& pixels, int32_t w, int32_t h,
+                              uint32_t bits) {
+  Image image;
+  fillImage(image, w, h, bits, [&](int x, int y) { return pixels[std::size_t(y * w + x)]; });
+  GifCodec codec;
+  codec.shareFrom(&image);
+  const auto file = encodeOne(codec);
+  std::size_t from = 13 + 3 * (std::size_t(1) << bits) + 8 + 10;
+  std::vector<uint8_t> lzw;
+  subBlockSizes(file, from, &lzw);
+  return lzw;
+}
+
+// Runs of one value (background 0 above all, long ones, ones across rows) and noise that fills
+// the table: every case the codec's shortcut for runs has to agree with the plain hashing on.
+TEST(GifEncoder, BytesMatchThePlainHashedCompressor) {
+  std::mt19937 random(2024);
+  int keyZeroLost = 0;
+  int cases = 0;
+  for (uint32_t bits : {1u, 4u, 8u}) {
+    const int colors = 1 << bits;
+    for (int pattern = 0; pattern < 6; ++pattern) {
+      for (auto [w, h] : {std::pair{1, 1}, std::pair{48, 48}, std::pair{7, 300}, std::pair{480, 48},
+                          std::pair{256, 256}}) {
+        // A background value with blobs of others, runs of random lengths, or plain noise.
+        const int background = pattern % 2 == 0 ? 0 : int(random() % unsigned(colors));
+        std::vector<uint8_t> runs(std::size_t(w) * std::size_t(h));
+        std::size_t at = 0;
+        while (at < runs.size()) {
+          const int value = pattern >= 4        ? int(random() % unsigned(colors))
+                            : random() % 3 != 0 ? background
+                                                : int(random() % unsigned(colors));
+          const std::size_t length = pattern >= 4 ? 1 : 1 + random() % (pattern < 2 ? 300u : 12u);
+          for (std::size_t k = 0; k < length && at < runs.size(); ++k) runs[at++] = uint8_t(value);
+        }
+        const int minimumSize = bits == 1 ? 2 : int(bits);
+        ASSERT_EQ(codecLzw(runs, w, h, bits), plainHashedLzw(runs, minimumSize, keyZeroLost))
+            << bits << " bits, pattern " << pattern << ", " << w << " x " << h;
+        ++cases;
+      }
+    }
+  }
+  EXPECT_EQ(cases, 90);
+}
+
+// "0 then 0" has key 0, which the probe takes for an empty slot. Placed off its home slot (taken
+// here by "16 then 1") it can be overwritten by a later string; the next "0 then 0" then gets a
+// new code, and runs of 0 must start again from it.
+TEST(GifEncoder, BytesMatchWhenZeroThenZeroDropsOut) {
+  std::mt19937 random(5);
+  int dropped = 0;
+  for (int trial = 0; trial < 8; ++trial) {
+    std::vector<uint8_t> pixels = {16, 1, 0, 0, 0, 0, 0, 0};
+    // Noise without 0 fills much of the table, then runs of 0 between noise.
+    while (pixels.size() < 2400) pixels.push_back(uint8_t(1 + random() % 255));
+    while (pixels.size() < 64 * 64) {
+      const std::size_t zeros = 1 + random() % 40;
+      for (std::size_t k = 0; k < zeros; ++k) pixels.push_back(0);
+      for (std::size_t k = random() % 4; k > 0; --k) pixels.push_back(uint8_t(1 + random() % 255));
+    }
+    pixels.resize(64 * 64);
+    int lost = 0;
+    ASSERT_EQ(codecLzw(pixels, 64, 64, 8), plainHashedLzw(pixels, 8, lost)) << trial;
+    if (lost > 0) ++dropped;
+  }
+  EXPECT_GT(dropped, 0);
+}
+
 // decode(encode(image)) gives back the image: size, indices, palette, delay and transparency.
 TEST(GifRoundTrip, EveryDepth) {
   std::mt19937 random(11);
