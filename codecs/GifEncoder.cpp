@@ -274,11 +274,15 @@ void GifCodec::writeScreen(const Image& first) {
   output->putByte(0);
   const RgbQuad* entries = first.palette();
   const uint32_t count = entries != nullptr ? first.paletteEntries() : 0;
-  for (uint32_t i = 0; i < count; ++i) {
-    output->putByte(entries[i].red);
-    output->putByte(entries[i].green);
-    output->putByte(entries[i].blue);
+  // The table goes out in one write rather than 768 single bytes.
+  uint8_t table[256 * 3];
+  uint32_t n = 0;
+  for (uint32_t i = 0; i < count && i < 256; ++i) {
+    table[n++] = entries[i].red;
+    table[n++] = entries[i].green;
+    table[n++] = entries[i].blue;
   }
+  if (n > 0) output->write(table, 1, int32_t(n));
 }
 
 bool GifCodec::writeImage(const Image& image, int disposalValue) {
