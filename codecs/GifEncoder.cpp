@@ -89,9 +89,9 @@ void GifCodec::outputCode(int code) {
   }
 }
 
-// Every value starts as a run of one. Runs of 0 step from one to two pixels by hashing only:
-// the key of "0 then 0" is 0, which the probe takes for an empty slot, so that one string can
-// drop out of the table and come back under a new code.
+// Every value starts as a run of one. The key of "0 then 0" is 0, which the probe takes for an
+// empty slot: that one string can be overwritten and come back under a new code, so runs of 0
+// step from one pixel to two only while its slot still holds it.
 void GifCodec::resetRuns() {
   for (int v = 0; v < 256; ++v) {
     runLimit[v] = 1;
@@ -133,6 +133,8 @@ void GifCodec::compress(const Image& image) {
   // Whether current is the code of runValue repeated runLength times (0: not such a string).
   uint32_t runValue = current;
   int32_t runLength = 1;
+  // Where "0 then 0" was last entered; read only once runLimit[0] says it was.
+  std::size_t zeroSlot = 0;
 
   uint32_t bits = accumulator;
   int bitCount = accumulatorBits;
@@ -180,7 +182,8 @@ void GifCodec::compress(const Image& image) {
       const uint32_t c = uint32_t(pixelAt<Bits>(row, x));
       if constexpr (Bits == 8) {
         if (runLength != 0) {
-          if (c == runValue && runLength < runLimit[c] && (c != 0 || runLength > 1)) {
+          if (c == runValue && runLength < runLimit[c] &&
+              (c != 0 || runLength > 1 || hashTable[zeroSlot] == 0)) {
             // Walking a run through strings the table already holds needs no hashing: count
             // the repeats and take the code of the longest known string.
             const int32_t limit = runLimit[c];
@@ -225,13 +228,15 @@ void GifCodec::compress(const Image& image) {
       if (nextCode < CodeLimit) {
         if constexpr (Bits == 8) {
           // The new string is the known run one pixel longer.
-          if (runLength != 0 && runLength == runLimit[c] && runLength < RunCap) {
-            runCodes[c][runLength + 1] = uint16_t(nextCode);
-            runLimit[c] = uint16_t(runLength + 1);
-          } else if (c == 0 && runLength == 1) {
-            // "0 then 0" entered again after dropping out: its longer runs went with it.
+          if (c == 0 && runLength == 1) {
+            // "0 then 0", new or entered again after dropping out (its longer runs went with
+            // it): while its slot still holds key 0, the hashing would find it.
             runCodes[0][2] = uint16_t(nextCode);
             runLimit[0] = 2;
+            zeroSlot = slot;
+          } else if (runLength != 0 && runLength == runLimit[c] && runLength < RunCap) {
+            runCodes[c][runLength + 1] = uint16_t(nextCode);
+            runLimit[c] = uint16_t(runLength + 1);
           }
         }
         codeTable[slot] = uint16_t(nextCode++);
