@@ -84,6 +84,7 @@ class GifCodec : public Image {
   void compress(const Image& image);
   void startCompressor(int bits);
   void resetRuns();
+  void clearHash();
   void outputCode(int code);
   void putPacketByte(uint8_t value);
   void flushPacket();
@@ -129,6 +130,11 @@ class GifCodec : public Image {
   int accumulatorBits = 0;
   int32_t hashTable[HashSize];
   uint16_t codeTable[HashSize];
+  // Slots filled since the hash table was last all empty, so that the next image clears just
+  // those; valid once hashTracked is set.
+  bool hashTracked = false;
+  int usedCount = 0;
+  uint16_t usedSlots[MaxCodes];
   // Codes of the strings made of one repeated pixel value, for the 8-bit compressor:
   // runCodes[v][n] is the code of v repeated n times, known for n up to runLimit[v].
   static constexpr int RunCap = 64;

@@ -99,6 +99,18 @@ void GifCodec::resetRuns() {
   }
 }
 
+// Empties every hash slot. A frame of an animation fills a few hundred of the 5003, so after the
+// first frame only those are cleared.
+void GifCodec::clearHash() {
+  if (hashTracked && usedCount < 1024) {
+    for (int k = 0; k < usedCount; ++k) hashTable[usedSlots[k]] = -1;
+  } else {
+    std::memset(hashTable, 0xFF, sizeof hashTable);
+  }
+  usedCount = 0;
+  hashTracked = true;
+}
+
 void GifCodec::startCompressor(int bits) {
   initialBits = codeBits = bits;
   maxCode = (1 << codeBits) - 1;
@@ -126,7 +138,7 @@ void GifCodec::compress(const Image& image) {
     outputCode(endCode);
     return;
   }
-  std::memset(hashTable, 0xFF, sizeof hashTable);
+  clearHash();
   if constexpr (Bits == 8) resetRuns();
   uint32_t current = uint32_t(pixelAt<Bits>(image.pixelRow(height - 1), 0));
   outputCode(clearCode);
@@ -241,9 +253,11 @@ void GifCodec::compress(const Image& image) {
         }
         codeTable[slot] = uint16_t(nextCode++);
         hashTable[slot] = key;
+        usedSlots[usedCount++] = uint16_t(slot);
       } else {
         // Table full: start again rather than keep compressing with stale strings.
         std::memset(hashTable, 0xFF, sizeof hashTable);
+        usedCount = 0;
         if constexpr (Bits == 8) resetRuns();
         nextCode = clear + 2;
         pending = 1;

@@ -415,6 +415,36 @@ TEST(GifEncoder, BytesMatchThePlainHashedCompressor) {
   EXPECT_EQ(cases, 90);
 }
 
+// One codec writes every frame of an animation: nothing of one frame's strings may leak into
+// the next, whether that frame filled the table or used a few slots.
+TEST(GifEncoder, AnimationFramesMatchThePlainHashedCompressor) {
+  std::mt19937 random(99);
+  std::vector<std::vector<uint8_t>> pixels;
+  std::vector<Image> frames(6);
+  std::vector<Image*> pointers;
+  for (std::size_t f = 0; f < frames.size(); ++f) {
+    // Sparse blobs on 0, then noise that fills the table, then blobs again.
+    const bool noise = f == 2 || f == 3;
+    std::vector<uint8_t> p(64 * 64);
+    for (auto& v : p) v = uint8_t(noise ? random() % 256 : (random() % 9 == 0 ? random() % 5 : 0));
+    fillImage(frames[f], 64, 64, 8, [&](int x, int y) { return p[std::size_t(y * 64 + x)]; });
+    pixels.push_back(std::move(p));
+    pointers.push_back(&frames[f]);
+  }
+  GifCodec codec;
+  const auto file = encodeFrames(codec, pointers);
+  std::size_t at = 13 + 768 + 19;  // screen, table, loop block
+  for (std::size_t f = 0; f < frames.size(); ++f) {
+    at += 8 + 10;  // graphic control, descriptor
+    ASSERT_EQ(file[at], 8);
+    std::vector<uint8_t> lzw;
+    subBlockSizes(file, at, &lzw);
+    int lost = 0;
+    EXPECT_EQ(lzw, plainHashedLzw(pixels[f], 8, lost)) << "frame " << f;
+  }
+  EXPECT_EQ(file[at], 0x3B);
+}
+
 // "0 then 0" has key 0, which the probe takes for an empty slot. Placed off its home slot (taken
 // here by "16 then 1") it can be overwritten by a later string; the next "0 then 0" then gets a
 // new code, and runs of 0 must start again from it.
