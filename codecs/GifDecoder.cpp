@@ -148,8 +148,8 @@ bool GifCodec::readSubBlock(ByteStream* stream, CodeReader& reader) {
 // had, the string stack would overflow, or the frame is full.
 //
 // Well-formed data (no code beyond the next free slot since the last clear) takes the fast path:
-// each code knows its length and keeps its last up-to-8 bytes, so a string is written backwards
-// one 8-byte chunk per step. Anything else follows the prefix/suffix chains byte by byte, with
+// each code knows its length and keeps its last up-to-16 bytes, so a string is written backwards
+// one 16-byte chunk per step. Anything else follows the prefix/suffix chains byte by byte, with
 // the chain walk bounded by the stack so that cyclic tables from hostile data end the frame.
 template <bool Store>
 int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
@@ -178,8 +178,8 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
   uint8_t* line = nullptr;
   int32_t fill = 0;
   if constexpr (Store) {
-    // Room for a full line plus the longest string and the chunk writer's 8-byte overrun.
-    line = static_cast<uint8_t*>(std::calloc(std::size_t(width) + MaxCodes + 16, 1));
+    // Room for a full line plus the longest string and the chunk writer's overrun.
+    line = static_cast<uint8_t*>(std::calloc(std::size_t(width) + MaxCodes + ChunkBytes, 1));
     if (line == nullptr) {
       lineRefused = true;
       return -1;
@@ -219,13 +219,13 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
     if constexpr (Store) {
       suffix[code] = ch;
       firstByte[code] = firstByte[p];
-      const int tail = ((length[p] - 1) & 7) + 1;
-      if (tail < 8) {
-        std::memcpy(chunk[code], chunk[p], 8);
+      const int tail = ((length[p] - 1) & (ChunkBytes - 1)) + 1;
+      if (tail < ChunkBytes) {
+        std::memcpy(chunk[code], chunk[p], ChunkBytes);
         chunk[code][tail] = ch;
         chunkPrefix[code] = chunkPrefix[p];
       } else {
-        std::memset(chunk[code], 0, 8);
+        std::memset(chunk[code], 0, ChunkBytes);
         chunk[code][0] = ch;
         chunkPrefix[code] = uint16_t(p);
       }
@@ -271,13 +271,13 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
       }
       count = length[emitted];
       if constexpr (Store) {
-        const int tail = ((count - 1) & 7) + 1;
+        const int tail = ((count - 1) & (ChunkBytes - 1)) + 1;
         uint8_t* at = out + count - tail;
-        std::memcpy(at, chunk[emitted], 8);
+        std::memcpy(at, chunk[emitted], ChunkBytes);
         int link = chunkPrefix[emitted];
         while (at > out) {
-          at -= 8;
-          std::memcpy(at, chunk[link], 8);
+          at -= ChunkBytes;
+          std::memcpy(at, chunk[link], ChunkBytes);
           link = chunkPrefix[link];
         }
       }
