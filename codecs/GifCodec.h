@@ -115,14 +115,14 @@ class GifCodec : public Image {
   // it reads (a codec is built three times per gesture, and zeroing 100 KB each time showed up
   // as a third of a conversion's work).
   // LZW decoder tables. prefix/suffix follow every code literally; the chunk tables hold the
-  // last up-to-16 bytes of each code's string so well-formed data is written 16 bytes per step.
+  // last up-to-32 bytes of each code's string so well-formed data is written 32 bytes per step.
   uint16_t prefix[MaxCodes];
   uint8_t suffix[MaxCodes];
   uint8_t firstByte[MaxCodes];
   uint16_t length[MaxCodes];
   uint16_t chunkPrefix[MaxCodes];
-  static constexpr int ChunkBytes = 16;
-  alignas(16) uint8_t chunk[MaxCodes][ChunkBytes];
+  static constexpr int ChunkBytes = 32;
+  alignas(32) uint8_t chunk[MaxCodes][ChunkBytes];
   uint8_t stack[MaxCodes];
 
   // Encoder state.

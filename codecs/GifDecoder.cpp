@@ -148,8 +148,8 @@ bool GifCodec::readSubBlock(ByteStream* stream, CodeReader& reader) {
 // had, the string stack would overflow, or the frame is full.
 //
 // Well-formed data (no code beyond the next free slot since the last clear) takes the fast path:
-// each code knows its length and keeps its last up-to-16 bytes, so a string is written backwards
-// one 16-byte chunk per step. Anything else follows the prefix/suffix chains byte by byte, with
+// each code knows its length and keeps its last up-to-32 bytes, so a string is written backwards
+// one 32-byte chunk per step. Anything else follows the prefix/suffix chains byte by byte, with
 // the chain walk bounded by the stack so that cyclic tables from hostile data end the frame.
 template <bool Store>
 int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
