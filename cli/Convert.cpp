@@ -108,7 +108,6 @@ class CliHost : public JobHost {
  public:
   CliHost(const ConvertOptions& options, std::vector<std::string> sources, std::string output)
       : options_(options), sources_(std::move(sources)), output_(std::move(output)) {
-    reports_.resize(sources_.size());
     FILE* human = options_.json ? stderr : stdout;
     live_ = !options_.quiet && SKM_ISATTY(human);
     stream_ = human;
@@ -125,12 +124,16 @@ class CliHost : public JobHost {
   void enableButton(int) override {}
 
   void fileFinished(std::size_t index, const GestureResult& result) override {
-    FileReport& report = reports_[index];
+    FileReport report;
     report.source = sources_[index];
     report.package = result.packagePath;
     report.outcome = result.outcome;
     report.reason = describeReason(result);
     report.frames = result.frameCount;
+    ++finished_;
+    if (result.outcome == GestureOutcome::Converted) ++converted_;
+    // Only the files the summary names are kept, unless the JSON report lists them all.
+    if (options_.json || result.outcome != GestureOutcome::Converted) reports_.push_back(report);
     if (options_.quiet || live_ || options_.json) return;
     std::fprintf(stream_, "[%zu/%zu] %s: %s", index + 1, sources_.size(), report.source.c_str(),
                  outcomeWord(result.outcome));
@@ -145,14 +148,11 @@ class CliHost : public JobHost {
 
   int finish() {
     if (live_) std::fprintf(stream_, "\r\033[K");
-    std::size_t converted = 0;
-    for (const FileReport& report : reports_) {
-      if (report.outcome == GestureOutcome::Converted) ++converted;
-    }
+    const std::size_t converted = converted_;
     if (!options_.quiet) std::fprintf(stream_, "%s\n", status_.c_str());
     FILE* problems = options_.quiet ? stderr : stream_;
-    if (converted != reports_.size()) {
-      std::fprintf(problems, "Not converted (%zu):\n", reports_.size() - converted);
+    if (converted != finished_) {
+      std::fprintf(problems, "Not converted (%zu):\n", finished_ - converted);
     }
     for (const FileReport& report : reports_) {
       if (report.outcome == GestureOutcome::Converted) continue;
@@ -160,7 +160,7 @@ class CliHost : public JobHost {
     }
     if (options_.json) printJson(converted);
     std::fflush(stdout);
-    return converted == reports_.size() ? ExitOk : ExitSomeNotConverted;
+    return converted == sources_.size() ? ExitOk : ExitSomeNotConverted;
   }
 
  private:
@@ -177,7 +177,7 @@ class CliHost : public JobHost {
 
   void printJson(std::size_t converted) const {
     std::printf("{\n  \"converted\": %zu,\n  \"total\": %zu,\n  \"files\": [", converted,
-                reports_.size());
+                sources_.size());
     for (std::size_t i = 0; i < reports_.size(); ++i) {
       const FileReport& r = reports_[i];
       std::printf("%s\n    {\"source\": %s, \"package\": %s, \"status\": \"%s\", \"reason\": %s",
@@ -194,6 +194,8 @@ class CliHost : public JobHost {
   std::vector<std::string> sources_;
   std::string output_;
   std::vector<FileReport> reports_;
+  std::size_t finished_ = 0;
+  std::size_t converted_ = 0;
   FILE* stream_ = stdout;
   bool live_ = false;
   int position_ = 0;

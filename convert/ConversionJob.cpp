@@ -36,12 +36,13 @@ GestureResult convertGuarded(SourceGesture& gesture, const std::string& path) {
 }
 
 // Converts sources ahead of the host on worker threads. Results are handed back strictly in
-// source order, and at most `window` of them wait at a time, so memory does not grow with the
+// source order, and at most `window` of them wait at a time, in a ring of that many slots (the
+// index of a waiting result is unique modulo the window), so memory does not grow with the
 // number of sources.
 class Prefetcher {
  public:
   Prefetcher(const std::vector<std::string>& paths, int workers)
-      : paths_(paths), window_(std::size_t(workers) * 2), results_(paths.size()) {
+      : paths_(paths), window_(std::size_t(workers) * 2), results_(window_) {
     for (int w = 0; w < workers; ++w) threads_.emplace_back([this] { work(); });
   }
 
@@ -56,9 +57,10 @@ class Prefetcher {
 
   GestureResult take(std::size_t index) {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return results_[index].has_value(); });
-    GestureResult result = std::move(*results_[index]);
-    results_[index].reset();
+    std::optional<GestureResult>& slot = results_[index % window_];
+    changed_.wait(lock, [&] { return slot.has_value(); });
+    GestureResult result = std::move(*slot);
+    slot.reset();
     taken_ = index + 1;
     lock.unlock();
     changed_.notify_all();
@@ -80,7 +82,7 @@ class Prefetcher {
       GestureResult result = convertGuarded(gesture, paths_[index]);
       {
         std::lock_guard<std::mutex> lock(mutex_);
-        results_[index] = std::move(result);
+        results_[index % window_] = std::move(result);
       }
       changed_.notify_all();
     }
