@@ -52,6 +52,22 @@ inline int32_t repeatsOf(const uint8_t* at, uint8_t value, int32_t room, int32_t
   return more;
 }
 
+// Whether at least a quarter of the pixels in a few sample rows repeat their left neighbour.
+bool mostlyRuns(const Image& image) {
+  const int32_t width = image.width();
+  const int32_t height = image.height();
+  int64_t pairs = 0;
+  int64_t repeats = 0;
+  for (int32_t k = 0; k < 4; ++k) {
+    const uint8_t* row = image.pixelRow(int32_t(int64_t(height - 1) * k / 3));
+    for (int32_t x = 1; x < width && x < 4096; ++x) {
+      repeats += row[x] == row[x - 1];
+      ++pairs;
+    }
+  }
+  return repeats * 4 >= pairs;
+}
+
 }  // namespace
 
 void GifCodec::putWord(uint32_t value) {
@@ -161,7 +177,10 @@ void GifCodec::compress(const Image& image) {
     return;
   }
   clearHash();
-  if constexpr (Bits == 8) resetRuns();
+  // The run shortcut pays on drawn pictures and costs a fifth on noisy ones; both paths write
+  // the same bytes.
+  const bool useRuns = Bits == 8 && mostlyRuns(image);
+  if (useRuns) resetRuns();
   uint32_t current = uint32_t(pixelAt<Bits>(image.pixelRow(height - 1), 0));
   outputCode(clearCode);
   // Whether current is the code of runValue repeated runLength times (0: not such a string).
@@ -214,7 +233,7 @@ void GifCodec::compress(const Image& image) {
     const uint8_t* row = image.pixelRow(y);
     for (; x < width; ++x) {
       const uint32_t c = uint32_t(pixelAt<Bits>(row, x));
-      if constexpr (Bits == 8) {
+      if (useRuns) {
         if (runLength != 0) {
           if (c == runValue && runLength < runLimit[c] &&
               (c != 0 || runLength > 1 || hashTable[zeroSlot] == 0)) {
@@ -259,7 +278,7 @@ void GifCodec::compress(const Image& image) {
       emit(current);
       current = c;
       if (nextCode < CodeLimit) {
-        if constexpr (Bits == 8) {
+        if (useRuns) {
           // The new string is the known run one pixel longer.
           if (c == 0 && runLength == 1) {
             // "0 then 0", new or entered again after dropping out (its longer runs went with
@@ -279,12 +298,12 @@ void GifCodec::compress(const Image& image) {
         // Table full: start again rather than keep compressing with stale strings.
         std::memset(hashTable, 0xFF, sizeof hashTable);
         usedCount = 0;
-        if constexpr (Bits == 8) resetRuns();
+        if (useRuns) resetRuns();
         nextCode = clear + 2;
         pending = 1;
         emit(uint32_t(clear));
       }
-      if constexpr (Bits == 8) {
+      if (useRuns) {
         runValue = c;
         runLength = 1;
       }
