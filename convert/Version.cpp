@@ -2,6 +2,8 @@
 
 namespace skm {
 
-const char* versionText() { return SKM2TRN_VERSION; }
+const char* versionText() {
+  return SKM2TRN_VERSION;
+}
 
 }  // namespace skm
