@@ -22,7 +22,7 @@ struct ConvertOptions {
 std::vector<std::string> findGestures(const std::string& folder, std::string& error);
 
 int runConvert(const ConvertOptions& options);
-int runInspect(const std::vector<std::string>& files);
+int runShowContents(const std::vector<std::string>& files);
 int runExtract(const std::string& package, const std::string& folder);
 
 }  // namespace skm::cli

@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
   const std::string command = args.front();
   if (command == "inspect") {
     if (args.size() < 2) return usageError("inspect needs at least one file");
-    return skm::cli::runInspect({args.begin() + 1, args.end()});
+    return skm::cli::runShowContents({args.begin() + 1, args.end()});
   }
   if (command == "extract") {
     if (args.size() != 3) return usageError("extract needs a package and a folder");

@@ -247,7 +247,7 @@ class CommandLine(Base):
         run("-q", self.src, self.out, check=0)
         self.assertEqual(sorted(os.listdir(self.out)), ["B.trn", "a.trn"])
 
-    def test_single_file_source_and_inspect_and_extract(self):
+    def test_single_file_source_contents_and_extract(self):
         self.put("one.skm", self.simple("One", FLAG_LOOP))
         run("-q", os.path.join(self.src, "one.skm"), self.out, check=0)
         pkg = os.path.join(self.out, "one.trn")

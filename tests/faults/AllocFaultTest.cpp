@@ -30,10 +30,10 @@ GestureResult convertOnce(const std::string& path, const std::string& folder) {
   return result;
 }
 
-void walkEveryAllocation(const GestureSpec& spec) {
+void walkEveryAllocation(const GestureDraft& draft) {
   TempFolder folder;
   std::string source = folder.file("g.skm");
-  writeFile(source, makeSkm(spec));
+  writeFile(source, makeSkm(draft));
   TempFolder reference;
   ASSERT_EQ(convertOnce(source, reference.path()).outcome, GestureOutcome::Converted);
   const Bytes expected = readFile(reference.file("g.trn"));
@@ -71,12 +71,12 @@ TEST(AllocationFailure, EveryAllocationOfAConversionCanFail) {
 }
 
 TEST(AllocationFailure, EveryAllocationOfALoopingGestureWithOwnSound) {
-  GestureSpec spec;
-  spec.flags = 9;
-  spec.sound = {'R', 'I', 'F', 'F', 0, 0, 0, 0};
-  spec.strip = makeGif(40, 6, 200);
-  spec.frameWidth = 8;
-  walkEveryAllocation(spec);
+  GestureDraft draft;
+  draft.flags = 9;
+  draft.sound = {'R', 'I', 'F', 'F', 0, 0, 0, 0};
+  draft.strip = makeGif(40, 6, 200);
+  draft.frameWidth = 8;
+  walkEveryAllocation(draft);
 }
 
 }  // namespace

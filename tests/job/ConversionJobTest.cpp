@@ -175,7 +175,7 @@ TEST_F(ConversionJobTest, EmptyListGoesStraightToTheEnd) {
 TEST_F(ConversionJobTest, FinalCountIsThePackagesActuallyWritten) {
   addSource("good.skm", makeSkm({}));
   addSource("bad.skm", Bytes{'n', 'o', 'p', 'e'});
-  GestureSpec empty;
+  GestureDraft empty;
   empty.flags = 8;
   addSource("silent.skm", makeSkm(empty));
   ConversionJob(host);
@@ -209,9 +209,9 @@ TEST_F(ConversionJobTest, BaseNamesDropTheExtensionWhateverItsCase) {
 }
 
 TEST_F(ConversionJobTest, PackageHoldsIdentifierNameAndDefaultSound) {
-  GestureSpec spec;
-  spec.name = "Hello";
-  addSource("hello.skm", makeSkm(spec));
+  GestureDraft draft;
+  draft.name = "Hello";
+  addSource("hello.skm", makeSkm(draft));
   ConversionJob(host);
   PackageFields p = package("hello");
   EXPECT_EQ(p.name, "Hello");
@@ -227,24 +227,24 @@ TEST_F(ConversionJobTest, PackageHoldsIdentifierNameAndDefaultSound) {
 }
 
 TEST_F(ConversionJobTest, OwnSoundIsCarriedUnchanged) {
-  GestureSpec spec;
-  spec.flags = 8;
-  spec.sound = {'R', 'I', 'F', 'F', 1, 2, 3};
-  addSource("s.skm", makeSkm(spec));
+  GestureDraft draft;
+  draft.flags = 8;
+  draft.sound = {'R', 'I', 'F', 'F', 1, 2, 3};
+  addSource("s.skm", makeSkm(draft));
   ConversionJob(host);
-  EXPECT_EQ(package("s").sound, spec.sound);
+  EXPECT_EQ(package("s").sound, draft.sound);
 }
 
 TEST_F(ConversionJobTest, SilentSkips) {
-  GestureSpec zeroWidth;
+  GestureDraft zeroWidth;
   zeroWidth.frameWidth = 0;
-  GestureSpec negativeWidth;
+  GestureDraft negativeWidth;
   negativeWidth.frameWidth = -1;
-  GestureSpec emptySound;
+  GestureDraft emptySound;
   emptySound.flags = 8;
-  GestureSpec badStrip;
+  GestureDraft badStrip;
   badStrip.strip = {'n', 'o', 't', ' ', 'a', ' ', 'g', 'i', 'f'};
-  GestureSpec badButton;
+  GestureDraft badButton;
   badButton.button = {'G', 'I', 'F'};
   addSource("zero.skm", makeSkm(zeroWidth));
   addSource("negative.skm", makeSkm(negativeWidth));
@@ -278,11 +278,11 @@ TEST_F(ConversionJobTest, FrameCountFollowsStripWidth) {
   };
   const Case cases[] = {{320, 10, 32}, {100, 3, 32}, {20, 1, 20}, {992, 0, 0}, {960, 30, 32}};
   for (const Case& c : cases) {
-    GestureSpec spec;
-    spec.frameWidth = 32;
-    spec.strip = makeGif(c.stripWidth, 5);
+    GestureDraft draft;
+    draft.frameWidth = 32;
+    draft.strip = makeGif(c.stripWidth, 5);
     std::string base = "w" + std::to_string(c.stripWidth);
-    addSource(base + ".skm", makeSkm(spec));
+    addSource(base + ".skm", makeSkm(draft));
   }
   ConversionJob(host);
   for (const Case& c : cases) {
@@ -341,11 +341,11 @@ Bytes declaredGif(int width, int height) {
 }
 
 TEST_F(ConversionJobTest, HugeStripIsRefusedBeforeTheWork) {
-  GestureSpec huge;
+  GestureDraft huge;
   huge.frameWidth = 5000;
   huge.strip = declaredGif(5000, 5000);
   addSource("huge.skm", makeSkm(huge));
-  GestureSpec edge;
+  GestureDraft edge;
   edge.frameWidth = 2048;
   edge.strip = declaredGif(2048, 2048);
   addSource("edge.skm", makeSkm(edge));
@@ -359,7 +359,7 @@ TEST_F(ConversionJobTest, HugeStripIsRefusedBeforeTheWork) {
 }
 
 TEST_F(ConversionJobTest, EveryFrameHasDelay20AndDisposal2AndLoopFollowsTheFlag) {
-  GestureSpec looping;
+  GestureDraft looping;
   looping.flags = 1;
   addSource("loop.skm", makeSkm(looping));
   addSource("once.skm", makeSkm({}));
@@ -394,7 +394,7 @@ TEST_F(ConversionJobTest, StripMarkerIsNeutralisedOnceOnly) {
   Bytes cut(marker.begin(), marker.end() - 1);
   EXPECT_FALSE(neutraliseStripMarker(cut.data(), uint32_t(cut.size())));
 
-  GestureSpec once;
+  GestureDraft once;
   once.strip = strip;
   addSource("once.skm", makeSkm(once));
   ConversionJob(host);
@@ -449,12 +449,12 @@ TEST_F(ConversionJobTest, NoTemporaryFilesAreLeft) {
 
 TEST_F(ConversionJobTest, WorkerCountDoesNotChangeUpdatesOrPackages) {
   for (int i = 0; i < 9; ++i) {
-    GestureSpec spec;
-    spec.name = "g" + std::to_string(i);
-    spec.flags = uint32_t(i % 2);
-    spec.strip = makeGif(4 * (i + 1), 3, 2 + i * 20);
-    if (i == 4) spec.frameWidth = 0;
-    addSource("g" + std::to_string(i) + ".skm", makeSkm(spec));
+    GestureDraft draft;
+    draft.name = "g" + std::to_string(i);
+    draft.flags = uint32_t(i % 2);
+    draft.strip = makeGif(4 * (i + 1), 3, 2 + i * 20);
+    if (i == 4) draft.frameWidth = 0;
+    addSource("g" + std::to_string(i) + ".skm", makeSkm(draft));
   }
   ConversionJob(host, 1);
   std::vector<Bytes> single;

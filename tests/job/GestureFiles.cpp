@@ -45,18 +45,18 @@ Bytes makeGif(int width, int height, int colours) {
   return bytes;
 }
 
-Bytes makeSkm(const GestureSpec& spec) {
+Bytes makeSkm(const GestureDraft& draft) {
   Bytes out = {'S', 'K', 'M', 'G', '0', '1', '0', '0'};
-  out.push_back(uint8_t(spec.name.size()));
-  out.insert(out.end(), spec.name.begin(), spec.name.end());
-  putBig32(out, spec.flags);
-  out.push_back(uint8_t(uint16_t(spec.frameWidth) >> 8));
-  out.push_back(uint8_t(uint16_t(spec.frameWidth)));
+  out.push_back(uint8_t(draft.name.size()));
+  out.insert(out.end(), draft.name.begin(), draft.name.end());
+  putBig32(out, draft.flags);
+  out.push_back(uint8_t(uint16_t(draft.frameWidth) >> 8));
+  out.push_back(uint8_t(uint16_t(draft.frameWidth)));
   out.insert(out.end(), {1, 2, 3, 4, 5, 0});  // value24, two byte fields, switch
   out.insert(out.end(), 28, 0);
-  putBlob(out, spec.button.empty() ? makeGif(4, 4) : spec.button);
-  putBlob(out, spec.strip.empty() ? makeGif(12, 3) : spec.strip);
-  if (spec.flags & 8) putBlob(out, spec.sound);
+  putBlob(out, draft.button.empty() ? makeGif(4, 4) : draft.button);
+  putBlob(out, draft.strip.empty() ? makeGif(12, 3) : draft.strip);
+  if (draft.flags & 8) putBlob(out, draft.sound);
   return out;
 }
 

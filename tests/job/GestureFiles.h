@@ -9,7 +9,7 @@ namespace skm::test {
 using Bytes = std::vector<uint8_t>;
 
 // A source gesture as the tests write it; the defaults make a valid 3-frame gesture.
-struct GestureSpec {
+struct GestureDraft {
   std::string name = "wave";
   uint32_t flags = 0;
   int16_t frameWidth = 4;
@@ -23,7 +23,7 @@ struct GestureSpec {
 Bytes makeGif(int width, int height, int colours = 16);
 
 // The bytes of a .skm file.
-Bytes makeSkm(const GestureSpec& spec);
+Bytes makeSkm(const GestureDraft& draft);
 
 void writeFile(const std::string& path, const Bytes& bytes);
 Bytes readFile(const std::string& path);

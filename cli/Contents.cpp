@@ -141,7 +141,7 @@ void line(const char* label, const std::string& value) {
   std::printf("  %-12s %s\n", label, value.c_str());
 }
 
-bool inspectSource(const std::string& path, const Bytes& bytes) {
+bool showSource(const std::string& path, const Bytes& bytes) {
   SourceGesture gesture;
   try {
     if (gesture.readFromMemory(bytes.data(), bytes.size()) == 0) {
@@ -178,7 +178,7 @@ bool inspectSource(const std::string& path, const Bytes& bytes) {
   return false;
 }
 
-bool inspectPackage(const std::string& path, const Bytes& bytes) {
+bool showPackage(const std::string& path, const Bytes& bytes) {
   PackageView package;
   try {
     package = parsePackage(bytes);
@@ -215,7 +215,7 @@ bool writeWhole(const std::filesystem::path& path, View bytes) {
 
 }  // namespace
 
-int runInspect(const std::vector<std::string>& files) {
+int runShowContents(const std::vector<std::string>& files) {
   bool allGood = true;
   for (const std::string& path : files) {
     Bytes bytes;
@@ -226,9 +226,9 @@ int runInspect(const std::vector<std::string>& files) {
       continue;
     }
     if (bytes.size() >= 4 && std::memcmp(bytes.data(), "SKMG", 4) == 0) {
-      allGood = inspectSource(path, bytes) && allGood;
+      allGood = showSource(path, bytes) && allGood;
     } else if (!bytes.empty() && bytes[0] == 0x20) {
-      allGood = inspectPackage(path, bytes) && allGood;
+      allGood = showPackage(path, bytes) && allGood;
     } else {
       std::printf("%s: neither a source gesture nor a gesture package\n", path.c_str());
       allGood = false;
