@@ -13,7 +13,7 @@ namespace {
 
 constexpr const char* NotABmp = "Not a BMP";
 constexpr const char* ErrorReadingInfo = "Error reading BMP info";
-constexpr const char* CantAllocate = "Can't allocate memory";
+constexpr const char* CantAllocate = OutOfMemoryMessage;
 constexpr const char* CantAllocateBuffer = "can't allocate memory";
 constexpr const char* UnknownCompression = "unknown compression";
 constexpr const char* CompressionNotSupported = "compression type not supported";

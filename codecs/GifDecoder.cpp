@@ -565,7 +565,7 @@ bool GifCodec::decode(ByteStream* stream) {
       if (frameNumber == info.frameIndex) {
         // A frame whose line could not be had came out blank: that is no picture of the file.
         if (lineRefused) {
-          setLastError("Can't allocate memory");
+          setLastError(OutOfMemoryMessage);
           return false;
         }
         return true;

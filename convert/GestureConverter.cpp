@@ -11,7 +11,6 @@
 #include "codecs/GifCodec.h"
 #include "codecs/ImageFile.h"
 #include "convert/DefaultSound.h"
-#include "convert/FileError.h"
 #include "convert/Md5.h"
 #include "convert/Package.h"
 #include "image/ByteStream.h"
@@ -48,7 +47,7 @@ GestureResult failed(GestureReason reason, std::string detail = {}) {
 // A picture that did not load: a damaged picture is a silent skip, running out of memory is a
 // failure of this gesture.
 GestureResult pictureRefused(const Image& picture, GestureReason reason) {
-  if (std::strcmp(picture.lastError(), "Can't allocate memory") == 0) {
+  if (std::strcmp(picture.lastError(), OutOfMemoryMessage) == 0) {
     return failed(GestureReason::OutOfMemory);
   }
   return skipped(reason, picture.lastError());
@@ -63,34 +62,35 @@ std::string whyNotGesture(const std::string& path) {
   return {};
 }
 
-// Encodes the frames as one animation into memory; empty on failure with the reason in `why`.
-std::vector<uint8_t> encodeFrames(Image** frames, int count, bool loop, std::string& why) {
-  GifCodec codec;
-  codec.setLoopCount(loop ? 0 : 1);
-  codec.setDisposalMethod(GestureDisposalMethod);
+// Runs an encoder into a memory stream and returns the bytes; empty on failure, with the
+// encoder's message (or `fallback`) in `why`.
+template <typename Encode>
+std::vector<uint8_t> encodeToMemory(Encode&& encode, const Image& encoder, const char* fallback,
+                                    std::string& why) {
   ByteStream stream;
   if (!stream.createMemory()) throw std::bad_alloc();
-  bool ok = codec.encodeAnimation(&stream, frames, count) && stream.error() == 0;
-  int32_t size = stream.size;
+  const bool ok = encode(stream) && stream.error() == 0;
+  const int32_t size = stream.size;
   MallocBuffer bytes(stream.takeBuffer());
   if (!ok) {
-    why = codec.lastError()[0] != '\0' ? codec.lastError() : "the animation could not be encoded";
+    why = encoder.lastError()[0] != '\0' ? encoder.lastError() : fallback;
     return {};
   }
   return std::vector<uint8_t>(bytes.get(), bytes.get() + size);
 }
 
+std::vector<uint8_t> encodeFrames(Image** frames, int count, bool loop, std::string& why) {
+  GifCodec codec;
+  codec.setLoopCount(loop ? 0 : 1);
+  codec.setDisposalMethod(GestureDisposalMethod);
+  return encodeToMemory(
+      [&](ByteStream& stream) { return codec.encodeAnimation(&stream, frames, count); }, codec,
+      "the animation could not be encoded", why);
+}
+
 std::vector<uint8_t> encodeButton(Image& button, std::string& why) {
-  ByteStream stream;
-  if (!stream.createMemory()) throw std::bad_alloc();
-  bool ok = saveToStream(button, stream, FormatBmp) && stream.error() == 0;
-  int32_t size = stream.size;
-  MallocBuffer bytes(stream.takeBuffer());
-  if (!ok) {
-    why = button.lastError()[0] != '\0' ? button.lastError() : "the button could not be encoded";
-    return {};
-  }
-  return std::vector<uint8_t>(bytes.get(), bytes.get() + size);
+  return encodeToMemory([&](ByteStream& stream) { return saveToStream(button, stream, FormatBmp); },
+                        button, "the button could not be encoded", why);
 }
 
 }  // namespace
@@ -237,11 +237,9 @@ GestureResult convertSource(SourceGesture& gesture, const std::string& path) {
     } else {
       result = buildPackage(gesture);
     }
-  } catch (const FileError& error) {
-    result = failed(GestureReason::Damaged, error.what());
   } catch (const std::bad_alloc&) {
     result = failed(GestureReason::OutOfMemory);
-  } catch (const std::exception& error) {
+  } catch (const std::exception& error) {  // FileError: the source is damaged or unreadable
     result = failed(GestureReason::Damaged, error.what());
   }
   result.baseName = baseNameOf(path);
@@ -250,24 +248,20 @@ GestureResult convertSource(SourceGesture& gesture, const std::string& path) {
 
 void writeResultPackage(GestureResult& result, const std::string& outputFolder) {
   if (result.outcome != GestureOutcome::Converted) return;
+  auto fail = [&](GestureReason reason, const char* detail) {
+    result.packagePath.clear();
+    result.outcome = GestureOutcome::Failed;
+    result.reason = reason;
+    result.detail = detail;
+  };
   try {
     // The path is in place before the package is, so success cannot fail afterwards.
     result.packagePath = outputFolder + result.baseName + ".trn";
     writePackage(result.packagePath, packagePartsOf(result));
-  } catch (const FileError& error) {
-    result.packagePath.clear();
-    result.outcome = GestureOutcome::Failed;
-    result.reason = GestureReason::WriteFailed;
-    result.detail = error.what();
   } catch (const std::bad_alloc&) {
-    result.packagePath.clear();
-    result.outcome = GestureOutcome::Failed;
-    result.reason = GestureReason::OutOfMemory;
-  } catch (const std::exception& error) {
-    result.packagePath.clear();
-    result.outcome = GestureOutcome::Failed;
-    result.reason = GestureReason::WriteFailed;
-    result.detail = error.what();
+    fail(GestureReason::OutOfMemory, "");
+  } catch (const std::exception& error) {  // FileError with the system's reason
+    fail(GestureReason::WriteFailed, error.what());
   }
   result.button = {};
   result.animation = {};

@@ -9,6 +9,10 @@ namespace skm {
 // input can declare gigapixel pictures; anything above this is refused like a failed allocation.
 inline constexpr std::size_t MaxImageBlockBytes = std::size_t{256} * 1024 * 1024;
 
+// The message a decoder leaves when the picture's memory cannot be had; callers tell running out
+// of memory apart from a damaged picture by it.
+inline constexpr char OutOfMemoryMessage[] = "Can't allocate memory";
+
 // Format type codes: they pick the codec in load and save and travel in Image::info.formatType.
 inline constexpr int32_t FormatBmp = 0;
 inline constexpr int32_t FormatGif = 1;
