@@ -1,16 +1,19 @@
 #include "convert/GestureConverter.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <new>
 
 #include "codecs/GifCodec.h"
 #include "codecs/ImageFile.h"
 #include "convert/DefaultSound.h"
+#include "convert/FileError.h"
 #include "convert/Md5.h"
 #include "convert/Package.h"
 #include "image/ByteStream.h"
@@ -60,6 +63,43 @@ std::string whyNotGesture(const std::string& path) {
   if (file == nullptr) return std::strerror(errno);
   std::fclose(file);
   return {};
+}
+
+// Reads the file at `path` into `bytes`. Returns false when it is no file that opens (a folder
+// is none). A file that does not start with the gesture magic is read no further, so a large
+// stray file costs nothing. A read error raises FileError.
+bool readSourceBytes(const std::string& path, std::vector<uint8_t>& bytes) {
+  if (path.empty()) return false;
+  try {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) return false;
+  } catch (const std::exception&) {
+    // A name the path type cannot convert; fopen below decides.
+  }
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(file, std::fclose);
+  long size = -1;
+  if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+  if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
+    const int err = errno;
+    throw FileError("cannot read " + path + ": " +
+                    (err ? std::strerror(err) : "the file is too large"));
+  }
+  bytes.resize(std::min<std::size_t>(std::size_t(size), 4));
+  std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
+  if (got == 4 && std::memcmp(bytes.data(), "SKMG", 4) == 0 && std::size_t(size) > 4) {
+    bytes.resize(std::size_t(size));
+    got += std::fread(bytes.data() + 4, 1, bytes.size() - 4, file);
+  }
+  if (std::ferror(file)) {
+    const int err = errno;
+    throw FileError("cannot read " + path + ": " + std::strerror(err));
+  }
+  // A file that shrank since its size was taken holds only what arrived; the parser says where
+  // it ends early.
+  bytes.resize(got);
+  return true;
 }
 
 // Runs an encoder into a memory stream and returns the bytes; empty on failure, with the
@@ -228,21 +268,44 @@ GestureResult buildPackage(SourceGesture& gesture) {
   return result;
 }
 
-GestureResult convertSource(SourceGesture& gesture, const std::string& path) {
+GestureResult convertBytes(SourceGesture& gesture, std::span<const uint8_t> bytes,
+                           const std::string& label) {
   GestureResult result;
   try {
     gesture.reset();
-    if (gesture.read(path) == 0) {
-      result = skipped(GestureReason::NotGesture, whyNotGesture(path));
+    if (gesture.readFromMemory(bytes.data(), bytes.size(), label) == 0) {
+      result = skipped(GestureReason::NotGesture);
     } else {
       result = buildPackage(gesture);
     }
   } catch (const std::bad_alloc&) {
     result = failed(GestureReason::OutOfMemory);
-  } catch (const std::exception& error) {  // FileError: the source is damaged or unreadable
+  } catch (const std::exception& error) {  // FileError: the source is damaged
     result = failed(GestureReason::Damaged, error.what());
   }
-  result.baseName = baseNameOf(path);
+  result.baseName = baseNameOf(label);
+  return result;
+}
+
+GestureResult convertSource(SourceGesture& gesture, const std::string& path) {
+  std::vector<uint8_t> bytes;
+  try {
+    if (!readSourceBytes(path, bytes)) {
+      GestureResult result = skipped(GestureReason::NotGesture, whyNotGesture(path));
+      result.baseName = baseNameOf(path);
+      return result;
+    }
+  } catch (const std::bad_alloc&) {
+    GestureResult result = failed(GestureReason::OutOfMemory);
+    result.baseName = baseNameOf(path);
+    return result;
+  } catch (const std::exception& error) {  // FileError: a read error
+    GestureResult result = failed(GestureReason::Damaged, error.what());
+    result.baseName = baseNameOf(path);
+    return result;
+  }
+  GestureResult result = convertBytes(gesture, bytes, path);
+  gesture.path = path;
   return result;
 }
 

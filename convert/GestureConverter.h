@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -75,7 +76,15 @@ bool neutraliseStripMarker(uint8_t* data, uint32_t size);
 // raises (std::bad_alloc).
 GestureResult buildPackage(SourceGesture& gesture);
 
-// Reads the source at `path` and builds its package in memory (no file is written).
+// Converts a source held in memory: the one conversion every front end goes through (the job,
+// the web module, the fuzzers). `label` names the source in messages and gives the result its
+// base name; it is the source's path, or its file name where there is no path. Every outcome,
+// running out of memory included, is in the result.
+GestureResult convertBytes(SourceGesture& gesture, std::span<const uint8_t> bytes,
+                           const std::string& label);
+
+// Reads the source at `path` into memory and converts it with convertBytes (no file is
+// written). A path that cannot be opened is "not a gesture file" with the system's reason.
 GestureResult convertSource(SourceGesture& gesture, const std::string& path);
 
 // Writes the package of a converted result to folder + baseName + ".trn" atomically, then

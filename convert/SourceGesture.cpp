@@ -40,7 +40,8 @@ using detail::GestureInput;
 
 class MemoryInput final : public GestureInput {
  public:
-  MemoryInput(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
+  MemoryInput(const uint8_t* bytes, size_t size, const std::string& label)
+      : bytes_(bytes), size_(size), label_(label) {}
   uint64_t remaining() const override { return size_ - pos_; }
   void readExact(uint8_t* dst, size_t n) override {
     if (n > size_ - pos_) throw FileError("damaged file: read past the end of the data");
@@ -227,9 +228,9 @@ int SourceGesture::read(const std::string& filePath) {
   return parse(in);
 }
 
-int SourceGesture::readFromMemory(const uint8_t* bytes, size_t size) {
+int SourceGesture::readFromMemory(const uint8_t* bytes, size_t size, const std::string& label) {
   if (!bytes) size = 0;
-  MemoryInput in(bytes, size);
+  MemoryInput in(bytes, size, label);
   return parse(in);
 }
 

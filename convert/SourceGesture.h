@@ -41,8 +41,9 @@ class SourceGesture {
   // fields parsed before that point stay set.
   int read(const std::string& path);
 
-  // The same rules over bytes in memory; path is left as it is.
-  int readFromMemory(const uint8_t* bytes, size_t size);
+  // The same rules over bytes in memory; path is left as it is. `label` names the bytes in the
+  // messages of a damaged source, as the path does for a file.
+  int readFromMemory(const uint8_t* bytes, size_t size, const std::string& label = {});
 
   std::string getName() const { return name; }
 
