@@ -1,0 +1,366 @@
+// The page: gathers sources from the pickers and drops, converts them on one worker per core,
+// and lists every result with its package, its preview and a link to save it.
+/* global fflate */
+'use strict';
+
+(() => {
+  const $ = (id) => document.getElementById(id);
+  const params = new URLSearchParams(location.search);
+  const cores = navigator.hardwareConcurrency || 2;
+  const workerCount = Math.max(1, Math.min(16, Number(params.get('workers')) || cores));
+  // How long one burst of list updates may keep the page busy, in milliseconds.
+  const FRAME_BUDGET = 8;
+  const ANNOUNCE_EVERY = 1500;
+
+  const elements = {
+    drop: $('drop-zone'),
+    files: $('file-input'),
+    folder: $('folder-input'),
+    progress: $('progress'),
+    count: $('count'),
+    announcer: $('announcer'),
+    summary: $('summary'),
+    downloadAll: $('download-all'),
+    clear: $('clear'),
+    results: $('results'),
+    version: $('version'),
+  };
+
+  // ---- Workers ---------------------------------------------------------------------------
+  function workerSource() {
+    const inline = document.getElementById('worker-source');
+    if (!inline) return 'worker.js';
+    return URL.createObjectURL(new Blob([inline.textContent], {type: 'text/javascript'}));
+  }
+
+  const pool = [];
+  const queue = [];  // jobs waiting for a worker
+  const running = new Map();  // id -> job
+  let nextId = 0;
+
+  function startWorkers() {
+    if (pool.length) return;
+    const url = workerSource();
+    for (let i = 0; i < workerCount; ++i) {
+      const worker = new Worker(url);
+      const slot = {worker, busy: 0};
+      worker.onmessage = (event) => received(slot, event.data);
+      worker.onerror = (event) => {
+        event.preventDefault();
+        showProblem('A converter thread stopped: ' + (event.message || 'unknown error'));
+      };
+      pool.push(slot);
+    }
+  }
+
+  // Two jobs in flight per worker keep it busy while the page takes the previous result.
+  function dispatch() {
+    for (const slot of pool) {
+      while (slot.busy < 2 && queue.length) {
+        const job = queue.shift();
+        slot.busy++;
+        running.set(job.id, job);
+        slot.worker.postMessage({id: job.id, file: job.file, label: job.path});
+      }
+    }
+  }
+
+  function received(slot, message) {
+    if (message.ready) {
+      elements.version.textContent = message.version;
+      return;
+    }
+    if (message.loadError) {
+      showProblem('The converter could not start: ' + message.loadError);
+      return;
+    }
+    slot.busy--;
+    const job = running.get(message.id);
+    running.delete(message.id);
+    if (job && job.batch === batch) finished(job, message);
+    dispatch();
+  }
+
+  // ---- Runs ------------------------------------------------------------------------------
+  let batch = 0;
+  let jobs = [];
+  let done = 0;
+  let converted = 0;
+  const pending = [];  // finished jobs whose rows are not drawn yet
+  let drawScheduled = false;
+  let lastAnnounce = 0;
+  let announceTimer = 0;
+
+  function pathKey(path) {
+    const cut = path.lastIndexOf('/');
+    return path.slice(0, cut + 1);
+  }
+
+  // Sources are taken in name order, as the command line takes a folder's.
+  function add(entries) {
+    if (!entries.length) {
+      elements.count.textContent = 'No .skm files were found in what was chosen.';
+      announce(elements.count.textContent);
+      return;
+    }
+    entries.sort((a, b) => (a.path < b.path ? -1 : a.path > b.path ? 1 : 0));
+    startWorkers();
+    for (const {file, path} of entries) {
+      const job = {id: nextId++, batch, file, path, folder: pathKey(path), result: null, urls: []};
+      jobs.push(job);
+      queue.push(job);
+    }
+    elements.summary.textContent = '';
+    elements.clear.disabled = false;
+    updateCount();
+    announce(`Converting ${jobs.length - done} gestures.`);
+    dispatch();
+  }
+
+  function finished(job, result) {
+    job.result = result;
+    done++;
+    if (result.status === 'converted') converted++;
+    pending.push(job);
+    if (!drawScheduled) {
+      drawScheduled = true;
+      requestAnimationFrame(draw);
+    }
+  }
+
+  // Rows are drawn in bursts that fit in a frame, so a thousand results never freeze the page.
+  function draw() {
+    const start = performance.now();
+    const fragment = document.createDocumentFragment();
+    while (pending.length && performance.now() - start < FRAME_BUDGET) {
+      fragment.appendChild(row(pending.shift()));
+    }
+    elements.results.appendChild(fragment);
+    updateCount();
+    drawScheduled = pending.length > 0;
+    if (drawScheduled) {
+      requestAnimationFrame(draw);
+    } else if (done === jobs.length) {
+      runFinished();
+    }
+  }
+
+  function updateCount() {
+    elements.progress.max = Math.max(1, jobs.length);
+    elements.progress.value = done;
+    elements.count.textContent = `${done} of ${jobs.length} done, ${converted} converted`;
+    const now = performance.now();
+    if (done < jobs.length && now - lastAnnounce > ANNOUNCE_EVERY) {
+      lastAnnounce = now;
+      announce(`${done} of ${jobs.length} done`);
+    }
+  }
+
+  function announce(text) {
+    clearTimeout(announceTimer);
+    // A change of text is what a screen reader reads out.
+    elements.announcer.textContent = '';
+    announceTimer = setTimeout(() => { elements.announcer.textContent = text; }, 50);
+  }
+
+  function runFinished() {
+    const notConverted = done - converted;
+    let text = `${converted} gestures converted.`;
+    if (notConverted) text += ` Not converted (${notConverted}).`;
+    elements.summary.textContent = text;
+    elements.downloadAll.disabled = converted === 0;
+    announce(text);
+    document.body.dataset.state = 'finished';
+  }
+
+  function showProblem(text) {
+    elements.summary.textContent = text;
+    announce(text);
+  }
+
+  // ---- Results ---------------------------------------------------------------------------
+  function plural(n, word) {
+    return `${n} ${word}${n === 1 ? '' : 's'}`;
+  }
+
+  // The command line's words: "converted (5 frames)", "skipped (too many frames ...)".
+  function outcomeText(result) {
+    if (result.status === 'converted') return `converted (${plural(result.frames, 'frame')})`;
+    return `${result.status} (${result.reason})`;
+  }
+
+  function element(tag, attributes = {}, text) {
+    const node = document.createElement(tag);
+    for (const [key, value] of Object.entries(attributes)) node.setAttribute(key, value);
+    if (text !== undefined) node.textContent = text;
+    return node;
+  }
+
+  function blobUrl(job, bytes, type) {
+    const url = URL.createObjectURL(new Blob([bytes], {type}));
+    job.urls.push(url);
+    return url;
+  }
+
+  function row(job) {
+    const result = job.result;
+    const item = element('li', {class: result.status});
+    const line = element('div', {class: 'line'});
+    line.append(element('span', {class: 'path'}, job.path), ': ',
+                element('span', {class: 'status'}, outcomeText(result)));
+    item.appendChild(line);
+    if (result.status !== 'converted') return item;
+
+    const packageBytes = new Uint8Array(result.package);
+    job.packageName = result.baseName + '.trn';
+    job.zipPath = job.folder + job.packageName;
+    const part = (i) => packageBytes.subarray(result.parts[i][0],
+                                              result.parts[i][0] + result.parts[i][1]);
+    const box = element('div', {class: 'package'});
+    const link = element('a', {href: blobUrl(job, packageBytes, 'application/octet-stream'),
+                               download: job.packageName, class: 'package-link'},
+                         job.packageName);
+    link.setAttribute('aria-label', `Save ${job.packageName} (package of ${job.path})`);
+    const animation = element('img', {class: 'animation', alt: `Animation of "${result.name}"`,
+                                      src: blobUrl(job, part(1), 'image/gif'), loading: 'lazy'});
+    const button = element('img', {class: 'button', width: 16, height: 16,
+                                   alt: `Button of "${result.name}", 16 by 16 pixels`,
+                                   src: blobUrl(job, part(0), 'image/bmp'), loading: 'lazy'});
+    const facts = element('dl', {class: 'facts'});
+    const fact = (label, value) => {
+      const pair = element('div');
+      pair.append(element('dt', {}, label), element('dd', {}, value));
+      facts.appendChild(pair);
+    };
+    fact('name:', `"${result.name}"`);
+    fact('identifier:', result.identifier +
+         (result.identifierMatches ? ' (matches the name)' : ' (does NOT match the name)'));
+    const sound = element('details', {class: 'sound'});
+    sound.appendChild(element('summary', {}, 'Sound'));
+    // The player is made when asked for: a thousand idle players would weigh on the page.
+    sound.addEventListener('toggle', () => {
+      if (!sound.open || sound.querySelector('audio')) return;
+      const audio = element('audio', {controls: '', preload: 'metadata',
+                                      src: blobUrl(job, part(2), 'audio/wav'),
+                                      'aria-label': `Sound of "${result.name}"`});
+      const note = element('p', {class: 'hint'});
+      audio.addEventListener('error', () => {
+        note.textContent = 'This browser cannot play this sound; the package holds it unchanged.';
+      });
+      sound.append(audio, note);
+    });
+    box.append(link, button, animation, facts, sound);
+    item.appendChild(box);
+    job.packageBytes = packageBytes;
+    return item;
+  }
+
+  // ---- Download all ----------------------------------------------------------------------
+  function downloadAll() {
+    const files = {};
+    // Later sources of the same name replace earlier ones, as they would in one output folder.
+    for (const job of jobs) {
+      if (job.packageBytes) files[job.zipPath] = [job.packageBytes, {level: 0}];
+    }
+    const zipped = fflate.zipSync(files, {level: 0});
+    const link = element('a', {href: URL.createObjectURL(new Blob([zipped], {type: 'application/zip'})),
+                               download: 'gesture-packages.zip'});
+    document.body.appendChild(link);
+    link.click();
+    link.remove();
+    setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+  }
+
+  function clearAll() {
+    batch++;
+    queue.length = 0;
+    for (const job of jobs) job.urls.forEach((url) => URL.revokeObjectURL(url));
+    jobs = [];
+    pending.length = 0;
+    done = 0;
+    converted = 0;
+    elements.results.textContent = '';
+    elements.summary.textContent = '';
+    elements.downloadAll.disabled = true;
+    elements.clear.disabled = true;
+    elements.progress.value = 0;
+    elements.count.textContent = 'No gestures chosen yet.';
+    delete document.body.dataset.state;
+    announce('The list is empty.');
+    elements.files.focus();
+  }
+
+  // ---- Choosing and dropping -------------------------------------------------------------
+  const isSource = (name) => /\.skm$/i.test(name);
+
+  function fromInput(input, folder) {
+    const entries = [];
+    for (const file of input.files) {
+      const path = folder ? file.webkitRelativePath || file.name : file.name;
+      // A chosen file is taken whatever its name; a folder gives only its .skm files.
+      if (!folder || isSource(file.name)) entries.push({file, path});
+    }
+    input.value = '';
+    add(entries);
+  }
+
+  function readAllEntries(directory) {
+    const reader = directory.createReader();
+    const all = [];
+    return new Promise((resolve, reject) => {
+      const next = () => reader.readEntries((batchOfEntries) => {
+        if (!batchOfEntries.length) return resolve(all);
+        all.push(...batchOfEntries);
+        next();
+      }, reject);
+      next();
+    });
+  }
+
+  async function walk(entry, prefix, inFolder, out) {
+    if (entry.isFile) {
+      if (inFolder && !isSource(entry.name)) return;
+      const file = await new Promise((resolve, reject) => entry.file(resolve, reject));
+      out.push({file, path: prefix + entry.name});
+    } else if (entry.isDirectory) {
+      for (const child of await readAllEntries(entry)) {
+        await walk(child, prefix + entry.name + '/', true, out);
+      }
+    }
+  }
+
+  async function fromDrop(dataTransfer) {
+    const entries = [];
+    const items = [...dataTransfer.items].filter((item) => item.kind === 'file');
+    const roots = items.map((item) => (item.webkitGetAsEntry ? item.webkitGetAsEntry() : null));
+    if (roots.every((root) => root)) {
+      for (const root of roots) await walk(root, '', false, entries);
+    } else {
+      for (const file of dataTransfer.files) entries.push({file, path: file.name});
+    }
+    add(entries);
+  }
+
+  elements.files.addEventListener('change', () => fromInput(elements.files, false));
+  elements.folder.addEventListener('change', () => fromInput(elements.folder, true));
+  elements.downloadAll.addEventListener('click', downloadAll);
+  elements.clear.addEventListener('click', clearAll);
+  for (const type of ['dragenter', 'dragover']) {
+    elements.drop.addEventListener(type, (event) => {
+      event.preventDefault();
+      elements.drop.classList.add('over');
+    });
+  }
+  elements.drop.addEventListener('dragleave', () => elements.drop.classList.remove('over'));
+  elements.drop.addEventListener('drop', (event) => {
+    event.preventDefault();
+    elements.drop.classList.remove('over');
+    fromDrop(event.dataTransfer).catch((error) => showProblem('The drop could not be read: ' + error));
+  });
+  // A file dropped beside the zone must not make the browser open it and leave the page.
+  window.addEventListener('dragover', (event) => event.preventDefault());
+  window.addEventListener('drop', (event) => event.preventDefault());
+
+  startWorkers();
+  document.body.dataset.workers = String(workerCount);
+})();
