@@ -86,7 +86,7 @@
   let jobs = [];
   let done = 0;
   let converted = 0;
-  const pending = [];  // finished jobs whose rows are not drawn yet
+  let drawn = 0;  // jobs whose rows are in the list, which is in source order
   let drawScheduled = false;
   let lastAnnounce = 0;
   let announceTimer = 0;
@@ -105,12 +105,12 @@
     }
     entries.sort((a, b) => (a.path < b.path ? -1 : a.path > b.path ? 1 : 0));
     startWorkers();
+    delete document.body.dataset.state;
     for (const {file, path} of entries) {
       const job = {id: nextId++, batch, file, path, folder: pathKey(path), result: null, urls: []};
       jobs.push(job);
       queue.push(job);
     }
-    elements.summary.textContent = '';
     elements.clear.disabled = false;
     updateCount();
     announce(`Converting ${jobs.length - done} gestures.`);
@@ -121,26 +121,26 @@
     job.result = result;
     done++;
     if (result.status === 'converted') converted++;
-    pending.push(job);
     if (!drawScheduled) {
       drawScheduled = true;
       requestAnimationFrame(draw);
     }
   }
 
-  // Rows are drawn in bursts that fit in a frame, so a thousand results never freeze the page.
+  // Rows are drawn in source order, in bursts that fit in a frame, so a thousand results never
+  // freeze the page.
   function draw() {
     const start = performance.now();
     const fragment = document.createDocumentFragment();
-    while (pending.length && performance.now() - start < FRAME_BUDGET) {
-      fragment.appendChild(row(pending.shift()));
+    while (drawn < jobs.length && jobs[drawn].result && performance.now() - start < FRAME_BUDGET) {
+      fragment.appendChild(row(jobs[drawn++]));
     }
     elements.results.appendChild(fragment);
     updateCount();
-    drawScheduled = pending.length > 0;
+    drawScheduled = drawn < jobs.length && jobs[drawn].result !== null;
     if (drawScheduled) {
       requestAnimationFrame(draw);
-    } else if (done === jobs.length) {
+    } else if (drawn === jobs.length) {
       runFinished();
     }
   }
@@ -276,7 +276,7 @@
     queue.length = 0;
     for (const job of jobs) job.urls.forEach((url) => URL.revokeObjectURL(url));
     jobs = [];
-    pending.length = 0;
+    drawn = 0;
     done = 0;
     converted = 0;
     elements.results.textContent = '';
@@ -317,26 +317,37 @@
     });
   }
 
-  async function walk(entry, prefix, inFolder, out) {
-    if (entry.isFile) {
-      if (inFolder && !isSource(entry.name)) return;
-      const file = await new Promise((resolve, reject) => entry.file(resolve, reject));
-      out.push({file, path: prefix + entry.name});
-    } else if (entry.isDirectory) {
-      for (const child of await readAllEntries(entry)) {
-        await walk(child, prefix + entry.name + '/', true, out);
+  async function walk(entry, prefix, inFolder, out, problems) {
+    try {
+      if (entry.isFile) {
+        if (inFolder && !isSource(entry.name)) return;
+        const file = await new Promise((resolve, reject) => entry.file(resolve, reject));
+        out.push({file, path: prefix + entry.name});
+      } else if (entry.isDirectory) {
+        for (const child of await readAllEntries(entry)) {
+          await walk(child, prefix + entry.name + '/', true, out, problems);
+        }
       }
+    } catch (error) {
+      problems.push(prefix + entry.name);
     }
   }
 
   async function fromDrop(dataTransfer) {
     const entries = [];
+    const problems = [];
     const items = [...dataTransfer.items].filter((item) => item.kind === 'file');
     const roots = items.map((item) => (item.webkitGetAsEntry ? item.webkitGetAsEntry() : null));
     if (roots.every((root) => root)) {
-      for (const root of roots) await walk(root, '', false, entries);
+      for (const root of roots) await walk(root, '', false, entries, problems);
     } else {
       for (const file of dataTransfer.files) entries.push({file, path: file.name});
+    }
+    if (problems.length) {
+      // Chromium does not let a page opened from disk read a dropped folder.
+      showProblem(`This browser did not let the page read ${problems.join(', ')}. ` +
+                  'Choose the folder with "Choose a folder…" instead.');
+      if (!entries.length) return;
     }
     add(entries);
   }

@@ -12,7 +12,7 @@ const utf8 = new TextEncoder();
 
 const ready = createSkmModule().then(
   (module) => {
-    postMessage({ready: true, version: cString(module, module._skm_version())});
+    postMessage({ready: true, version: text(cString(module, module._skm_version()))});
     return module;
   },
   (error) => {
