@@ -53,10 +53,11 @@
     }
   }
 
-  // Two jobs in flight per worker keep it busy while the page takes the previous result.
+  // Several jobs wait in each worker, so it keeps converting while the page is busy drawing.
+  const IN_FLIGHT = 8;
   function dispatch() {
     for (const slot of pool) {
-      while (slot.busy < 2 && queue.length) {
+      while (slot.busy < IN_FLIGHT && queue.length) {
         const job = queue.shift();
         slot.busy++;
         running.set(job.id, job);
@@ -107,13 +108,14 @@
     startWorkers();
     delete document.body.dataset.state;
     for (const {file, path} of entries) {
-      const job = {id: nextId++, batch, file, path, folder: pathKey(path), result: null, urls: []};
+      const job = {id: nextId++, batch, file, path, folder: pathKey(path), result: null};
       jobs.push(job);
       queue.push(job);
     }
     elements.clear.disabled = false;
     updateCount();
     announce(`Converting ${jobs.length - done} gestures.`);
+    performance.mark('skm-started');
     dispatch();
   }
 
@@ -121,6 +123,8 @@
     job.result = result;
     done++;
     if (result.status === 'converted') converted++;
+    // Marks for the benchmark: when every source is converted, and when every row is drawn.
+    if (done === jobs.length) performance.mark('skm-converted');
     if (!drawScheduled) {
       drawScheduled = true;
       requestAnimationFrame(draw);
@@ -164,6 +168,7 @@
   }
 
   function runFinished() {
+    performance.mark('skm-finished');
     const notConverted = done - converted;
     let text = `${converted} gestures converted.`;
     if (notConverted) text += ` Not converted (${notConverted}).`;
@@ -196,12 +201,6 @@
     return node;
   }
 
-  function blobUrl(job, bytes, type) {
-    const url = URL.createObjectURL(new Blob([bytes], {type}));
-    job.urls.push(url);
-    return url;
-  }
-
   function row(job) {
     const result = job.result;
     const item = element('li', {class: result.status});
@@ -211,21 +210,19 @@
     item.appendChild(line);
     if (result.status !== 'converted') return item;
 
-    const packageBytes = new Uint8Array(result.package);
     job.packageName = result.baseName + '.trn';
     job.zipPath = job.folder + job.packageName;
-    const part = (i) => packageBytes.subarray(result.parts[i][0],
-                                              result.parts[i][0] + result.parts[i][1]);
+    const urls = result.urls;
     const box = element('div', {class: 'package'});
-    const link = element('a', {href: blobUrl(job, packageBytes, 'application/octet-stream'),
+    const link = element('a', {href: urls.package,
                                download: job.packageName, class: 'package-link'},
                          job.packageName);
     link.setAttribute('aria-label', `Save ${job.packageName} (package of ${job.path})`);
     const animation = element('img', {class: 'animation', alt: `Animation of "${result.name}"`,
-                                      src: blobUrl(job, part(1), 'image/gif'), loading: 'lazy'});
+                                      src: urls.animation, loading: 'lazy'});
     const button = element('img', {class: 'button', width: 16, height: 16,
                                    alt: `Button of "${result.name}", 16 by 16 pixels`,
-                                   src: blobUrl(job, part(0), 'image/bmp'), loading: 'lazy'});
+                                   src: urls.button, loading: 'lazy'});
     const facts = element('dl', {class: 'facts'});
     const fact = (label, value) => {
       const pair = element('div');
@@ -241,7 +238,7 @@
     sound.addEventListener('toggle', () => {
       if (!sound.open || sound.querySelector('audio')) return;
       const audio = element('audio', {controls: '', preload: 'metadata',
-                                      src: blobUrl(job, part(2), 'audio/wav'),
+                                      src: urls.sound,
                                       'aria-label': `Sound of "${result.name}"`});
       const note = element('p', {class: 'hint'});
       audio.addEventListener('error', () => {
@@ -251,7 +248,7 @@
     });
     box.append(link, button, animation, facts, sound);
     item.appendChild(box);
-    job.packageBytes = packageBytes;
+    job.packageBytes = new Uint8Array(result.package);
     return item;
   }
 
@@ -274,7 +271,10 @@
   function clearAll() {
     batch++;
     queue.length = 0;
-    for (const job of jobs) job.urls.forEach((url) => URL.revokeObjectURL(url));
+    // The blobs belong to the workers that made them.
+    const urls = jobs.filter((job) => job.result && job.result.urls)
+        .flatMap((job) => Object.values(job.result.urls));
+    for (const slot of pool) slot.worker.postMessage({revoke: urls});
     jobs = [];
     drawn = 0;
     done = 0;
@@ -324,9 +324,9 @@
         const file = await new Promise((resolve, reject) => entry.file(resolve, reject));
         out.push({file, path: prefix + entry.name});
       } else if (entry.isDirectory) {
-        for (const child of await readAllEntries(entry)) {
-          await walk(child, prefix + entry.name + '/', true, out, problems);
-        }
+        // Siblings are read together: each read is a round trip to the browser.
+        await Promise.all((await readAllEntries(entry)).map(
+            (child) => walk(child, prefix + entry.name + '/', true, out, problems)));
       }
     } catch (error) {
       problems.push(prefix + entry.name);
