@@ -91,13 +91,12 @@ export async function openPage(browser, name, url, downloads) {
   await page.evaluateOnNewDocument(() => {
     window.__longTasks = [];
     window.__heartbeatGap = 0;
-    try {
+    // observe() ignores a type the browser lacks, so ask first.
+    window.__longTaskApi = (PerformanceObserver.supportedEntryTypes || []).includes('longtask');
+    if (window.__longTaskApi) {
       new PerformanceObserver((list) => {
         for (const entry of list.getEntries()) window.__longTasks.push(entry.duration);
       }).observe({type: 'longtask', buffered: true});
-      window.__longTaskApi = true;
-    } catch (e) {
-      window.__longTaskApi = false;
     }
     let last = performance.now();
     setInterval(() => {
@@ -170,12 +169,13 @@ export async function downloaded(folder, name, timeout = 30000) {
   }
 }
 
-// What the command line makes of `folder` run from `cwd`: the report and the package bytes.
-export function nativeRun(cli, cwd, folder) {
+// What the command line makes of `sources` (a folder or a list of paths) run from `cwd`: the
+// report and the package bytes.
+export function nativeRun(cli, cwd, sources) {
   const out = fs.mkdtempSync(path.join(os.tmpdir(), 'skm-web-cli-'));
   let stdout;
   try {
-    stdout = execFileSync(cli, ['--json', '-q', folder, out],
+    stdout = execFileSync(cli, ['--json', '-q', ...[sources].flat(), out],
                           {cwd, encoding: 'utf8', stdio: ['ignore', 'pipe', 'ignore'],
                            maxBuffer: 1 << 26});
   } catch (error) {

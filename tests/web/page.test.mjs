@@ -170,14 +170,14 @@ for (const name of browsers) {
       await clear(page);
     });
 
-    test('a folder with subfolders: mirrored in the zip, reasons in the command line\'s words', async () => {
+    // The driver hands Firefox no folder: its input.setFiles refuses directories ("File error:
+    // Is directory") and WebDriver BiDi has no file drop.
+    const folders = name === 'chromium' ? {} : {skip: 'the driver cannot hand Firefox a folder'};
+
+    test('a dropped folder with subfolders: mirrored in the zip, reasons in the command line\'s words', folders, async () => {
       const root = path.join(work, 'tree');
       const expected = expectations(work, foldersUnder(work, 'tree'));
-      if (name === 'chromium') {
-        await web.drop(page, [root]);
-      } else {
-        await web.chooseFolder(page, root);  // the driver has no file drop for this browser
-      }
+      await web.drop(page, [root]);
       await web.waitFinished(page);
       checkLines(await web.rows(page), expected);
       const converted = [...expected.values()].filter((e) => e.status === 'converted').length;
@@ -190,8 +190,12 @@ for (const name of browsers) {
 
     test('a thousand gestures convert without a main-thread task over 200 ms', async () => {
       const bulk = path.join(work, 'bulk');
-      const expected = expectations(work, ['bulk']);
+      let expected = expectations(work, ['bulk']);
       assert.equal(expected.size, 1000);
+      if (name !== 'chromium') {
+        // Files chosen one by one are shown by their names, and their reasons name them so.
+        expected = expectations(bulk, [fs.readdirSync(bulk)]);
+      }
       await web.resetWatch(page);
       const start = Date.now();
       if (name === 'chromium') {
@@ -199,7 +203,7 @@ for (const name of browsers) {
         // 300-450 ms before the page hears of it, which the page cannot split.
         await web.drop(page, [bulk]);
       } else {
-        await web.chooseFolder(page, bulk);
+        await web.chooseFiles(page, fs.readdirSync(bulk).sort().map((f) => path.join(bulk, f)));
       }
       await page.waitForFunction(() => document.getElementById('progress').value >= 400);
       await shot('during');

@@ -53,6 +53,10 @@
     }
   }
 
+  // A page opened from disk has an opaque origin, and a blob URL a worker makes is not usable
+  // there; such a page makes its own.
+  const makeUrls = self.origin !== 'null';
+
   // Several jobs wait in each worker, so it keeps converting while the page is busy drawing.
   const IN_FLIGHT = 8;
   function dispatch() {
@@ -61,7 +65,7 @@
         const job = queue.shift();
         slot.busy++;
         running.set(job.id, job);
-        slot.worker.postMessage({id: job.id, file: job.file, label: job.path});
+        slot.worker.postMessage({id: job.id, file: job.file, label: job.path, makeUrls});
       }
     }
   }
@@ -201,6 +205,19 @@
     return node;
   }
 
+  function pageUrls(job, result) {
+    const bytes = new Uint8Array(result.package);
+    const url = (data, type) => URL.createObjectURL(new Blob([data], {type}));
+    const part = (i) => bytes.subarray(result.parts[i][0], result.parts[i][0] + result.parts[i][1]);
+    job.pageUrls = {
+      package: url(bytes, 'application/octet-stream'),
+      button: url(part(0), 'image/bmp'),
+      animation: url(part(1), 'image/gif'),
+      sound: url(part(2), 'audio/wav'),
+    };
+    return job.pageUrls;
+  }
+
   function row(job) {
     const result = job.result;
     const item = element('li', {class: result.status});
@@ -212,7 +229,7 @@
 
     job.packageName = result.baseName + '.trn';
     job.zipPath = job.folder + job.packageName;
-    const urls = result.urls;
+    const urls = result.urls || pageUrls(job, result);
     const box = element('div', {class: 'package'});
     const link = element('a', {href: urls.package,
                                download: job.packageName, class: 'package-link'},
@@ -275,6 +292,9 @@
     const urls = jobs.filter((job) => job.result && job.result.urls)
         .flatMap((job) => Object.values(job.result.urls));
     for (const slot of pool) slot.worker.postMessage({revoke: urls});
+    for (const job of jobs) {
+      if (job.pageUrls) Object.values(job.pageUrls).forEach((url) => URL.revokeObjectURL(url));
+    }
     jobs = [];
     drawn = 0;
     done = 0;
@@ -324,9 +344,13 @@
         const file = await new Promise((resolve, reject) => entry.file(resolve, reject));
         out.push({file, path: prefix + entry.name});
       } else if (entry.isDirectory) {
-        // Siblings are read together: each read is a round trip to the browser.
-        await Promise.all((await readAllEntries(entry)).map(
-            (child) => walk(child, prefix + entry.name + '/', true, out, problems)));
+        // Siblings are read a few at a time: each read is a round trip to the browser, and
+        // asking for a thousand at once makes one long task of the asking.
+        const children = await readAllEntries(entry);
+        for (let i = 0; i < children.length; i += 16) {
+          await Promise.all(children.slice(i, i + 16).map(
+              (child) => walk(child, prefix + entry.name + '/', true, out, problems)));
+        }
       }
     } catch (error) {
       problems.push(prefix + entry.name);

@@ -90,7 +90,7 @@ onmessage = async (event) => {
     for (const url of event.data.revoke) URL.revokeObjectURL(url);
     return;
   }
-  const {id, file, label} = event.data;
+  const {id, file, label, makeUrls} = event.data;
   const why = (error) => String(error && error.message ? error.message : error);
   let result;
   try {
@@ -107,7 +107,7 @@ onmessage = async (event) => {
   } catch (error) {
     result = {status: 'failed', reason: 'the converter stopped: ' + why(error), frames: 0};
   }
-  if (result.package) addUrls(result);
+  if (result.package && makeUrls) addUrls(result);
   result.id = id;
   postMessage(result, result.package ? [result.package] : []);
 };
