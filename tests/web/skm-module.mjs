@@ -7,9 +7,9 @@ const STATUS = ['converted', 'skipped', 'failed'];
 
 export async function loadModule(pageDir) {
   const require = createRequire(import.meta.url);
-  const createSkmModule = require(path.join(pageDir, 'skm2trn.js'));
+  const createSkmModule = require(path.resolve(pageDir, 'skm2trn.js'));
   // This Emscripten's loader cannot fetch the .wasm under Node 18 and later; hand it the bytes.
-  const wasmBinary = fs.readFileSync(path.join(pageDir, 'skm2trn.wasm'));
+  const wasmBinary = fs.readFileSync(path.resolve(pageDir, 'skm2trn.wasm'));
   return createSkmModule({wasmBinary});
 }
 
