@@ -53,10 +53,6 @@
     }
   }
 
-  // A page opened from disk has an opaque origin, and a blob URL a worker makes is not usable
-  // there; such a page makes its own.
-  const makeUrls = self.origin !== 'null';
-
   // Several jobs wait in each worker, so it keeps converting while the page is busy drawing.
   const IN_FLIGHT = 8;
   function dispatch() {
@@ -65,7 +61,7 @@
         const job = queue.shift();
         slot.busy++;
         running.set(job.id, job);
-        slot.worker.postMessage({id: job.id, file: job.file, label: job.path, makeUrls});
+        slot.worker.postMessage({id: job.id, file: job.file, label: job.path});
       }
     }
   }
@@ -205,18 +201,38 @@
     return node;
   }
 
-  function pageUrls(job, result) {
-    const bytes = new Uint8Array(result.package);
-    const url = (data, type) => URL.createObjectURL(new Blob([data], {type}));
-    const part = (i) => bytes.subarray(result.parts[i][0], result.parts[i][0] + result.parts[i][1]);
-    job.pageUrls = {
-      package: url(bytes, 'application/octet-stream'),
-      button: url(part(0), 'image/bmp'),
-      animation: url(part(1), 'image/gif'),
-      sound: url(part(2), 'audio/wav'),
+  // A row's blob URLs are made when it first comes into view (or its link is used): making one
+  // is a round trip to the browser, and a thousand rows' worth would hold the page up.
+  function urlsOf(job) {
+    if (job.urls) return job.urls;
+    const result = job.result;
+    const blob = new Blob([job.packageBytes], {type: 'application/octet-stream'});
+    const part = (i, type) => URL.createObjectURL(
+        blob.slice(result.parts[i][0], result.parts[i][0] + result.parts[i][1], type));
+    job.urls = {
+      package: URL.createObjectURL(blob),
+      button: part(0, 'image/bmp'),
+      animation: part(1, 'image/gif'),
+      sound: part(2, 'audio/wav'),
     };
-    return job.pageUrls;
+    return job.urls;
   }
+
+  function showPreview(job) {
+    const urls = urlsOf(job);
+    const item = job.item;
+    item.querySelector('a.package-link').href = urls.package;
+    item.querySelector('img.button').src = urls.button;
+    item.querySelector('img.animation').src = urls.animation;
+  }
+
+  const inView = new IntersectionObserver((entries) => {
+    for (const entry of entries) {
+      if (!entry.isIntersecting) continue;
+      inView.unobserve(entry.target);
+      showPreview(entry.target.job);
+    }
+  }, {rootMargin: '200px'});
 
   function row(job) {
     const result = job.result;
@@ -229,17 +245,17 @@
 
     job.packageName = result.baseName + '.trn';
     job.zipPath = job.folder + job.packageName;
-    const urls = result.urls || pageUrls(job, result);
+    job.packageBytes = new Uint8Array(result.package);
+    job.item = item;
     const box = element('div', {class: 'package'});
-    const link = element('a', {href: urls.package,
-                               download: job.packageName, class: 'package-link'},
+    const link = element('a', {href: '#', download: job.packageName, class: 'package-link'},
                          job.packageName);
     link.setAttribute('aria-label', `Save ${job.packageName} (package of ${job.path})`);
-    const animation = element('img', {class: 'animation', alt: `Animation of "${result.name}"`,
-                                      src: urls.animation, loading: 'lazy'});
+    // The href is in place before the click's default action reads it.
+    link.addEventListener('click', () => showPreview(job));
+    const animation = element('img', {class: 'animation', alt: `Animation of "${result.name}"`});
     const button = element('img', {class: 'button', width: 16, height: 16,
-                                   alt: `Button of "${result.name}", 16 by 16 pixels`,
-                                   src: urls.button, loading: 'lazy'});
+                                   alt: `Button of "${result.name}", 16 by 16 pixels`});
     const facts = element('dl', {class: 'facts'});
     const fact = (label, value) => {
       const pair = element('div');
@@ -255,7 +271,7 @@
     sound.addEventListener('toggle', () => {
       if (!sound.open || sound.querySelector('audio')) return;
       const audio = element('audio', {controls: '', preload: 'metadata',
-                                      src: urls.sound,
+                                      src: urlsOf(job).sound,
                                       'aria-label': `Sound of "${result.name}"`});
       const note = element('p', {class: 'hint'});
       audio.addEventListener('error', () => {
@@ -265,7 +281,8 @@
     });
     box.append(link, button, animation, facts, sound);
     item.appendChild(box);
-    job.packageBytes = new Uint8Array(result.package);
+    item.job = job;
+    inView.observe(item);
     return item;
   }
 
@@ -288,12 +305,9 @@
   function clearAll() {
     batch++;
     queue.length = 0;
-    // The blobs belong to the workers that made them.
-    const urls = jobs.filter((job) => job.result && job.result.urls)
-        .flatMap((job) => Object.values(job.result.urls));
-    for (const slot of pool) slot.worker.postMessage({revoke: urls});
+    inView.disconnect();
     for (const job of jobs) {
-      if (job.pageUrls) Object.values(job.pageUrls).forEach((url) => URL.revokeObjectURL(url));
+      if (job.urls) Object.values(job.urls).forEach((url) => URL.revokeObjectURL(url));
     }
     jobs = [];
     drawn = 0;

@@ -71,26 +71,8 @@ function convert(module, bytes, label) {
   return result;
 }
 
-// The page's links and previews point at blobs made here: making a blob URL costs the page's
-// thread a round trip to the browser, and a thousand of them would stall it.
-function addUrls(result) {
-  const bytes = new Uint8Array(result.package);
-  const url = (data, type) => URL.createObjectURL(new Blob([data], {type}));
-  const part = (i) => bytes.subarray(result.parts[i][0], result.parts[i][0] + result.parts[i][1]);
-  result.urls = {
-    package: url(bytes, 'application/octet-stream'),
-    button: url(part(0), 'image/bmp'),
-    animation: url(part(1), 'image/gif'),
-    sound: url(part(2), 'audio/wav'),
-  };
-}
-
 onmessage = async (event) => {
-  if (event.data.revoke) {
-    for (const url of event.data.revoke) URL.revokeObjectURL(url);
-    return;
-  }
-  const {id, file, label, makeUrls} = event.data;
+  const {id, file, label} = event.data;
   const why = (error) => String(error && error.message ? error.message : error);
   let result;
   try {
@@ -107,7 +89,6 @@ onmessage = async (event) => {
   } catch (error) {
     result = {status: 'failed', reason: 'the converter stopped: ' + why(error), frames: 0};
   }
-  if (result.package && makeUrls) addUrls(result);
   result.id = id;
   postMessage(result, result.package ? [result.package] : []);
 };
