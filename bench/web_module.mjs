@@ -17,17 +17,22 @@ const module = await loadModule(pageDir);
 for (const folder of folders) {
   const names = fs.readdirSync(folder).sort();
   const sources = names.map((name) => [path.join(folder, name), fs.readFileSync(path.join(folder, name))]);
+  // A small folder is gone through several times per round, as the native side does.
+  const repeat = Math.ceil(1000 / sources.length);
   let best = Infinity;
   let converted = 0;
   for (let round = 0; round < rounds; ++round) {
     converted = 0;
     const start = process.cpuUsage();
-    for (const [label, bytes] of sources) {
-      if (convert(module, bytes, label).status === 'converted') converted++;
+    for (let n = 0; n < repeat; ++n) {
+      for (const [label, bytes] of sources) {
+        if (convert(module, bytes, label).status === 'converted') converted++;
+      }
     }
     const used = process.cpuUsage(start);
-    best = Math.min(best, (used.user + used.system) / 1e6);
+    best = Math.min(best, (used.user + used.system) / 1e6 / repeat);
   }
+  converted /= repeat;
   const nativeRun = JSON.parse(execFileSync(native, [folder, String(rounds)], {encoding: 'utf8'}));
   const wasmRate = sources.length / best;
   console.log(`${folder}: ${sources.length} gestures (${converted} converted); ` +
