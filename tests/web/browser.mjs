@@ -69,6 +69,8 @@ export async function launch(name, downloads) {
       'browser.download.always_ask_before_handling_new_types': false,
       'browser.helperApps.neverAsk.saveToDisk': 'application/octet-stream,application/zip',
       'browser.download.manager.showWhenStarting': false,
+      // The downloads panel would open over the page and take the keyboard.
+      'browser.download.alwaysOpenPanel': false,
       'network.proxy.type': 0,
     },
   });
@@ -154,14 +156,21 @@ export async function rows(page) {
   return page.$$eval('#results li .line', (lines) => lines.map((line) => line.textContent));
 }
 
-// Waits until `name` is complete in the download folder and returns its bytes.
+// Waits until `name` is complete in the download folder and returns its bytes. A browser that
+// still remembers an earlier download of that name saves it as "name(1).ext" or "name (1).ext".
 export async function downloaded(folder, name, timeout = 30000) {
-  const file = path.join(folder, name);
+  const dot = name.lastIndexOf('.');
+  const escape = (text) => text.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
+  const pattern = new RegExp(`^${escape(name.slice(0, dot))}( ?\\(\\d+\\))?${escape(name.slice(dot))}$`);
   const start = Date.now();
   for (;;) {
-    if (fs.existsSync(file) && !fs.existsSync(file + '.part') &&
-        !fs.readdirSync(folder).some((f) => f.endsWith('.crdownload'))) {
-      const bytes = fs.readFileSync(file);
+    const names = fs.readdirSync(folder);
+    const busy = names.some((f) => f.endsWith('.crdownload') || f.endsWith('.part'));
+    const found = names.filter((f) => pattern.test(f))
+        .map((f) => path.join(folder, f))
+        .sort((a, b) => fs.statSync(b).mtimeMs - fs.statSync(a).mtimeMs);
+    if (!busy && found.length) {
+      const bytes = fs.readFileSync(found[0]);
       if (bytes.length > 0) return bytes;
     }
     if (Date.now() - start > timeout) throw new Error(`no download ${name} in ${folder}`);

@@ -54,7 +54,7 @@ function checkLines(lines, expected) {
 // The .zip holds exactly the command line's packages, folders mirrored.
 async function checkZip(page, downloads, expected) {
   const zipName = 'gesture-packages.zip';
-  fs.rmSync(path.join(downloads, zipName), {force: true});
+  for (const file of fs.readdirSync(downloads)) fs.rmSync(path.join(downloads, file));
   await page.click('#download-all');
   const entries = unzipSync(new Uint8Array(await web.downloaded(downloads, zipName)));
   const wanted = new Map();
@@ -231,6 +231,39 @@ for (const name of browsers) {
       }
       checkLines(await web.rows(page), expected);
       await checkZip(page, downloads, expected);
+      await clear(page);
+    });
+
+    test('keyboard and screen reader: labels, focus order, the live region, alternative texts', async () => {
+      const labels = await page.evaluate(() => ['file-input', 'folder-input'].map(
+          (id) => document.querySelector(`label[for="${id}"]`).textContent));
+      assert.deepEqual(labels, ['Choose files…', 'Choose a folder…']);
+      await web.chooseFiles(page, samples);
+      await web.waitFinished(page);
+      await page.waitForFunction(() => document.getElementById('announcer').textContent !== '');
+      assert.equal(await page.$eval('#announcer', (e) => e.getAttribute('role') + ': ' + e.textContent),
+                   'status: 7 gestures converted. Not converted (1).');
+      await page.focus('#file-input');
+      const order = ['file-input'];
+      for (let i = 0; i < 6; ++i) {
+        await page.keyboard.press('Tab');
+        order.push(await page.evaluate(() => {
+          const e = document.activeElement;
+          return e.id || e.getAttribute('download') || e.textContent.trim();
+        }));
+      }
+      assert.deepEqual(order, ['file-input', 'folder-input', 'download-all', 'clear', 'Bow.trn',
+                               'Sound', 'blink.trn']);
+      const missingAlt = await page.$$eval('#results img', (imgs) => imgs.filter((i) => !i.alt).length);
+      assert.equal(missingAlt, 0);
+      // The zip from the keyboard.
+      for (const file of fs.readdirSync(downloads)) fs.rmSync(path.join(downloads, file));
+      await page.focus('#file-input');
+      await page.keyboard.press('Tab');
+      await page.keyboard.press('Tab');
+      assert.equal(await page.evaluate(() => document.activeElement.id), 'download-all');
+      await page.keyboard.press('Enter');
+      assert.ok((await web.downloaded(downloads, 'gesture-packages.zip')).length > 1000);
       await clear(page);
     });
 
