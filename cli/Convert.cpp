@@ -379,8 +379,12 @@ void planPackages(std::vector<Entry>& entries, const std::string& output, bool c
     const std::string key = caseInsensitive ? lowerAscii(relative) : relative;
     auto [first, isNew] = taken.emplace(key, i);
     if (!isNew) {
-      entry =
-          decided(entry.source, "skipped", "same package name as " + entries[first->second].source);
+      const std::string& earlier = entries[first->second].source;
+      std::error_code same;
+      entry = decided(entry.source, "skipped",
+                      fs::equivalent(fs::path(earlier), fs::path(entry.source), same)
+                          ? "the same file as " + earlier
+                          : "same package name as " + earlier);
       continue;
     }
     entry.package = output + relative;
