@@ -304,7 +304,7 @@ class CliHost : public JobHost {
       if (ec) {
         result.outcome = GestureOutcome::Failed;
         result.reason = GestureReason::WriteFailed;
-        result.detail = "cannot create folder " + folder + ": " + ec.message();
+        result.detail = "could not create the folder " + folder + ": " + ec.message();
         return;
       }
     }

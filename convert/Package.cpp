@@ -78,7 +78,7 @@ bool writePackage(const std::string& path, const PackageParts& parts, Placement 
   if (cut == path.size()) throw FileError("cannot write \"" + path + "\": no file name");
   int err = writeFileAtomically(path.substr(0, cut), path, bytes.data(), bytes.size(), placement);
   if (err == EEXIST && placement == Placement::KeepExisting) return false;
-  if (err != 0) throw FileError("cannot write " + path + ": " + systemMessage(err));
+  if (err != 0) throw FileError("could not write the package " + path + ": " + systemMessage(err));
   return true;
 }
 
