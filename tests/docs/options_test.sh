@@ -21,14 +21,16 @@ _skm2trn
 from_completion=$(printf '%s\n' "${COMPREPLY[@]}" | grep -vx -- '--' | sort -u)
 
 [[ -n $from_help ]] || { echo "FAIL: --help lists no options"; exit 1; }
-for source in page readme completion; do
-  var=from_$source
-  if [[ ${!var} != "$from_help" ]]; then
-    echo "FAIL: the options of the $source differ from --help"
-    diff <(echo "$from_help") <(echo "${!var}") | sed 's/^/  /'
+compare() {
+  if [[ $2 != "$from_help" ]]; then
+    echo "FAIL: the options of the $1 differ from --help"
+    diff <(echo "$from_help") <(echo "$2") | sed 's/^/  /'
     failures=$((failures + 1))
   fi
-done
+}
+compare "manual page" "$from_page"
+compare README "$from_readme"
+compare completion "$from_completion"
 if ((failures)); then
   echo "$failures failure(s)"
   exit 1
