@@ -134,6 +134,7 @@ void scanFolder(const std::string& folder, const std::string& rel, bool recursiv
   }
 }
 
+#ifndef _WIN32
 std::string swapCase(const std::string& name) {
   std::string out = name;
   for (char& c : out) {
@@ -146,25 +147,21 @@ std::string swapCase(const std::string& name) {
   return out;
 }
 
-// Whether path and the same path with its last name's letters in the other case are one file.
+// Whether folder + name and the same path with the name's letters in the other case are one
+// file: then the folder's file system ignores letter case.
 bool sameUnderOtherCase(const std::string& folder, const std::string& name) {
-#ifdef _WIN32
-  (void)folder;
-  (void)name;
-  return true;
-#else
   struct stat a {
   }, b{};
   if (::stat((folder + name).c_str(), &a) != 0) return false;
   if (::stat((folder + swapCase(name)).c_str(), &b) != 0) return false;
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-#endif
 }
 
 bool hasLetter(const std::string& name) {
   return std::any_of(name.begin(), name.end(),
                      [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); });
 }
+#endif
 
 // Checks that a file can be created in the output folder, with a probe removed at once, and
 // tells from the probe whether the folder's file system ignores letter case. A dry run writes
@@ -203,7 +200,9 @@ std::string checkOutputFolder(const std::string& folder, bool dryRun, bool& case
     return "cannot write into output folder '" + folder + "': " + std::strerror(errno);
   }
   std::fclose(file);
-  caseInsensitive = caseInsensitive || sameUnderOtherCase(prefix, name);
+#ifndef _WIN32
+  caseInsensitive = sameUnderOtherCase(prefix, name);
+#endif
   std::remove(probe.c_str());
   return {};
 }
