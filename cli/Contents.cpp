@@ -6,9 +6,11 @@
 #include <filesystem>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/Commands.h"
+#include "cli/Interrupts.h"
 #include "codecs/GifCodec.h"
 #include "codecs/ImageFile.h"
 #include "convert/FileError.h"
@@ -256,10 +258,22 @@ int runExtract(const std::string& packagePath, const std::string& folder) {
     dir += char(std::filesystem::path::preferred_separator);
   }
   View name(reinterpret_cast<const uint8_t*>(package.name.data()), package.name.size());
-  bool ok = writeWhole(dir, "button.bmp", package.button) &&
-            writeWhole(dir, "animation.gif", package.animation) &&
-            writeWhole(dir, "sound.wav", package.sound) && writeWhole(dir, "name.txt", name);
-  return ok ? ExitOk : ExitSomeNotConverted;
+  // An interrupt stops between two files; the one being written is whole or absent.
+  catchInterrupts();
+  const std::pair<const char*, View> parts[] = {{"button.bmp", package.button},
+                                                {"animation.gif", package.animation},
+                                                {"sound.wav", package.sound},
+                                                {"name.txt", name}};
+  for (const auto& [fileName, part] : parts) {
+    if (interruptSignal() != 0) break;
+    if (!writeWhole(dir, fileName, part)) return ExitSomeNotConverted;
+  }
+  if (int signal = interruptSignal()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "skm2trn: interrupted by %s\n", interruptName(signal));
+    return 128 + signal;
+  }
+  return ExitOk;
 }
 
 }  // namespace skm::cli

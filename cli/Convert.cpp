@@ -363,7 +363,7 @@ class CliHost : public JobHost {
 // number of workers, which sources cannot have one: no usable name, a name an earlier source of
 // the run already takes, or (with --no-clobber) an existing package.
 void planPackages(std::vector<Entry>& entries, const std::string& output, bool caseInsensitive,
-                  bool noClobber) {
+                  bool noClobber, bool dryRun) {
   std::map<std::string, std::size_t> taken;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     Entry& entry = entries[i];
@@ -387,8 +387,10 @@ void planPackages(std::vector<Entry>& entries, const std::string& output, bool c
       continue;
     }
     entry.package = output + relative;
+    // Only a dry run and --no-clobber ask after an existing package; a plain run replaces it
+    // atomically and spends no look-up on it.
     std::error_code ec;
-    entry.replaces = fs::exists(fs::path(entry.package), ec);
+    entry.replaces = (noClobber || dryRun) && fs::exists(fs::path(entry.package), ec);
     if (entry.replaces && noClobber) {
       entry = decided(entry.source, "skipped", "package exists");
       continue;
@@ -494,7 +496,7 @@ int runConvert(const ConvertOptions& options) {
     return ExitUsage;
   }
   const std::string output = withSeparator(options.outputDir);
-  planPackages(entries, output, caseInsensitive, options.noClobber);
+  planPackages(entries, output, caseInsensitive, options.noClobber, options.dryRun);
 
   CliHost host(options, entries, output);
   ConversionJob(host, options.workers);
