@@ -1,19 +1,17 @@
 #include "convert/GestureConverter.h"
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <new>
 
 #include "codecs/GifCodec.h"
 #include "codecs/ImageFile.h"
 #include "convert/DefaultSound.h"
-#include "convert/FileError.h"
+#include "convert/FileIo.h"
 #include "convert/Md5.h"
 #include "convert/Package.h"
 #include "image/ByteStream.h"
@@ -54,52 +52,6 @@ GestureResult pictureRefused(const Image& picture, GestureReason reason) {
     return failed(GestureReason::OutOfMemory);
   }
   return skipped(reason, picture.lastError());
-}
-
-// Why a path that does not read as a gesture was refused, in the system's words when the file
-// could not be opened at all.
-std::string whyNotGesture(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return std::strerror(errno);
-  std::fclose(file);
-  return {};
-}
-
-// Reads the file at `path` into `bytes`. Returns false when it is no file that opens (a folder
-// is none). A file that does not start with the gesture magic is read no further, so a large
-// stray file costs nothing. A read error raises FileError.
-bool readSourceBytes(const std::string& path, std::vector<uint8_t>& bytes) {
-  if (path.empty()) return false;
-  try {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) return false;
-  } catch (const std::exception&) {
-    // A name the path type cannot convert; fopen below decides.
-  }
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(file, std::fclose);
-  long size = -1;
-  if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
-  if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
-    const int err = errno;
-    throw FileError("cannot read " + path + ": " +
-                    (err ? std::strerror(err) : "the file is too large"));
-  }
-  bytes.resize(std::min<std::size_t>(std::size_t(size), 4));
-  std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
-  if (got == 4 && std::memcmp(bytes.data(), "SKMG", 4) == 0 && std::size_t(size) > 4) {
-    bytes.resize(std::size_t(size));
-    got += std::fread(bytes.data() + 4, 1, bytes.size() - 4, file);
-  }
-  if (std::ferror(file)) {
-    const int err = errno;
-    throw FileError("cannot read " + path + ": " + std::strerror(err));
-  }
-  // A file that shrank since its size was taken holds only what arrived; the parser says where
-  // it ends early.
-  bytes.resize(got);
-  return true;
 }
 
 // Runs an encoder into a memory stream and returns the bytes; empty on failure, with the
@@ -161,11 +113,18 @@ std::string describeReason(const GestureResult& result) {
     case GestureReason::Damaged:
       return with("damaged file");
     case GestureReason::WriteFailed:
-      return with("could not write the package");
+      // The detail names the package and gives the system's reason.
+      return result.detail.empty() ? "could not write the package" : result.detail;
     case GestureReason::OutOfMemory:
       return "out of memory";
     case GestureReason::Stopped:
       return "not converted: the run was stopped";
+    case GestureReason::CannotRead:
+      return with("cannot read");
+    case GestureReason::NoPackageName:
+      return with("no package name");
+    case GestureReason::PackageExists:
+      return "package exists";
   }
   return {};
 }
@@ -177,8 +136,15 @@ std::string baseNameOf(const std::string& path) {
   std::size_t cut = path.find_last_of('/');
 #endif
   std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
-  name.resize(name.size() >= 4 ? name.size() - 4 : 0);
+  std::size_t dot = name.rfind('.');
+  if (dot != std::string::npos) name.resize(dot);
   return name;
+}
+
+std::string packageNameProblem(const std::string& baseName) {
+  if (baseName.empty()) return "nothing before the extension";
+  if (baseName[0] == '.') return "the package would be a hidden file";
+  return {};
 }
 
 bool neutraliseStripMarker(uint8_t* data, uint32_t size) {
@@ -271,9 +237,13 @@ GestureResult buildPackage(SourceGesture& gesture) {
 GestureResult convertBytes(SourceGesture& gesture, std::span<const uint8_t> bytes,
                            const std::string& label) {
   GestureResult result;
+  const std::string baseName = baseNameOf(label);
+  const std::string problem = packageNameProblem(baseName);
   try {
     gesture.reset();
-    if (gesture.readFromMemory(bytes.data(), bytes.size(), label) == 0) {
+    if (!problem.empty()) {
+      result = skipped(GestureReason::NoPackageName, problem);
+    } else if (gesture.readFromMemory(bytes.data(), bytes.size()) == 0) {
       result = skipped(GestureReason::NotGesture);
     } else {
       result = buildPackage(gesture);
@@ -283,33 +253,40 @@ GestureResult convertBytes(SourceGesture& gesture, std::span<const uint8_t> byte
   } catch (const std::exception& error) {  // FileError: the source is damaged
     result = failed(GestureReason::Damaged, error.what());
   }
-  result.baseName = baseNameOf(label);
+  result.baseName = baseName;
   return result;
 }
 
 GestureResult convertSource(SourceGesture& gesture, const std::string& path) {
+  const std::string baseName = baseNameOf(path);
+  auto refused = [&](GestureResult result) {
+    result.baseName = baseName;
+    return result;
+  };
+  // A name that cannot become a package is refused before its file is read.
+  if (std::string problem = packageNameProblem(baseName); !problem.empty()) {
+    return refused(skipped(GestureReason::NoPackageName, problem));
+  }
   std::vector<uint8_t> bytes;
+  int err = 0;
   try {
-    if (!readSourceBytes(path, bytes)) {
-      GestureResult result = skipped(GestureReason::NotGesture, whyNotGesture(path));
-      result.baseName = baseNameOf(path);
-      return result;
-    }
+    // Read whole, without seeking, so pipes and FIFOs work as sources.
+    err = readWholeFile(path, bytes);
   } catch (const std::bad_alloc&) {
-    GestureResult result = failed(GestureReason::OutOfMemory);
-    result.baseName = baseNameOf(path);
-    return result;
-  } catch (const std::exception& error) {  // FileError: a read error
-    GestureResult result = failed(GestureReason::Damaged, error.what());
-    result.baseName = baseNameOf(path);
-    return result;
+    err = ENOMEM;
+  }
+  if (err == ENOMEM) return refused(failed(GestureReason::OutOfMemory));
+  if (err != 0) {
+    return refused(
+        skipped(GestureReason::CannotRead, err == EISDIR ? "is a folder" : systemMessage(err)));
   }
   GestureResult result = convertBytes(gesture, bytes, path);
   gesture.path = path;
   return result;
 }
 
-void writeResultPackage(GestureResult& result, const std::string& outputFolder) {
+void writeResultPackage(GestureResult& result, const std::string& outputFolder,
+                        Placement placement) {
   if (result.outcome != GestureOutcome::Converted) return;
   auto fail = [&](GestureReason reason, const char* detail) {
     result.packagePath.clear();
@@ -320,7 +297,11 @@ void writeResultPackage(GestureResult& result, const std::string& outputFolder) 
   try {
     // The path is in place before the package is, so success cannot fail afterwards.
     result.packagePath = outputFolder + result.baseName + ".trn";
-    writePackage(result.packagePath, packagePartsOf(result));
+    if (!writePackage(result.packagePath, packagePartsOf(result), placement)) {
+      result.packagePath.clear();
+      result.outcome = GestureOutcome::Skipped;
+      result.reason = GestureReason::PackageExists;
+    }
   } catch (const std::bad_alloc&) {
     fail(GestureReason::OutOfMemory, "");
   } catch (const std::exception& error) {  // FileError with the system's reason

@@ -67,9 +67,13 @@ TEST(ConvertBytes, TheLabelNamesTheSourceAndThePackage) {
   result = convertBytes(gesture, cut, "dropped/cut.skm");
   EXPECT_EQ(result.outcome, GestureOutcome::Failed);
   EXPECT_EQ(result.reason, GestureReason::Damaged);
-  EXPECT_NE(describeReason(result).find("(dropped/cut.skm)"), std::string::npos)
-      << describeReason(result);
+  EXPECT_EQ(describeReason(result),
+            "damaged file: the strip picture runs past the end of the file");
   EXPECT_EQ(result.baseName, "cut");
+
+  // A label that names no package is refused before anything is parsed.
+  result = convertBytes(gesture, source, "dropped/.skm");
+  EXPECT_EQ(result.reason, GestureReason::NoPackageName);
 }
 
 TEST(ConvertBytes, NothingOrStrayBytesAreNotAGesture) {
@@ -85,14 +89,14 @@ TEST(ConvertSource, ReadsOnlyFilesAndSaysWhyNot) {
   TempFolder folder;
   SourceGesture gesture;
   GestureResult missing = convertSource(gesture, folder.file("gone.skm"));
-  EXPECT_EQ(missing.outcome, GestureOutcome::Skipped);
-  EXPECT_EQ(describeReason(missing), "not a gesture file: No such file or directory");
+  EXPECT_EQ(missing.reason, GestureReason::CannotRead);
+  EXPECT_NE(describeReason(missing).find("No such file or directory"), std::string::npos);
   EXPECT_EQ(missing.baseName, "gone");
 
   std::filesystem::create_directory(folder.file("dir.skm"));
   GestureResult directory = convertSource(gesture, folder.file("dir.skm"));
-  EXPECT_EQ(directory.outcome, GestureOutcome::Skipped);
-  EXPECT_EQ(directory.reason, GestureReason::NotGesture);
+  EXPECT_EQ(directory.reason, GestureReason::CannotRead);
+  EXPECT_NE(describeReason(directory).find("is a folder"), std::string::npos);
 
   // A stray file that only starts like a gesture is read whole and refused by the parser.
   writeFile(folder.file("stray.skm"), Bytes{'S', 'K', 'M', 'G', '0'});

@@ -62,7 +62,7 @@ EMSCRIPTEN_KEEPALIVE void skm_free(uint8_t* bytes) {
   std::free(bytes);
 }
 
-// Converts `size` bytes at `bytes`; `label` (UTF-8) names the source in messages and gives the
+// Converts `size` bytes at `bytes`; `label` (UTF-8) is the source's path or file name and gives the
 // package its name. Returns 0 converted, 1 skipped, 2 failed.
 EMSCRIPTEN_KEEPALIVE int skm_convert(const uint8_t* bytes, uint32_t size, const char* label) {
   LastResult& state = last();
