@@ -267,6 +267,18 @@ for (const name of browsers) {
       await clear(page);
     });
 
+    test('a second source of a package name is skipped, as the command line does', async () => {
+      const wave = path.join(samplesDir, 'wave.skm');
+      await web.chooseFiles(page, [wave]);
+      await web.waitFinished(page);
+      await web.chooseFiles(page, [wave]);
+      await web.waitFinished(page);
+      await page.waitForFunction(() => document.querySelectorAll('#results li').length === 2);
+      assert.deepEqual(await web.rows(page), ['wave.skm: converted (10 frames)',
+                                              'wave.skm: skipped (the same file as wave.skm)']);
+      await clear(page);
+    });
+
     test('the single-file page works opened from disk', async () => {
       const offline = await browser.newPage();
       offline.on('pageerror', (error) => errors.push('offline: ' + error.message));

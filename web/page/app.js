@@ -97,6 +97,24 @@
     return path.slice(0, cut + 1);
   }
 
+  // As the command line decides before converting: the first source of a package name (in any
+  // letter case, since the zip may be unpacked where case does not count) has it, a later one is
+  // skipped. A name that makes no package is left for the converter to refuse.
+  const taken = new Map();
+  function planPackage(job) {
+    const name = job.path.slice(job.path.lastIndexOf('/') + 1);
+    const dot = name.lastIndexOf('.');
+    const base = dot < 0 ? name : name.slice(0, dot);
+    if (!base || base[0] === '.') return null;
+    const key = (job.folder + base + '.trn').toLowerCase();
+    const earlier = taken.get(key);
+    if (!earlier) {
+      taken.set(key, job);
+      return null;
+    }
+    return (earlier.path === job.path ? 'the same file as ' : 'same package name as ') + earlier.path;
+  }
+
   // Sources are taken in name order, as the command line takes a folder's.
   function add(entries) {
     if (!entries.length) {
@@ -110,7 +128,12 @@
     for (const {file, path} of entries) {
       const job = {id: nextId++, batch, file, path, folder: pathKey(path), result: null};
       jobs.push(job);
-      queue.push(job);
+      const clash = planPackage(job);
+      if (clash) {
+        finished(job, {status: 'skipped', reason: clash, frames: 0});
+      } else {
+        queue.push(job);
+      }
     }
     elements.clear.disabled = false;
     updateCount();
@@ -289,7 +312,6 @@
   // ---- Download all ----------------------------------------------------------------------
   function downloadAll() {
     const files = {};
-    // Later sources of the same name replace earlier ones, as they would in one output folder.
     for (const job of jobs) {
       if (job.packageBytes) files[job.zipPath] = [job.packageBytes, {level: 0}];
     }
@@ -310,6 +332,7 @@
       if (job.urls) Object.values(job.urls).forEach((url) => URL.revokeObjectURL(url));
     }
     jobs = [];
+    taken.clear();
     drawn = 0;
     done = 0;
     converted = 0;
