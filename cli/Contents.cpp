@@ -14,6 +14,7 @@
 #include "codecs/GifCodec.h"
 #include "codecs/ImageFile.h"
 #include "convert/FileError.h"
+#include "convert/FilePath.h"
 #include "convert/GestureConverter.h"
 #include "convert/Md5.h"
 #include "convert/Package.h"
@@ -29,7 +30,7 @@ using Bytes = std::vector<uint8_t>;
 using View = std::span<const uint8_t>;
 
 bool readWhole(const std::string& path, Bytes& out, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(pathFromUtf8(path), std::ios::binary);
   if (!in) {
     error = std::strerror(errno);
     return false;
@@ -205,11 +206,11 @@ bool writeWhole(const std::filesystem::path& path, View bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
   out.close();
   if (!out) {
-    std::fprintf(stderr, "skm2trn: cannot write '%s': %s\n", path.string().c_str(),
+    std::fprintf(stderr, "skm2trn: cannot write '%s': %s\n", utf8FromPath(path).c_str(),
                  std::strerror(errno));
     return false;
   }
-  std::printf("%s\n", path.string().c_str());
+  std::printf("%s\n", utf8FromPath(path).c_str());
   return true;
 }
 
@@ -245,7 +246,7 @@ int runExtract(const std::string& packagePath, const std::string& folder) {
     return ExitSomeNotConverted;
   }
   std::error_code ec;
-  if (!std::filesystem::is_directory(folder, ec)) {
+  if (!std::filesystem::is_directory(pathFromUtf8(folder), ec)) {
     std::fprintf(stderr, "skm2trn: '%s' is not a folder\n", folder.c_str());
     return ExitUsage;
   }
@@ -257,7 +258,7 @@ int runExtract(const std::string& packagePath, const std::string& folder) {
                  failure.what());
     return ExitSomeNotConverted;
   }
-  std::filesystem::path dir(folder);
+  const std::filesystem::path dir = pathFromUtf8(folder);
   View name(reinterpret_cast<const uint8_t*>(package.name.data()), package.name.size());
   bool ok = writeWhole(dir / "button.bmp", package.button) &&
             writeWhole(dir / "animation.gif", package.animation) &&

@@ -10,6 +10,7 @@
 
 #include "cli/Commands.h"
 #include "convert/ConversionJob.h"
+#include "convert/FilePath.h"
 #include "convert/GestureConverter.h"
 #include "convert/JobHost.h"
 
@@ -40,16 +41,17 @@ bool endsWithSkm(const std::string& name) {
 // An output folder is usable when a file can be created in it; the probe is removed at once.
 std::string checkOutputFolder(const std::string& folder) {
   std::error_code ec;
-  if (!fs::exists(folder, ec)) return "output folder '" + folder + "' does not exist";
-  if (!fs::is_directory(folder, ec)) return "output path '" + folder + "' is not a folder";
+  const fs::path path = pathFromUtf8(folder);
+  if (!fs::exists(path, ec)) return "output folder '" + folder + "' does not exist";
+  if (!fs::is_directory(path, ec)) return "output path '" + folder + "' is not a folder";
   std::random_device random;
   std::string probe = folder + Separator + ".skm2trn-probe-" + std::to_string(random());
-  std::FILE* file = std::fopen(probe.c_str(), "wbx");
+  std::FILE* file = openFile(probe, "wbx");
   if (file == nullptr) {
     return "cannot write into output folder '" + folder + "': " + std::strerror(errno);
   }
   std::fclose(file);
-  std::remove(probe.c_str());
+  removeFile(probe);
   return {};
 }
 
@@ -208,7 +210,7 @@ class CliHost : public JobHost {
 std::vector<std::string> findGestures(const std::string& folder, std::string& error) {
   std::vector<std::string> names;
   std::error_code ec;
-  fs::directory_iterator it(folder, ec);
+  fs::directory_iterator it(pathFromUtf8(folder), ec);
   if (ec) {
     error = "cannot read folder '" + folder + "': " + ec.message();
     return {};
@@ -218,7 +220,7 @@ std::vector<std::string> findGestures(const std::string& folder, std::string& er
       error = "cannot read folder '" + folder + "': " + ec.message();
       return {};
     }
-    std::string name = it->path().filename().string();
+    std::string name = utf8FromPath(it->path().filename());
     std::error_code typeError;
     if (!endsWithSkm(name) || !it->is_regular_file(typeError)) continue;
     names.push_back(name);
@@ -234,7 +236,7 @@ int runConvert(const ConvertOptions& options) {
   std::vector<std::string> sources;
   for (const std::string& source : options.sources) {
     std::error_code ec;
-    if (fs::is_directory(source, ec)) {
+    if (fs::is_directory(pathFromUtf8(source), ec)) {
       std::string error;
       std::vector<std::string> found = findGestures(source, error);
       if (!error.empty()) {
@@ -242,7 +244,7 @@ int runConvert(const ConvertOptions& options) {
         return ExitUsage;
       }
       sources.insert(sources.end(), found.begin(), found.end());
-    } else if (fs::exists(source, ec)) {
+    } else if (fs::exists(pathFromUtf8(source), ec)) {
       sources.push_back(source);
     } else {
       std::fprintf(stderr, "skm2trn: source '%s' does not exist\n", source.c_str());

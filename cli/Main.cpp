@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "convert/Version.h"
 
@@ -80,14 +81,14 @@ int runConvert(const std::vector<std::string>& args) {
   }
   options.outputDir = operands.back();
   operands.pop_back();
-  options.sources = operands;
+  options.sources = skm::cli::expandWildcards(operands);
   return skm::cli::runConvert(options);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  std::vector<std::string> args = skm::cli::programArguments(argc, argv);
   if (args.empty()) return usageError("no sources and no output folder given");
   for (const std::string& arg : args) {
     if (arg == "--") break;
@@ -103,7 +104,7 @@ int main(int argc, char** argv) {
   const std::string command = args.front();
   if (command == "inspect") {
     if (args.size() < 2) return usageError("inspect needs at least one file");
-    return skm::cli::runShowContents({args.begin() + 1, args.end()});
+    return skm::cli::runShowContents(skm::cli::expandWildcards({args.begin() + 1, args.end()}));
   }
   if (command == "extract") {
     if (args.size() != 3) return usageError("extract needs a package and a folder");

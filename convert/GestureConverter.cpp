@@ -11,6 +11,7 @@
 #include "codecs/GifCodec.h"
 #include "codecs/ImageFile.h"
 #include "convert/DefaultSound.h"
+#include "convert/FilePath.h"
 #include "convert/Md5.h"
 #include "convert/Package.h"
 #include "image/ByteStream.h"
@@ -56,7 +57,7 @@ GestureResult pictureRefused(const Image& picture, GestureReason reason) {
 // Why a path that does not read as a gesture was refused, in the system's words when the file
 // could not be opened at all.
 std::string whyNotGesture(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = openFile(path, "rb");
   if (file == nullptr) return std::strerror(errno);
   std::fclose(file);
   return {};

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "convert/FileError.h"
+#include "convert/FilePath.h"
 
 namespace skm {
 namespace {
@@ -91,7 +92,7 @@ std::FILE* createTemporary(const std::string& target, std::string& tempPath) {
     for (int i = 0; i < 6; ++i) candidate += kChars[pick(random)];
     // "x": fail rather than reuse a file someone else made under the same name.
     errno = 0;
-    if (std::FILE* file = std::fopen(candidate.c_str(), "wbx")) {
+    if (std::FILE* file = openFile(candidate, "wbx")) {
       tempPath.swap(candidate);
       return file;
     }
@@ -99,13 +100,13 @@ std::FILE* createTemporary(const std::string& target, std::string& tempPath) {
     if (err == EINVAL) {
       // An older C runtime without "x": check for the name first. The random suffix makes a
       // race with another writer unlikely, and the folder is the user's own output folder.
-      if (std::FILE* existing = std::fopen(candidate.c_str(), "rb")) {
+      if (std::FILE* existing = openFile(candidate, "rb")) {
         std::fclose(existing);
         err = EEXIST;
         continue;
       }
       errno = 0;
-      if (std::FILE* file = std::fopen(candidate.c_str(), "wb")) {
+      if (std::FILE* file = openFile(candidate, "wb")) {
         tempPath.swap(candidate);
         return file;
       }
@@ -149,7 +150,7 @@ struct TemporaryFile {
   bool placed = false;
   ~TemporaryFile() {
     if (file != nullptr) std::fclose(file);
-    if (!placed && !path.empty()) std::remove(path.c_str());
+    if (!placed && !path.empty()) removeFile(path);
   }
 };
 
@@ -172,12 +173,9 @@ void writePackage(const std::string& path, const PackageParts& parts) {
   std::FILE* file = std::exchange(temp.file, nullptr);
   if (std::fclose(file) != 0 && err == 0) err = errno ? errno : EIO;
   if (err != 0) throw FileError("cannot write " + path + ": " + systemError(err));
-  // filesystem::rename replaces an existing file on every platform, unlike std::rename. Paths
-  // are handed over as UTF-8: a narrow string would go through the "C" locale on Windows, where
-  // the dialog's code page is UTF-8 (its manifest) and any non-ASCII name would fail.
+  // filesystem::rename replaces an existing file on every platform, unlike std::rename.
   std::error_code ec;
-  std::filesystem::rename(std::u8string(temp.path.begin(), temp.path.end()),
-                          std::u8string(path.begin(), path.end()), ec);
+  std::filesystem::rename(pathFromUtf8(temp.path), pathFromUtf8(path), ec);
   if (ec) throw FileError("cannot write " + path + ": " + ec.message());
   temp.placed = true;
 }

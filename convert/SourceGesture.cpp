@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "convert/FileError.h"
+#include "convert/FilePath.h"
 
 namespace skm {
 namespace detail {
@@ -209,11 +210,11 @@ int SourceGesture::read(const std::string& filePath) {
   // Some systems open a folder for reading; a folder is no gesture file.
   try {
     std::error_code ec;
-    if (std::filesystem::is_directory(filePath, ec)) return 0;
+    if (std::filesystem::is_directory(pathFromUtf8(filePath), ec)) return 0;
   } catch (const std::exception&) {
     // A name the path type cannot convert; fopen below decides.
   }
-  std::FILE* file = std::fopen(filePath.c_str(), "rb");
+  std::FILE* file = openFile(filePath, "rb");
   if (!file) return 0;
   long size = -1;
   if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
