@@ -11,6 +11,9 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 #include <cstdlib>
 #endif
@@ -118,6 +121,7 @@ ConsoleState savedConsole;
 // obeyed rather than shown. Pipes and files get the UTF-8 bytes as they are.
 void prepareConsole() {
   const DWORD streams[2] = {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+  std::FILE* const files[2] = {stdout, stderr};
   bool console = false;
   for (int i = 0; i < 2; ++i) {
     HANDLE handle = GetStdHandle(streams[i]);
@@ -126,6 +130,14 @@ void prepareConsole() {
       continue;
     }
     console = true;
+    // In text mode the C runtime may hand a console each byte as a character of its own
+    // locale; in binary mode the bytes reach the console, which reads them as UTF-8 (below)
+    // and ends lines at a bare line feed itself. Unbuffered, some runtimes write byte by byte
+    // and the console cannot join a character's bytes again, so the streams get a buffer and
+    // reach the console when flushed (the progress line and the report lines flush) or at exit.
+    std::fflush(files[i]);
+    _setmode(_fileno(files[i]), _O_BINARY);
+    std::setvbuf(files[i], nullptr, _IOFBF, 1 << 14);
     if (SetConsoleMode(handle,
                        mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) {
       savedConsole.handles[i] = handle;

@@ -3,7 +3,10 @@
 #include <cstdint>
 
 #ifdef _WIN32
-#include <wchar.h>  // _wfopen, _wremove
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <wchar.h>
 #endif
 
 namespace skm {
@@ -116,7 +119,19 @@ std::string utf8FromPath(const std::filesystem::path& path) {
 }
 
 std::FILE* openFile(const std::string& path, const char* mode) {
-  return _wfopen(wide(path).c_str(), wide(mode).c_str());
+  const std::string_view flags(mode);
+  if (flags.find('x') == std::string_view::npos) {
+    return _wfopen(wide(path).c_str(), wide(mode).c_str());
+  }
+  // The system C runtime does not know "x" in a mode; an exclusive create says the same.
+  const bool binary = flags.find('b') != std::string_view::npos;
+  const int fd =
+      _wopen(wide(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | (binary ? _O_BINARY : _O_TEXT),
+             _S_IREAD | _S_IWRITE);
+  if (fd < 0) return nullptr;
+  std::FILE* file = _wfdopen(fd, binary ? L"wb" : L"w");
+  if (file == nullptr) _close(fd);
+  return file;
 }
 
 int removeFile(const std::string& path) {

@@ -22,7 +22,8 @@ std::string utf8FromUtf16(std::u16string_view text);
 std::filesystem::path pathFromUtf8(std::string_view path);
 std::string utf8FromPath(const std::filesystem::path& path);
 
-// std::fopen and std::remove for UTF-8 paths; errno says why they failed.
+// std::fopen and std::remove for UTF-8 paths; errno says why they failed. "wx" and "wbx" create
+// the file exclusively on Windows too, where the system C runtime has no "x".
 std::FILE* openFile(const std::string& path, const char* mode);
 int removeFile(const std::string& path);
 
