@@ -147,7 +147,12 @@ void prepareConsole() {
   if (!console) return;
   const UINT codePage = GetConsoleOutputCP();
   if (codePage != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) savedConsole.codePage = codePage;
-  std::atexit(restoreConsole);
+  std::atexit([] {
+    // Text still in the buffers was written for the UTF-8 code page.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    restoreConsole();
+  });
 }
 
 #endif
@@ -209,9 +214,6 @@ std::vector<std::string> programArguments(int, char**) {
 }
 
 void restoreConsole() {
-  // Text still in the buffers was written for the UTF-8 code page.
-  std::fflush(stdout);
-  std::fflush(stderr);
   for (int i = 0; i < 2; ++i) {
     if (savedConsole.handles[i] != nullptr) {
       SetConsoleMode(savedConsole.handles[i], savedConsole.modes[i]);

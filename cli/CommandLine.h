@@ -11,8 +11,9 @@ namespace skm::cli {
 // on standard output or standard error is switched to UTF-8 until the program ends.
 std::vector<std::string> programArguments(int argc, char** argv);
 
-// Puts the console back as programArguments found it; also run at normal exit. For ways out
-// that skip the exit handlers.
+// Puts the console back as programArguments found it; at normal exit this runs after the output
+// buffers are flushed. For ways out that skip the exit handlers; it does not flush, so it is
+// safe while another thread may be writing.
 void restoreConsole();
 
 // Windows shells hand wildcards to the program. Every argument holding * or ? is replaced by
