@@ -338,8 +338,12 @@ class CliHost : public JobHost {
     entry.reason = interrupted ? "interrupted" : describeReason(result);
   }
 
+  // Standard error may be buffered (a Windows console), and the summary that follows goes to
+  // standard output: the line is cleared before it.
   void clearProgress() const {
-    if (live_) std::fputs("\r\033[K", stderr);
+    if (!live_) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
   }
 
  private:
@@ -482,6 +486,7 @@ int runConvert(const ConvertOptions& options) {
                      "skm2trn: '%s' holds no .skm files, only subfolders that do; use -r "
                      "(--recursive) to convert them\n",
                      source.c_str());
+        std::fflush(stderr);
       }
     } else {
       // Even a missing file is a source of its own: it fails with the system's reason.

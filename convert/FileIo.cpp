@@ -36,6 +36,12 @@ std::wstring wide(const char* path) {
 }
 using StatRecord = struct _stat64;
 int openRead(const char* path) {
+  // No Windows name holds a wildcard: what does is a pattern that matched nothing, and for
+  // that the system's word is "invalid argument" where "no such file" is meant.
+  if (std::strpbrk(path, "*?") != nullptr) {
+    errno = ENOENT;
+    return -1;
+  }
   return _wopen(wide(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
 }
 int openNew(const char* path) {

@@ -6,8 +6,10 @@ Run by tools/test-windows, which provides the Wine prefix (WINEPREFIX), the cros
 (SKM_BUILD_DIR) and, when it is built, the Linux command line (SKM_CLI), whose packages are the
 reference for the bytes.
 """
+import json
 import os
 import pty
+import re
 import shutil
 import subprocess
 import tempfile
@@ -71,6 +73,9 @@ class WindowsCommandLine(unittest.TestCase):
         self.assertEqual(done.returncode, 0, done.stderr)
         return {f.name: f.read_bytes() for f in out.iterdir()}
 
+    def sources_of(self, result):
+        return [f["source"] for f in json.loads(result.out)["files"]]
+
     def packages(self, folder):
         return {f.name: f.read_bytes() for f in folder.iterdir()}
 
@@ -81,17 +86,18 @@ class WindowsCommandLine(unittest.TestCase):
                          sorted(["Blink.trn", ACCENTED + ".trn", CYRILLIC + ".trn", CJK + ".trn"]))
         out = self.base / OUTPUT
         out.mkdir()
-        result = self.run_exe(wine_path(src), wine_path(out))
+        result = self.run_exe("--json", wine_path(src), wine_path(out))
         self.assertEqual(result.code, 0, result.err)
         # Name order, as on Linux: the UTF-8 bytes decide.
-        prefix = wine_path(src) + "\\"
-        self.assertEqual(result.out.splitlines(), [
-            f"[1/4] {prefix}Blink.skm: converted (1 frame)",
-            f"[2/4] {prefix}{ACCENTED}.skm: converted (3 frames)",
-            f"[3/4] {prefix}{CYRILLIC}.skm: converted (10 frames)",
-            f"[4/4] {prefix}{CJK}.SKM: converted (5 frames)",
-            "4 gestures converted.",
-        ])
+        files = json.loads(result.out)["files"]
+        names = ["Blink", ACCENTED, CYRILLIC, CJK]
+        self.assertEqual([f["source"] for f in files],
+                         [f"{wine_path(src)}\\{n}.{'SKM' if n == CJK else 'skm'}" for n in names])
+        self.assertEqual([f["package"] for f in files],
+                         [f"{wine_path(out)}\\{n}.trn" for n in names])
+        self.assertEqual([(f["status"], f["frames"]) for f in files],
+                         [("converted", 1), ("converted", 3), ("converted", 10), ("converted", 5)])
+        self.assertIn("4 gestures converted.", result.out + result.err)
         self.assertEqual(self.packages(out), expected)
 
     def test_wildcards_expand_in_name_order(self):
@@ -101,29 +107,27 @@ class WindowsCommandLine(unittest.TestCase):
         out.mkdir()
         # Letter case does not matter, "gesture.skmx" is not a match for *.skm whatever its
         # short name, and a wildcard may stand in a folder's name too.
-        result = self.run_exe("-j", "2", "s?c\\*.SKM", OUTPUT)
+        result = self.run_exe("-j", "2", "--json", "s?c\\*.SKM", OUTPUT)
         self.assertEqual(result.code, 0, result.err)
-        self.assertEqual([line.split(":")[0] for line in result.out.splitlines()[:-1]], [
-            "[1/4] src\\Blink.skm", f"[2/4] src\\{ACCENTED}.skm", f"[3/4] src\\{CYRILLIC}.skm",
-            f"[4/4] src\\{CJK}.SKM"])
+        self.assertEqual(self.sources_of(result), [
+            "src\\Blink.skm", f"src\\{ACCENTED}.skm", f"src\\{CYRILLIC}.skm", f"src\\{CJK}.SKM"])
         self.assertEqual(self.packages(out), expected)
 
         # Case is folded beyond ASCII too, and ? is one character however many bytes it takes.
         again = self.base / "again"
         again.mkdir()
-        result = self.run_exe("src\\ЖЕСТ*", "src\\?.skm", "again")
+        result = self.run_exe("--json", "src\\ЖЕСТ*", "src\\?.skm", "again")
         self.assertEqual(result.code, 0, result.err)
-        self.assertEqual([line.split(":")[0] for line in result.out.splitlines()[:-1]],
-                         [f"[1/2] src\\{CYRILLIC}.skm", f"[2/2] src\\{CJK}.SKM"])
+        self.assertEqual(self.sources_of(result), [f"src\\{CYRILLIC}.skm", f"src\\{CJK}.SKM"])
         self.assertEqual(sorted(self.packages(again)), [CYRILLIC + ".trn", CJK + ".trn"])
 
     def test_a_pattern_that_matches_nothing_is_that_arguments_error(self):
         self.sources()
         (self.base / "out").mkdir()
-        result = self.run_exe("src\\*.gif", "out")
-        self.assertNotEqual(result.code, 0)
-        self.assertIn("src\\*.gif", result.err)
-        self.assertEqual(list((self.base / "out").iterdir()), [])
+        result = self.run_exe("src\\*.gif", f"src\\{CYRILLIC}.skm", "out")
+        self.assertEqual(result.code, 1, result.err)
+        self.assertIn("src\\*.gif: cannot read: No such file or directory", result.err)
+        self.assertEqual([f.name for f in (self.base / "out").iterdir()], [CYRILLIC + ".trn"])
 
     def test_single_files_inspect_and_extract(self):
         src = self.sources()
@@ -154,7 +158,8 @@ class WindowsCommandLine(unittest.TestCase):
     def test_a_console_shows_the_names(self):
         # Wine gives a program started on a terminal a console of its own that writes to the
         # terminal in UTF-8, so what reaches the pseudo-terminal is what a console would show.
-        self.sources()
+        src = self.sources()
+        (src / "плохой.skm").write_bytes(b"not a gesture")
         (self.base / "out").mkdir()
         pid, fd = pty.fork()
         if pid == 0:
@@ -171,12 +176,16 @@ class WindowsCommandLine(unittest.TestCase):
             shown += chunk
         os.close(fd)
         _, status = os.waitpid(pid, 0)
-        self.assertEqual(os.waitstatus_to_exitcode(status), 0, shown)
+        self.assertEqual(os.waitstatus_to_exitcode(status), 1, shown)
         text = shown.decode("utf-8", errors="replace")
         self.assertNotIn("\ufffd", text)
-        for name in (f"Converting: {ACCENTED}.skm", f"Converting: {CYRILLIC}.skm",
-                     f"Converting: {CJK}.", "4 gestures converted."):
+        for name in (f" {ACCENTED}.skm", f" {CYRILLIC}.skm", f" {CJK}.SKM",
+                     "Not converted (1):", "src\\плохой.skm: not a gesture file"):
             self.assertIn(name, text)
+        # The progress line is cleared before the summary, though they go to different streams.
+        # (Wine's console hides and shows the cursor around every write.)
+        plain = re.sub(r"\x1b\[\?25[hl]", "", text)
+        self.assertIn("\r\x1b[K4 gestures converted.", plain)
         # Not the bytes of one character shown as several (UTF-8 read as a code page).
         self.assertNotIn("Ã", text)
         self.assertNotIn("Ð", text)
