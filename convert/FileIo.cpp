@@ -42,7 +42,14 @@ int openRead(const char* path) {
     errno = ENOENT;
     return -1;
   }
-  return _wopen(wide(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+  const std::wstring name = wide(path);
+  const int fd = _wopen(name.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+  if (fd < 0 && errno == EACCES) {
+    // Windows refuses to open a folder as "access denied"; say what it is.
+    std::error_code ec;
+    if (std::filesystem::is_directory(std::filesystem::path(name), ec)) errno = EISDIR;
+  }
+  return fd;
 }
 int openNew(const char* path) {
   return _wopen(wide(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
