@@ -233,7 +233,15 @@ int readWholeFile(const std::string& path, std::vector<uint8_t>& bytes,
   Descriptor in;
   errno = 0;
   in.fd = openRead(path.c_str());
-  if (in.fd < 0) return errno ? errno : ENOENT;
+  if (in.fd < 0) {
+    int err = errno ? errno : ENOENT;
+#ifdef _WIN32
+    // Windows refuses to open a folder as a file with "permission denied".
+    StatRecord st{};
+    if (err == EACCES && _stat64(path.c_str(), &st) == 0 && isFolder(st)) err = EISDIR;
+#endif
+    return err;
+  }
   StatRecord st{};
   if (statOpen(in.fd, st) != 0) return errno;
   if (isFolder(st)) return EISDIR;
