@@ -233,15 +233,8 @@ int readWholeFile(const std::string& path, std::vector<uint8_t>& bytes,
   Descriptor in;
   errno = 0;
   in.fd = openRead(path.c_str());
-  if (in.fd < 0) {
-    int err = errno ? errno : ENOENT;
-#ifdef _WIN32
-    // Windows refuses to open a folder as a file with "permission denied".
-    StatRecord st{};
-    if (err == EACCES && _stat64(path.c_str(), &st) == 0 && isFolder(st)) err = EISDIR;
-#endif
-    return err;
-  }
+  // (On Windows, openRead has already turned a folder's "permission denied" into EISDIR.)
+  if (in.fd < 0) return errno ? errno : ENOENT;
   StatRecord st{};
   if (statOpen(in.fd, st) != 0) return errno;
   if (isFolder(st)) return EISDIR;
