@@ -182,6 +182,28 @@ bool matchesWildcard(std::string_view pattern, std::string_view name, bool ignor
   return pi == p.size();
 }
 
+std::string nameCaseKey(std::string_view name) {
+#ifdef _WIN32
+  const std::u16string units = utf16FromUtf8(name);
+  std::wstring text(units.begin(), units.end());
+  if (!text.empty()) {
+    std::wstring upper(text.size(), L'\0');
+    // Simple one-to-one mapping (no linguistic casing), as names are compared.
+    if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), int(text.size()),
+                      upper.data(), int(upper.size()), nullptr, nullptr, 0) == int(text.size())) {
+      text.swap(upper);
+    }
+  }
+  return utf8FromUtf16(std::u16string(text.begin(), text.end()));
+#else
+  std::string key(name);
+  for (char& c : key) {
+    if (c >= 'A' && c <= 'Z') c = char(c + 32);
+  }
+  return key;
+#endif
+}
+
 std::vector<std::string> expandWildcardsIn(const std::vector<std::string>& args, bool ignoreCase) {
   std::vector<std::string> out;
   for (const std::string& arg : args) {

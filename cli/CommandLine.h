@@ -27,6 +27,11 @@ std::vector<std::string> expandWildcards(const std::vector<std::string>& args);
 // ignored when ignoreCase is set.
 std::vector<std::string> expandWildcardsIn(const std::vector<std::string>& args, bool ignoreCase);
 
+// A key under which two names are equal when a case-insensitive file system takes them for one:
+// on Windows every character in the system's upper case (Cyrillic and Greek included), elsewhere
+// the ASCII letters in lower case.
+std::string nameCaseKey(std::string_view name);
+
 // Whether name matches pattern: * stands for any run of characters, ? for one character.
 bool matchesWildcard(std::string_view pattern, std::string_view name, bool ignoreCase);
 

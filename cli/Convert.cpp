@@ -14,6 +14,7 @@
 
 #include <sys/stat.h>
 
+#include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/Interrupts.h"
 #include "convert/ConversionJob.h"
@@ -384,7 +385,7 @@ void planPackages(std::vector<Entry>& entries, const std::string& output, bool c
       continue;
     }
     const std::string relative = entry.relFolder + base + ".trn";
-    const std::string key = caseInsensitive ? lowerAscii(relative) : relative;
+    const std::string key = caseInsensitive ? nameCaseKey(relative) : relative;
     auto [first, isNew] = taken.emplace(key, i);
     if (!isNew) {
       const std::string& earlier = entries[first->second].source;

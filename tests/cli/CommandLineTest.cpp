@@ -58,6 +58,20 @@ TEST(Wildcard, LetterCase) {
   EXPECT_FALSE(matchesWildcard(kCyrillicUpper + "*", kCyrillic + ".skm", false));
 }
 
+TEST(NameCaseKey, EqualExactlyForNamesOneFileSystemTakesForOne) {
+  EXPECT_EQ(nameCaseKey("Wave.SKM"), nameCaseKey("wave.skm"));
+  EXPECT_NE(nameCaseKey("wave1.skm"), nameCaseKey("wave.skm"));
+  EXPECT_EQ(nameCaseKey(""), "");
+#ifdef _WIN32
+  EXPECT_EQ(nameCaseKey(kCyrillicUpper + ".trn"), nameCaseKey(kCyrillic + ".trn"));
+  EXPECT_EQ(nameCaseKey("CAF\xC3\x89"), nameCaseKey("caf\xC3\xA9"));
+  // Characters without case, and one outside the BMP, pass unchanged.
+  EXPECT_EQ(nameCaseKey(kCjk + kEmoji), kCjk + kEmoji);
+#else
+  EXPECT_EQ(nameCaseKey(kCyrillicUpper), kCyrillicUpper);
+#endif
+}
+
 class Expansion : public ::testing::Test {
  protected:
   Expansion() {

@@ -129,6 +129,26 @@ class WindowsCommandLine(unittest.TestCase):
         self.assertIn("src\\*.gif: cannot read: No such file or directory", result.err)
         self.assertEqual([f.name for f in (self.base / "out").iterdir()], [CYRILLIC + ".trn"])
 
+    def test_names_differing_in_case_beyond_ascii_clash(self):
+        # Windows file systems ignore case in every script: ЖЕСТ.skm would replace жест.trn.
+        for folder, name, sample in (("a", CYRILLIC + ".skm", "wave.skm"),
+                                     ("b", "ЖЕСТ.SKM", "nod.skm"), ("b", "CAFÉ.skm", "spin.skm"),
+                                     ("c", ACCENTED + ".skm", "blink.skm")):
+            (self.base / folder).mkdir(exist_ok=True)
+            shutil.copy(SAMPLES / sample, self.base / folder / name)
+        out = self.base / "out"
+        out.mkdir()
+        result = self.run_exe("--json", "-j", "2", "a", "b", "c", "out")
+        self.assertEqual(result.code, 1, result.err)
+        files = json.loads(result.out)["files"]
+        self.assertEqual([(f["source"], f["status"], f["reason"]) for f in files], [
+            (f"a\\{CYRILLIC}.skm", "converted", None),
+            ("b\\CAFÉ.skm", "converted", None),
+            ("b\\ЖЕСТ.SKM", "skipped", f"same package name as a\\{CYRILLIC}.skm"),
+            (f"c\\{ACCENTED}.skm", "skipped", "same package name as b\\CAFÉ.skm")])
+        self.assertEqual(sorted(f.name for f in out.iterdir()), ["CAFÉ.trn", CYRILLIC + ".trn"])
+        self.assertTrue((out / (CYRILLIC + ".trn")).read_bytes().endswith(b"Wave"))
+
     def test_single_files_inspect_and_extract(self):
         src = self.sources()
         out = self.base / OUTPUT
