@@ -267,6 +267,7 @@ GestureResult convertSource(SourceGesture& gesture, const std::string& path) {
   if (std::string problem = packageNameProblem(baseName); !problem.empty()) {
     return refused(skipped(GestureReason::NoPackageName, problem));
   }
+  if (path.empty()) return refused(skipped(GestureReason::NotGesture));
   std::vector<uint8_t> bytes;
   int err = 0;
   try {
