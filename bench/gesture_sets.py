@@ -84,3 +84,15 @@ def make_hard(folder, count):
 
 
 SETS = {"flat": make_flat, "hard": make_hard}
+
+
+def make_bench_pictures(folder):
+    """The dithered pictures of the codec benchmarks: strip.gif, a 480 x 48 strip of the hard
+    set, and picture-1024.gif, a 1024 x 1024 plasma picture dithered to 256 colours."""
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "strip.gif"), "wb") as f:
+        f.write(_plasma_tiles(1301, f"480x{48 * HARD_PICTURES}", "480x48", folder)[0])
+    subprocess.run([CONVERT, "-seed", "1303", "-size", "1024x1024", "plasma:fractal", "-blur",
+                    "0x1", "-dither", "FloydSteinberg", "-colors", "256",
+                    os.path.join(folder, "picture-1024.gif")],
+                   check=True, env={**os.environ, "MAGICK_THREAD_LIMIT": "1"})

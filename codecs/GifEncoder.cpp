@@ -53,7 +53,7 @@ inline int32_t repeatsOf(const uint8_t* at, uint8_t value, int32_t room, int32_t
   return more;
 }
 
-// Whether at least a quarter of the pixels in a few sample rows repeat their left neighbour.
+// Whether at least half of the pixels in a few sample rows repeat their left neighbour.
 bool mostlyRuns(const Image& image) {
   const int32_t width = image.width();
   const int32_t height = image.height();
@@ -66,7 +66,7 @@ bool mostlyRuns(const Image& image) {
       ++pairs;
     }
   }
-  return repeats * 4 >= pairs;
+  return repeats * 2 >= pairs;
 }
 
 }  // namespace
@@ -202,8 +202,8 @@ void GifCodec::startCompressor(int bits) {
 // string is about to be added with slot 0 taken, the hashed table is rebuilt from the direct one
 // and decides the rest of the table generation.
 //
-// The loop keeps the bit accumulator and packet count in locals and packs codes inline; the
-// packing is outputCode's, byte for byte, and the first and last codes go through it.
+// The loop keeps the bit accumulator and packet count in locals and packs codes inline, four
+// bytes at a time; the bytes are outputCode's, and the first and last codes go through it.
 template <int Bits, bool Runs>
 void GifCodec::compress(const Image& image, GifWorkspace::Encoder& t) {
   const int32_t width = image.width();
@@ -220,7 +220,8 @@ void GifCodec::compress(const Image& image, GifWorkspace::Encoder& t) {
   // Whether a string whose home slot in the hashed table is 0 was added since the last clear.
   bool homeZeroTaken = false;
 
-  uint32_t bits = accumulator;
+  // Bits not yet written, least significant first; up to 31 wait between 4-byte writes.
+  uint64_t bits = accumulator & BitMasks[accumulatorBits];
   int bitCount = accumulatorBits;
   int codeWidth = codeBits;
   int largest = maxCode;
@@ -241,13 +242,25 @@ void GifCodec::compress(const Image& image, GifWorkspace::Encoder& t) {
     }
   };
   auto emit = [&](uint32_t code) {
-    bits &= BitMasks[bitCount];
-    bits = bitCount > 0 ? bits | (code << bitCount) : code;
+    bits |= uint64_t(code) << bitCount;
     bitCount += codeWidth;
-    while (bitCount >= 8) {
-      putByte(bits);
-      bits >>= 8;
-      bitCount -= 8;
+    if (bitCount >= 32) {
+      if (count <= PacketLimit - 4) {
+        const uint32_t word = uint32_t(bits);
+        const uint8_t bytes[4] = {uint8_t(word), uint8_t(word >> 8), uint8_t(word >> 16),
+                                  uint8_t(word >> 24)};
+        std::memcpy(packet + count, bytes, 4);
+        count += 4;
+        if (count >= PacketLimit) {
+          packetCount = count;
+          flushPacket();
+          count = 0;
+        }
+      } else {
+        for (int k = 0; k < 4; ++k) putByte(uint32_t(bits >> (8 * k)));
+      }
+      bits >>= 32;
+      bitCount -= 32;
     }
     if (nextCode > largest || pending) {
       if (pending) {
@@ -349,7 +362,12 @@ void GifCodec::compress(const Image& image, GifWorkspace::Encoder& t) {
     x = 0;
   }
 
-  accumulator = bits;
+  while (bitCount >= 8) {
+    putByte(uint32_t(bits));
+    bits >>= 8;
+    bitCount -= 8;
+  }
+  accumulator = uint32_t(bits);
   accumulatorBits = bitCount;
   codeBits = codeWidth;
   maxCode = largest;

@@ -79,8 +79,9 @@ std::vector<uint8_t> encodeToMemory(Encode&& encode, const Image& encoder, const
   return std::vector<uint8_t>(bytes.get(), bytes.get() + size);
 }
 
-std::vector<uint8_t> encodeFrames(Image** frames, int count, bool loop, std::string& why) {
-  GifCodec codec;
+std::vector<uint8_t> encodeFrames(Image** frames, int count, bool loop, GifWorkspace* gif,
+                                  std::string& why) {
+  GifCodec codec(gif);
   codec.setLoopCount(loop ? 0 : 1);
   codec.setDisposalMethod(GestureDisposalMethod);
   return encodeToMemory(
@@ -152,7 +153,7 @@ bool neutraliseStripMarker(uint8_t* data, uint32_t size) {
   return false;
 }
 
-GestureResult buildPackage(SourceGesture& gesture) {
+GestureResult buildPackage(SourceGesture& gesture, GifWorkspace* gif) {
   if ((gesture.flags & FlagSound) == 0) {
     gesture.setBlob(gesture.sound, defaultSoundData(), defaultSoundSize());
   }
@@ -169,10 +170,10 @@ GestureResult buildPackage(SourceGesture& gesture) {
   }
   Image strip(FormatBmp);
   Image button(FormatBmp);
-  if (!loadFromMemory(strip, gesture.strip.data, int32_t(gesture.strip.size), FormatGif)) {
+  if (!loadFromMemory(strip, gesture.strip.data, int32_t(gesture.strip.size), FormatGif, gif)) {
     return pictureRefused(strip, GestureReason::StripNotGif);
   }
-  if (!loadFromMemory(button, gesture.button.data, int32_t(gesture.button.size), FormatGif)) {
+  if (!loadFromMemory(button, gesture.button.data, int32_t(gesture.button.size), FormatGif, gif)) {
     return pictureRefused(button, GestureReason::ButtonNotGif);
   }
 
@@ -206,7 +207,7 @@ GestureResult buildPackage(SourceGesture& gesture) {
       frames[j]->info.frameDelay = GestureFrameDelay;
       frames[j]->reduceBitDepth(8, false, nullptr);
     }
-    animation = encodeFrames(frames.data(), frameCount, (gesture.flags & FlagLoop) != 0, why);
+    animation = encodeFrames(frames.data(), frameCount, (gesture.flags & FlagLoop) != 0, gif, why);
   }
   if (animation.empty()) return failed(GestureReason::EncodeFailed, why);
 
@@ -228,14 +229,14 @@ GestureResult buildPackage(SourceGesture& gesture) {
   return result;
 }
 
-GestureResult convertSource(SourceGesture& gesture, const std::string& path) {
+GestureResult convertSource(SourceGesture& gesture, const std::string& path, GifWorkspace* gif) {
   GestureResult result;
   try {
     gesture.reset();
     if (gesture.read(path) == 0) {
       result = skipped(GestureReason::NotGesture, whyNotGesture(path));
     } else {
-      result = buildPackage(gesture);
+      result = buildPackage(gesture, gif);
     }
   } catch (const std::bad_alloc&) {
     result = failed(GestureReason::OutOfMemory);

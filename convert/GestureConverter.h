@@ -8,6 +8,8 @@
 
 namespace skm {
 
+class GifWorkspace;
+
 inline constexpr int MaxFrames = 30;
 inline constexpr uint32_t GestureFrameDelay = 20;
 inline constexpr int GestureDisposalMethod = 2;
@@ -72,11 +74,13 @@ bool neutraliseStripMarker(uint8_t* data, uint32_t size);
 
 // Builds the package contents of a gesture already read into `gesture` (its sound may be
 // replaced by the built-in default). Every outcome is in the result; only running out of memory
-// raises (std::bad_alloc).
-GestureResult buildPackage(SourceGesture& gesture);
+// raises (std::bad_alloc). A converting thread passes its own `gif` tables to reuse them from
+// one gesture to the next; without them each picture makes its own.
+GestureResult buildPackage(SourceGesture& gesture, GifWorkspace* gif = nullptr);
 
 // Reads the source at `path` and builds its package in memory (no file is written).
-GestureResult convertSource(SourceGesture& gesture, const std::string& path);
+GestureResult convertSource(SourceGesture& gesture, const std::string& path,
+                            GifWorkspace* gif = nullptr);
 
 // Writes the package of a converted result to folder + baseName + ".trn" atomically, then
 // releases its contents; a failure turns the result into a failed one.
