@@ -17,6 +17,7 @@ constexpr int ExtensionIntroducer = 0x21;
 constexpr int ImageSeparator = 0x2C;
 constexpr int Trailer = 0x3B;
 constexpr int LongestCodeBits = 12;
+constexpr int Roots = 256;
 
 int readByte(ByteStream* stream) {
   uint8_t byte = 0;
@@ -186,23 +187,31 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
   const uint64_t framePixels = width * uint64_t(sink.height);
   const uint64_t stopAt = sink.interlaced ? UINT64_MAX : framePixels + width;
   const uint64_t keepUpTo = sink.interlaced ? framePixels : framePixels + width;
+  // The buffer starts with the 256 one-byte strings, so that every code, root or not, is a copy
+  // from its start; the frame follows.
+  uint8_t* base = nullptr;
   uint8_t* frame = nullptr;
   if constexpr (Store) {
-    // Room for every kept pixel plus the longest string and the copy's overrun.
-    const uint64_t bytes = keepUpTo + MaxCodes + 64;
-    if (bytes > uint64_t(SIZE_MAX)) {
+    // Room for every kept pixel plus the longest string and the copy's overrun; offsets from
+    // the base must fit the start table.
+    const uint64_t bytes = Roots + keepUpTo + MaxCodes + 64;
+    if (bytes > uint64_t(SIZE_MAX) || bytes > uint64_t(UINT32_MAX)) {
       lineRefused = true;
       return -1;
     }
-    frame = static_cast<uint8_t*>(std::malloc(std::size_t(bytes)));
-    if (frame == nullptr) {
+    base = static_cast<uint8_t*>(std::malloc(std::size_t(bytes)));
+    if (base == nullptr) {
       lineRefused = true;
       return -1;
     }
+    for (int i = 0; i < Roots; ++i) base[i] = uint8_t(i);
+    frame = base + Roots;
+    for (int i = 0; i < clear; ++i) t.start[i] = uint32_t(i);
   }
 
   CodeReader reader;
-  auto nextCode = [&]() -> int {
+  // Tops up the bit buffer to at least codeSize bits; false at the end of the data.
+  auto refill = [&]() -> bool {
     while (reader.count < codeSize) {
       if (reader.left >= 8) {
         // Bytes past the whole ones taken land where they will be OR-ed in again, unchanged.
@@ -218,9 +227,13 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
         reader.count += 8;
         --reader.left;
       } else if (!readSubBlock(stream, reader)) {
-        return end;
+        return false;
       }
     }
+    return true;
+  };
+  auto nextCode = [&]() -> int {
+    if (reader.count < codeSize && !refill()) return end;
     const int code = int(reader.bits & ((1u << codeSize) - 1));
     reader.bits >>= codeSize;
     reader.count -= codeSize;
@@ -234,8 +247,40 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
   uint8_t firstChar = 0;
   bool sane = true;
   uint64_t at = 0;  // pixels decoded so far
+  // Codes below this take the common case: known, while the data is sane and the frame fills.
+  int fastBelow = 0;
   for (;;) {
     int code = nextCode();
+    if constexpr (Store) {
+      if (code < fastBelow && unsigned(code - clear) >= 2) [[likely]] {
+        const int count = t.length[code];
+        uint8_t* out = frame + at;
+        copyString(out, base + t.start[code], count);
+        if (slot < topSlot) {
+          t.prefix[slot] = uint16_t(previous);
+          t.suffix[slot] = out[0];
+          t.length[slot] = uint16_t(t.length[previous] + 1);
+          t.start[slot] = uint32_t(Roots + previousAt);
+          fastBelow = ++slot;
+          previous = code;
+          previousAt = at;
+          firstChar = out[0];
+          if (slot >= topSlot && codeSize < LongestCodeBits) {
+            topSlot <<= 1;
+            ++codeSize;
+          }
+        }
+        at += uint64_t(count);
+        if (at >= keepUpTo) {
+          if (at >= stopAt) {
+            result = -1;
+            break;
+          }
+          fastBelow = 0;
+        }
+        continue;
+      }
+    }
     if (code == end) break;
     // Whether this string's bytes are kept: always until the frame is full.
     const bool keep = Store && at < keepUpTo;
@@ -263,7 +308,7 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
         t.prefix[slot] = uint16_t(previous);
         t.suffix[slot] = firstChar;
         t.length[slot] = uint16_t(t.length[previous] + 1);
-        t.start[slot] = uint32_t(previousAt);
+        t.start[slot] = uint32_t(Roots + previousAt);
         // A code past the next free slot leaves a previous code whose string is not known yet.
         if (code != slot) sane = false;
         count = t.length[slot];
@@ -273,19 +318,13 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
         previousAt = at;
       } else {
         count = t.length[code];
-        if (keep) {
-          if (code < clear) {
-            out[0] = uint8_t(code);
-          } else {
-            copyString(out, frame + t.start[code], count);
-          }
-        }
+        if (keep) copyString(out, base + t.start[code], count);
         if (slot < topSlot) {
           const uint8_t first = keep ? out[0] : 0;
           t.prefix[slot] = uint16_t(previous);
           t.suffix[slot] = first;
           t.length[slot] = uint16_t(t.length[previous] + 1);
-          t.start[slot] = uint32_t(previousAt);
+          t.start[slot] = uint32_t(Roots + previousAt);
           ++slot;
           previous = code;
           previousAt = at;
@@ -332,9 +371,12 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
         result = -1;
         break;
       }
-    } else if (at >= stopAt) {
-      result = -1;
-      break;
+    } else {
+      if (at >= stopAt) {
+        result = -1;
+        break;
+      }
+      fastBelow = sane && at < keepUpTo ? slot : 0;
     }
   }
   if constexpr (Store) {
@@ -350,7 +392,7 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
       std::memset(line + rest, 0, std::size_t(width - rest));
       result = sink.writeRow(line, int32_t(rest));
     }
-    std::free(frame);
+    std::free(base);
   }
   return corrupt ? -1 : result;
 }

@@ -162,6 +162,15 @@ int GifWorkspace::Encoder::probe(int32_t key, uint32_t pixel, uint32_t prefix, b
   return i;
 }
 
+// Whether the direct table holds a string whose home slot in the hashed table is 0; the first
+// such string took slot 0, where no later probe from another home ever arrives.
+bool GifWorkspace::Encoder::homeZeroTaken() const {
+  for (int k = 0; k < writtenCount; ++k) {
+    if ((written[k] >> 8) == (written[k] & 0xFF) << HashShift) return true;
+  }
+  return false;
+}
+
 void GifWorkspace::Encoder::hashAdd(int slot, int32_t key, int code) {
   hashTable[slot] = key;
   codeTable[slot] = uint16_t(code);
@@ -199,8 +208,9 @@ void GifCodec::startCompressor(int bits) {
 // table behaves as a dictionary. It stops doing so in one case: "0 then 0" has key 0, which a
 // probe takes for an empty slot, so once that string sits off its home slot 0 (because a string
 // whose home is 0 got there first) a later probe may stop at it and overwrite it. When that
-// string is about to be added with slot 0 taken, the hashed table is rebuilt from the direct one
-// and decides the rest of the table generation.
+// string is about to be added with slot 0 taken (checked then, as it is added once per table
+// generation), the hashed table is rebuilt from the direct one and decides the rest of the
+// generation.
 //
 // The loop keeps the bit accumulator and packet count in locals and packs codes inline, four
 // bytes at a time; the bytes are outputCode's, and the first and last codes go through it.
@@ -217,8 +227,6 @@ void GifCodec::compress(const Image& image, GifWorkspace::Encoder& t) {
   uint32_t runValue = current;
   int32_t runLength = 1;
   bool hashing = false;
-  // Whether a string whose home slot in the hashed table is 0 was added since the last clear.
-  bool homeZeroTaken = false;
 
   // Bits not yet written, least significant first; up to 31 wait between 4-byte writes.
   uint64_t bits = accumulator & BitMasks[accumulatorBits];
@@ -232,6 +240,9 @@ void GifCodec::compress(const Image& image, GifWorkspace::Encoder& t) {
   const int firstFree = clear + 2;
   const int initial = initialBits;
   uint16_t* const child = t.child;
+  // The log's length stays in a register; the workspace has it whenever its functions run.
+  uint32_t* const written = t.written;
+  int logged = 0;
 
   auto putByte = [&](uint32_t value) {
     packet[count++] = uint8_t(value);
@@ -275,10 +286,11 @@ void GifCodec::compress(const Image& image, GifWorkspace::Encoder& t) {
   };
   // The table is full: start again rather than keep compressing with stale strings.
   auto restart = [&]() {
+    t.writtenCount = logged;
     t.emptyDirect();
+    logged = 0;
     t.emptyHash();
     hashing = false;
-    homeZeroTaken = false;
     if constexpr (Runs) t.resetRuns();
     nextCode = firstFree;
     pending = 1;
@@ -316,15 +328,14 @@ void GifCodec::compress(const Image& image, GifWorkspace::Encoder& t) {
         }
         emit(current);
         if (nextCode < CodeLimit) {
-          if ((current | c) == 0 && homeZeroTaken) [[unlikely]] {
+          if ((current | c) == 0 && (t.writtenCount = logged, t.homeZeroTaken())) [[unlikely]] {
             t.hashFromDirect(firstFree);
             bool found = false;
             t.hashAdd(t.probe(0, 0, 0, found), 0, nextCode);
             hashing = true;
           } else {
-            homeZeroTaken |= current == (c << HashShift);
             child[at] = uint16_t(nextCode);
-            t.written[t.writtenCount++] = at;
+            written[logged++] = at;
             if constexpr (Runs) {
               // The new string is the known run one pixel longer.
               if (runLength != 0 && runLength == t.runLimit[c] &&
@@ -367,6 +378,7 @@ void GifCodec::compress(const Image& image, GifWorkspace::Encoder& t) {
     bits >>= 8;
     bitCount -= 8;
   }
+  t.writtenCount = logged;
   accumulator = uint32_t(bits);
   accumulatorBits = bitCount;
   codeBits = codeWidth;

@@ -42,6 +42,7 @@ struct GifWorkspace::Encoder {
   // The hashed compressor's probe for key (pixel, prefix): the slot holding it (found), or the
   // slot where the probe stopped, where it would be added.
   int probe(int32_t key, uint32_t pixel, uint32_t prefix, bool& found);
+  bool homeZeroTaken() const;
   void hashAdd(int slot, int32_t key, int code);
   void hashFromDirect(int firstFree);
 };
