@@ -425,8 +425,33 @@ TEST(GifEncoder, BytesMatchWhereZeroThenZeroLandsOffItsHome) {
   EXPECT_GT(lost, 3);
 }
 
+// The same on one big picture: blocks of such noise, many table generations, each with its
+// chance of "0 then 0" off its home.
+TEST(GifEncoder, BigPictureBytesMatchWhereZeroThenZeroLandsOffItsHome) {
+  std::mt19937 random(17);
+  const int32_t w = 640;
+  const int32_t h = 480;
+  std::vector<uint8_t> pixels(std::size_t(w) * std::size_t(h));
+  for (std::size_t at = 0; at < pixels.size(); at += 2304) {
+    const int values = 2 + int(random() % 40);
+    const int c = int(random() % 16);
+    for (std::size_t k = at; k < at + 2304 && k < pixels.size(); ++k) {
+      pixels[k] = uint8_t(random() % 3 == 0 ? 0 : random() % unsigned(values));
+      if (random() % 50 == 0 && k + 1 < pixels.size()) {
+        pixels[k] = uint8_t(16 * c);
+        pixels[++k] = uint8_t(c);
+      }
+    }
+  }
+  ReferenceStats stats;
+  ASSERT_EQ(codecLzw(pixels, w, h, 8), plainHashedLzw(pixels, 8, stats));
+  EXPECT_GT(stats.clears, 20);
+  EXPECT_GT(stats.keyZeroOffHome, 3);
+}
+
 // Pixel values of every width from 1 to 8 bits, in the narrowest picture depth that holds them,
-// on pictures big enough to fill the 4096 codes many times over: noise, runs and a mix.
+// on pictures big enough to fill the 4096 codes many times over: noise, runs, a mix, and noise
+// on a bigger picture.
 TEST(GifEncoder, BytesMatchAtEveryDepthThroughFullTableClears) {
   std::mt19937 random(31);
   GifWorkspace workspace;
@@ -434,16 +459,16 @@ TEST(GifEncoder, BytesMatchAtEveryDepthThroughFullTableClears) {
     const uint32_t bits = depth == 1 ? 1u : depth <= 4 ? 4u : 8u;
     const int minimumSize = bits == 1 ? 2 : int(bits);
     const unsigned values = 1u << depth;
-    for (int pattern = 0; pattern < 3; ++pattern) {
-      const int32_t w = 320;
-      const int32_t h = 200;
+    for (int pattern = 0; pattern < 4; ++pattern) {
+      const int32_t w = pattern < 3 ? 320 : 640;
+      const int32_t h = pattern < 3 ? 200 : 480;
       std::vector<uint8_t> pixels(std::size_t(w) * std::size_t(h));
       std::size_t at = 0;
       while (at < pixels.size()) {
         const uint8_t value = uint8_t(random() % values);
-        const std::size_t length = pattern == 0   ? 1
-                                   : pattern == 1 ? 1 + random() % 30
-                                                  : 1 + random() % 3;
+        const std::size_t length = pattern == 0 || pattern == 3 ? 1
+                                   : pattern == 1               ? 1 + random() % 30
+                                                                : 1 + random() % 3;
         for (std::size_t k = 0; k < length && at < pixels.size(); ++k) pixels[at++] = value;
       }
       ReferenceStats stats;
