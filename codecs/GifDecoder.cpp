@@ -17,7 +17,8 @@ constexpr int ExtensionIntroducer = 0x21;
 constexpr int ImageSeparator = 0x2C;
 constexpr int Trailer = 0x3B;
 constexpr int LongestCodeBits = 12;
-constexpr int Roots = 256;
+// Codes below the clear code: up to 512 of them with the largest code size the reader takes.
+constexpr int Roots = 512;
 
 int readByte(ByteStream* stream) {
   uint8_t byte = 0;
@@ -136,6 +137,8 @@ int GifCodec::getByte(ByteStream* stream) {
     int32_t count = stream->read(block, 1, BlockBytes);
     if (count < 0) count = 0;
     if (count < BlockBytes) block[count] = 0xFF;
+    GifWorkspace::Decoder& t = *workspace->decoder;
+    if (count + 1 > t.blockUsed) t.blockUsed = count + 1;
     blockCount = count;
     blockIndex = 0;
   }
@@ -187,25 +190,40 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
   const uint64_t framePixels = width * uint64_t(sink.height);
   const uint64_t stopAt = sink.interlaced ? UINT64_MAX : framePixels + width;
   const uint64_t keepUpTo = sink.interlaced ? framePixels : framePixels + width;
-  // The buffer starts with the 256 one-byte strings, so that every code, root or not, is a copy
-  // from its start; the frame follows.
+  // The buffer starts with the one-byte strings of the roots, so that every code, root or not, is a
+  // copy from its start; the frame follows.
   uint8_t* base = nullptr;
   uint8_t* frame = nullptr;
-  if constexpr (Store) {
-    // Room for every kept pixel plus the longest string and the copy's overrun; offsets from
-    // the base must fit the start table.
-    const uint64_t bytes = Roots + keepUpTo + MaxCodes + 64;
-    if (bytes > uint64_t(SIZE_MAX) || bytes > uint64_t(UINT32_MAX)) {
-      lineRefused = true;
-      return -1;
+  // The buffer grows with the data (a frame may promise far more pixels than its data holds);
+  // it always has room for a string starting before fastEnd, plus the copy's overrun.
+  uint64_t capacity = 0;
+  uint64_t fastEnd = 0;
+  constexpr uint64_t Slack = MaxCodes + 64;
+  auto reserveFor = [&](uint64_t upTo) -> bool {
+    const uint64_t want = Roots + upTo + Slack;
+    if (want > capacity) {
+      const uint64_t most = Roots + keepUpTo + Slack;
+      uint64_t grown = capacity * 2 > want ? capacity * 2 : want;
+      if (grown > most) grown = most;
+      // Offsets from the base must fit the start table.
+      if (grown > uint64_t(SIZE_MAX) || grown > uint64_t(UINT32_MAX)) return false;
+      auto* moved = static_cast<uint8_t*>(std::realloc(base, std::size_t(grown)));
+      if (moved == nullptr) return false;
+      base = moved;
+      frame = base + Roots;
+      capacity = grown;
     }
-    base = static_cast<uint8_t*>(std::malloc(std::size_t(bytes)));
-    if (base == nullptr) {
+    fastEnd = capacity - Roots - Slack;
+    if (fastEnd > keepUpTo) fastEnd = keepUpTo;
+    return true;
+  };
+  if constexpr (Store) {
+    if (!reserveFor(keepUpTo < 65536 ? keepUpTo : 65536)) {
+      std::free(base);
       lineRefused = true;
       return -1;
     }
     for (int i = 0; i < Roots; ++i) base[i] = uint8_t(i);
-    frame = base + Roots;
     for (int i = 0; i < clear; ++i) t.start[i] = uint32_t(i);
   }
 
@@ -245,7 +263,9 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
   int previous = 0;
   uint64_t previousAt = 0;  // where the previous code's string starts in the frame
   uint8_t firstChar = 0;
-  bool sane = true;
+  // Data that does not open with a clear code extends a string 0 that was never written: it is
+  // followed byte by byte until the first clear.
+  bool sane = false;
   uint64_t at = 0;  // pixels decoded so far
   // Codes below this take the common case: known, while the data is sane and the frame fills.
   int fastBelow = 0;
@@ -271,7 +291,7 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
           }
         }
         at += uint64_t(count);
-        if (at >= keepUpTo) {
+        if (at >= fastEnd) {
           if (at >= stopAt) {
             result = -1;
             break;
@@ -284,7 +304,12 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
     if (code == end) break;
     // Whether this string's bytes are kept: always until the frame is full.
     const bool keep = Store && at < keepUpTo;
-    uint8_t* out = frame + at;
+    if (keep && !reserveFor(at)) {
+      lineRefused = true;
+      result = -1;
+      break;
+    }
+    uint8_t* out = keep ? frame + at : nullptr;
     int count = 0;
     if (code == clear) {
       codeSize = minimumSize + 1;
@@ -376,7 +401,7 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
         result = -1;
         break;
       }
-      fastBelow = sane && at < keepUpTo ? slot : 0;
+      fastBelow = sane && at < fastEnd ? slot : 0;
     }
   }
   if constexpr (Store) {
@@ -388,6 +413,11 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
       if (sink.writeRow(frame + k * width, sink.width) < 0) result = -1;
     }
     if (result == 0 && rest > 0 && lines < uint64_t(sink.height)) {
+      if (!reserveFor((lines + 1) * width)) {
+        std::free(base);
+        lineRefused = true;
+        return -1;
+      }
       uint8_t* line = frame + lines * width;
       std::memset(line + rest, 0, std::size_t(width - rest));
       result = sink.writeRow(line, int32_t(rest));
@@ -587,7 +617,11 @@ bool GifCodec::decode(ByteStream* stream) {
     setLastError(OutOfMemoryMessage);
     return false;
   }
+  // Past the bytes a read delivered, the block reads as a fresh one would: zeros, or what an
+  // earlier read of this decode left there.
   block = w->decoder->block;
+  std::memset(block, 0, std::size_t(w->decoder->blockUsed));
+  w->decoder->blockUsed = 0;
   uint8_t screen[13] = {};
   if (stream->read(screen, 1, 13) != 13) return false;
   if (std::memcmp(screen, "GIF8", 4) != 0) return false;

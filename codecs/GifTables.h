@@ -49,6 +49,7 @@ struct GifWorkspace::Encoder {
 
 struct GifWorkspace::Decoder {
   uint8_t block[GifBlockBytes + 1];
+  int blockUsed = GifBlockBytes + 1;  // bytes of block written since it was last all zero
   // A code's string is the one it extends (prefix) plus one byte (suffix); `length` bytes long,
   // first met in the frame buffer at `start`, so a known code is one copy from there.
   uint16_t prefix[GifMaxCodes];
