@@ -15,14 +15,16 @@ struct ConvertOptions {
   int workers = 1;
   bool quiet = false;
   bool json = false;
+  bool recursive = false;  // walk into subfolders and mirror them in the output folder
+  bool noClobber = false;  // keep existing packages
+  bool dryRun = false;     // convert in memory, write nothing
 };
-
-// Finds the .skm files of a folder: regular files whose name ends in ".skm" in any letter case,
-// no subfolders, sorted by name so that runs are reproducible.
-std::vector<std::string> findGestures(const std::string& folder, std::string& error);
 
 int runConvert(const ConvertOptions& options);
 int runShowContents(const std::vector<std::string>& files);
 int runExtract(const std::string& package, const std::string& folder);
+
+// Flushes standard output; on a failed write prints why on standard error and returns false.
+bool standardOutputWritten();
 
 }  // namespace skm::cli

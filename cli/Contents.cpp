@@ -4,16 +4,17 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/Commands.h"
+#include "cli/Interrupts.h"
 #include "codecs/GifCodec.h"
 #include "codecs/ImageFile.h"
 #include "convert/FileError.h"
+#include "convert/FileIo.h"
 #include "convert/GestureConverter.h"
 #include "convert/Md5.h"
 #include "convert/Package.h"
@@ -28,18 +29,13 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using View = std::span<const uint8_t>;
 
+// Reads a file to inspect or extract; a folder, a missing or an unreadable file is that file's
+// error, in the system's words.
 bool readWhole(const std::string& path, Bytes& out, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = std::strerror(errno);
-    return false;
-  }
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    error = "read error";
-    return false;
-  }
-  return true;
+  int err = readWholeFile(path, out);
+  if (err == 0) return true;
+  error = err == EISDIR ? "is a folder" : systemMessage(err);
+  return false;
 }
 
 uint32_t little(View b, std::size_t at, int bytes) {
@@ -200,16 +196,15 @@ bool showPackage(const std::string& path, const Bytes& bytes) {
   return matches && package.trailingBytes == 0;
 }
 
-bool writeWhole(const std::filesystem::path& path, View bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  out.close();
-  if (!out) {
-    std::fprintf(stderr, "skm2trn: cannot write '%s': %s\n", path.string().c_str(),
-                 std::strerror(errno));
+bool writeWhole(const std::string& folder, const char* name, View bytes) {
+  const std::string path = folder + name;
+  int err = writeFileAtomically(folder, path, bytes.data(), bytes.size(), Placement::Replace);
+  if (err != 0) {
+    std::fprintf(stderr, "skm2trn: cannot write '%s': %s\n", path.c_str(),
+                 systemMessage(err).c_str());
     return false;
   }
-  std::printf("%s\n", path.string().c_str());
+  std::printf("%s\n", path.c_str());
   return true;
 }
 
@@ -221,6 +216,7 @@ int runShowContents(const std::vector<std::string>& files) {
     Bytes bytes;
     std::string error;
     if (!readWhole(path, bytes, error)) {
+      std::fflush(stdout);
       std::fprintf(stderr, "skm2trn: cannot read '%s': %s\n", path.c_str(), error.c_str());
       allGood = false;
       continue;
@@ -257,12 +253,27 @@ int runExtract(const std::string& packagePath, const std::string& folder) {
                  failure.what());
     return ExitSomeNotConverted;
   }
-  std::filesystem::path dir(folder);
+  std::string dir = folder;
+  if (dir.back() != '/' && dir.back() != std::filesystem::path::preferred_separator) {
+    dir += char(std::filesystem::path::preferred_separator);
+  }
   View name(reinterpret_cast<const uint8_t*>(package.name.data()), package.name.size());
-  bool ok = writeWhole(dir / "button.bmp", package.button) &&
-            writeWhole(dir / "animation.gif", package.animation) &&
-            writeWhole(dir / "sound.wav", package.sound) && writeWhole(dir / "name.txt", name);
-  return ok ? ExitOk : ExitSomeNotConverted;
+  // An interrupt stops between two files; the one being written is whole or absent.
+  catchInterrupts();
+  const std::pair<const char*, View> parts[] = {{"button.bmp", package.button},
+                                                {"animation.gif", package.animation},
+                                                {"sound.wav", package.sound},
+                                                {"name.txt", name}};
+  for (const auto& [fileName, part] : parts) {
+    if (interruptSignal() != 0) break;
+    if (!writeWhole(dir, fileName, part)) return ExitSomeNotConverted;
+  }
+  if (int signal = interruptSignal()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "skm2trn: interrupted by %s\n", interruptName(signal));
+    return 128 + signal;
+  }
+  return ExitOk;
 }
 
 }  // namespace skm::cli

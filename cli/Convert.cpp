@@ -1,15 +1,23 @@
+// `convert`: plans the run (sources, package names, clashes, existing packages), converts with
+// the shared job and reports on the terminal or as JSON.
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <random>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "cli/Commands.h"
+#include "cli/Interrupts.h"
 #include "convert/ConversionJob.h"
+#include "convert/FileIo.h"
 #include "convert/GestureConverter.h"
 #include "convert/JobHost.h"
 
@@ -29,241 +37,481 @@ namespace {
 
 constexpr char Separator = fs::path::preferred_separator == '\\' ? '\\' : '/';
 
-bool endsWithSkm(const std::string& name) {
-  if (name.size() < 4) return false;
-  std::string tail = name.substr(name.size() - 4);
-  std::transform(tail.begin(), tail.end(), tail.begin(),
-                 [](unsigned char c) { return char(c >= 'A' && c <= 'Z' ? c + 32 : c); });
-  return tail == ".skm";
+bool isSeparator(char c) {
+  return c == '/' || c == Separator;
 }
 
-// An output folder is usable when a file can be created in it; the probe is removed at once.
-std::string checkOutputFolder(const std::string& folder) {
+std::string withSeparator(std::string folder) {
+  if (folder.empty() || !isSeparator(folder.back())) folder += Separator;
+  return folder;
+}
+
+std::string lowerAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = char(c + 32);
+  }
+  return text;
+}
+
+bool endsWithSkm(const std::string& name) {
+  return name.size() >= 4 && lowerAscii(name.substr(name.size() - 4)) == ".skm";
+}
+
+std::string fileNameOf(const std::string& path) {
+  std::size_t cut = path.size();
+  while (cut > 0 && !isSeparator(path[cut - 1])) --cut;
+  return path.substr(cut);
+}
+
+// One source of the run and what became of it, in run order.
+struct Entry {
+  std::string source;
+  std::string relFolder;  // its subfolder below the scanned folder, mirrored in the output
+  std::string package;    // the package path it gets (or would get in a dry run)
+  bool planned = false;   // handed to the conversion; otherwise decided while planning
+  bool replaces = false;  // a file of the package's name exists already
+  bool done = false;
+  const char* status = "skipped";
+  std::string reason;
+  int frames = 0;
+};
+
+Entry decided(std::string source, const char* status, std::string reason) {
+  Entry entry;
+  entry.source = std::move(source);
+  entry.status = status;
+  entry.reason = std::move(reason);
+  entry.done = true;
+  return entry;
+}
+
+// Whether some subfolder below folder, symbolic links not followed, holds a .skm file.
+bool subfoldersHoldGestures(const std::string& folder) {
+  std::error_code ec;
+  fs::recursive_directory_iterator it(fs::path(folder),
+                                      fs::directory_options::skip_permission_denied, ec);
+  for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    std::error_code typeError;
+    if (it.depth() > 0 && endsWithSkm(it->path().filename().string()) &&
+        it->is_regular_file(typeError)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Adds the .skm files of folder (which ends in a separator) in name order, then, with
+// recursive, those of its subfolders in name order; symbolic links to folders are not followed.
+void scanFolder(const std::string& folder, const std::string& rel, bool recursive,
+                std::vector<Entry>& entries) {
+  std::error_code ec;
+  fs::directory_iterator it(fs::path(folder), ec);
+  std::vector<std::string> files, folders;
+  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    std::error_code typeError;
+    if (it->is_directory(typeError)) {
+      if (!it->is_symlink(typeError)) folders.push_back(name);
+    } else if (endsWithSkm(name) && it->is_regular_file(typeError)) {
+      files.push_back(name);
+    }
+  }
+  if (ec) {
+    entries.push_back(decided(folder, "failed", "cannot read folder: " + ec.message()));
+    return;
+  }
+  std::sort(files.begin(), files.end());
+  std::sort(folders.begin(), folders.end());
+  for (const std::string& name : files) {
+    Entry entry;
+    entry.source = folder + name;
+    entry.relFolder = rel;
+    entries.push_back(entry);
+  }
+  if (!recursive) return;
+  for (const std::string& name : folders) {
+    scanFolder(folder + name + Separator, rel + name + Separator, recursive, entries);
+  }
+}
+
+#ifndef _WIN32
+std::string swapCase(const std::string& name) {
+  std::string out = name;
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') {
+      c = char(c - 32);
+    } else if (c >= 'A' && c <= 'Z') {
+      c = char(c + 32);
+    }
+  }
+  return out;
+}
+
+// Whether folder + name and the same path with the name's letters in the other case are one
+// file: then the folder's file system ignores letter case.
+bool sameUnderOtherCase(const std::string& folder, const std::string& name) {
+  struct stat a {
+  }, b{};
+  if (::stat((folder + name).c_str(), &a) != 0) return false;
+  if (::stat((folder + swapCase(name)).c_str(), &b) != 0) return false;
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool hasLetter(const std::string& name) {
+  return std::any_of(name.begin(), name.end(),
+                     [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); });
+}
+#endif
+
+// Checks that a file can be created in the output folder, with a probe removed at once, and
+// tells from the probe whether the folder's file system ignores letter case. A dry run writes
+// nothing: it asks an existing entry of the folder instead.
+std::string checkOutputFolder(const std::string& folder, bool dryRun, bool& caseInsensitive) {
   std::error_code ec;
   if (!fs::exists(folder, ec)) return "output folder '" + folder + "' does not exist";
   if (!fs::is_directory(folder, ec)) return "output path '" + folder + "' is not a folder";
+  const std::string prefix = withSeparator(folder);
+#ifdef _WIN32
+  caseInsensitive = true;
+#else
+  caseInsensitive = false;
+#endif
+  if (dryRun) {
+#ifndef _WIN32
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+      return "cannot write into output folder '" + folder + "': " + std::strerror(errno);
+    }
+    for (fs::directory_iterator it(fs::path(folder), ec); !ec && it != fs::directory_iterator();
+         it.increment(ec)) {
+      std::string name = it->path().filename().string();
+      if (hasLetter(name)) {
+        caseInsensitive = sameUnderOtherCase(prefix, name);
+        break;
+      }
+    }
+#endif
+    return {};
+  }
   std::random_device random;
-  std::string probe = folder + Separator + ".skm2trn-probe-" + std::to_string(random());
+  std::string name = ".skm2trn-probe-" + std::to_string(random());
+  std::string probe = prefix + name;
   std::FILE* file = std::fopen(probe.c_str(), "wbx");
   if (file == nullptr) {
     return "cannot write into output folder '" + folder + "': " + std::strerror(errno);
   }
   std::fclose(file);
+#ifndef _WIN32
+  caseInsensitive = sameUnderOtherCase(prefix, name);
+#endif
   std::remove(probe.c_str());
   return {};
 }
 
+// JSON text of a string. File names may hold bytes that are not UTF-8: each such byte (80 to FF
+// hex) is written as the escape \udcXX, the lone surrogate Python's "surrogateescape" uses, so
+// the output is valid UTF-8 and os.fsencode() gives the original bytes back.
 std::string jsonString(const std::string& text) {
   std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n;) {
+    unsigned char c = p[i];
+    char buffer[8];
+    if (c < 0x80) {
+      if (c == '"' || c == '\\') {
+        out += '\\';
+        out += char(c);
+      } else if (c == '\n') {
         out += "\\n";
-        break;
-      case '\t':
+      } else if (c == '\t') {
         out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buffer[8];
-          std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-          out += buffer;
-        } else {
-          out += char(c);
-        }
+      } else if (c < 0x20 || c == 0x7F) {
+        std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+        out += buffer;
+      } else {
+        out += char(c);
+      }
+      ++i;
+      continue;
+    }
+    // The length of a well-formed sequence starting here, or 0.
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+      length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3;
+      if (c == 0xE0) low = 0xA0;
+      if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4;
+      if (c == 0xF0) low = 0x90;
+      if (c == 0xF4) high = 0x8F;
+    }
+    bool valid = length != 0 && i + length <= n && p[i + 1] >= low && p[i + 1] <= high;
+    for (std::size_t k = 2; valid && k < length; ++k) valid = p[i + k] >= 0x80 && p[i + k] <= 0xBF;
+    if (valid) {
+      out.append(text, i, length);
+      i += length;
+    } else {
+      std::snprintf(buffer, sizeof buffer, "\\udc%02x", c);
+      out += buffer;
+      ++i;
     }
   }
   return out + "\"";
 }
 
-const char* outcomeWord(GestureOutcome outcome) {
-  switch (outcome) {
-    case GestureOutcome::Converted:
-      return "converted";
-    case GestureOutcome::Skipped:
-      return "skipped";
-    case GestureOutcome::Failed:
-      return "failed";
-  }
-  return "failed";
+std::string gestureCount(std::size_t n) {
+  return std::to_string(n) + (n == 1 ? " gesture" : " gestures");
 }
 
-struct FileReport {
-  std::string source;
-  std::string package;
-  GestureOutcome outcome = GestureOutcome::Skipped;
-  std::string reason;
-  int frames = 0;
-};
-
-// Shows the run on the terminal: a progress line that updates in place on a terminal, one line
-// per file otherwise.
+// Follows the shared conversion job for the command line: maps its sources back to the run's
+// entries, writes packages where the options say, and draws the progress line.
 class CliHost : public JobHost {
  public:
-  CliHost(const ConvertOptions& options, std::vector<std::string> sources, std::string output)
-      : options_(options), sources_(std::move(sources)), output_(std::move(output)) {
-    FILE* human = options_.json ? stderr : stdout;
-    live_ = !options_.quiet && SKM_ISATTY(human);
-    stream_ = human;
+  CliHost(const ConvertOptions& options, std::vector<Entry>& entries, std::string output)
+      : options_(options), entries_(entries), output_(std::move(output)) {
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      if (!entries_[i].planned) continue;
+      jobSources_.push_back(entries_[i].source);
+      jobEntries_.push_back(i);
+    }
+    live_ = !options_.quiet && SKM_ISATTY(stderr);
   }
 
-  const std::vector<std::string>& sourcePaths() const override { return sources_; }
+  const std::vector<std::string>& sourcePaths() const override { return jobSources_; }
   const std::string& outputFolder() const override { return output_; }
   void setProgressPosition(int position) override { position_ = position; }
-  void setStatusText(const std::string& text) override { status_ = text; }
+  void setStatusText(const std::string&) override {}
   void setMessageText(const std::string& text) override {
-    message_ = text;
     if (live_ && text.rfind("Converting: ", 0) == 0) drawProgress();
   }
   void enableButton(int) override {}
+  bool stopRequested() const override { return interruptSignal() != 0; }
 
-  void fileFinished(std::size_t index, const GestureResult& result) override {
-    FileReport report;
-    report.source = sources_[index];
-    report.package = result.packagePath;
-    report.outcome = result.outcome;
-    report.reason = describeReason(result);
-    report.frames = result.frameCount;
-    ++finished_;
-    if (result.outcome == GestureOutcome::Converted) ++converted_;
-    // Only the files the summary names are kept, unless the JSON report lists them all.
-    if (options_.json || result.outcome != GestureOutcome::Converted) reports_.push_back(report);
-    if (options_.quiet || live_ || options_.json) return;
-    std::fprintf(stream_, "[%zu/%zu] %s: %s", index + 1, sources_.size(), report.source.c_str(),
-                 outcomeWord(result.outcome));
-    if (result.outcome == GestureOutcome::Converted) {
-      std::fprintf(stream_, " (%d frame%s)\n", result.frameCount,
-                   result.frameCount == 1 ? "" : "s");
-    } else {
-      std::fprintf(stream_, " (%s)\n", report.reason.c_str());
+  void writePackage(std::size_t index, GestureResult& result) override {
+    const Entry& entry = entries_[jobEntries_[index]];
+    const std::string folder = output_ + entry.relFolder;
+    if (options_.dryRun) {
+      result.packagePath = entry.package;
+      return;
     }
-    std::fflush(stream_);
+    if (!entry.relFolder.empty()) {
+      std::error_code ec;
+      fs::create_directories(fs::path(folder), ec);
+      if (ec) {
+        result.outcome = GestureOutcome::Failed;
+        result.reason = GestureReason::WriteFailed;
+        result.detail = "could not create the folder " + folder + ": " + ec.message();
+        return;
+      }
+    }
+    writeResultPackage(result, folder,
+                       options_.noClobber ? Placement::KeepExisting : Placement::Replace);
   }
 
-  int finish() {
-    if (live_) std::fprintf(stream_, "\r\033[K");
-    const std::size_t converted = converted_;
-    if (!options_.quiet) std::fprintf(stream_, "%s\n", status_.c_str());
-    FILE* problems = options_.quiet ? stderr : stream_;
-    if (converted != finished_) {
-      std::fprintf(problems, "Not converted (%zu):\n", finished_ - converted);
+  void fileFinished(std::size_t index, const GestureResult& result) override {
+    Entry& entry = entries_[jobEntries_[index]];
+    entry.done = true;
+    entry.frames = result.frameCount;
+    if (result.outcome == GestureOutcome::Converted) {
+      entry.status = "converted";
+      entry.package = result.packagePath;
+      return;
     }
-    for (const FileReport& report : reports_) {
-      if (report.outcome == GestureOutcome::Converted) continue;
-      std::fprintf(problems, "  %s: %s\n", report.source.c_str(), report.reason.c_str());
-    }
-    if (options_.json) printJson(converted);
-    std::fflush(stdout);
-    return converted == sources_.size() ? ExitOk : ExitSomeNotConverted;
+    const bool interrupted =
+        result.reason == GestureReason::Stopped ||
+        (interruptSignal() != 0 && result.reason == GestureReason::CannotRead &&
+         result.detail == std::strerror(EINTR));
+    entry.package.clear();
+    // A source that cannot be read is a failure of the run, though the dialog skips it quietly.
+    entry.status = result.outcome == GestureOutcome::Failed ||
+                           (result.reason == GestureReason::CannotRead && !interrupted)
+                       ? "failed"
+                       : "skipped";
+    entry.reason = interrupted ? "interrupted" : describeReason(result);
+  }
+
+  void clearProgress() const {
+    if (live_) std::fputs("\r\033[K", stderr);
   }
 
  private:
-  void drawProgress() {
+  void drawProgress() const {
     const int width = 24;
-    std::size_t total = sources_.size();
-    int filled = total == 0 ? width : int(std::size_t(position_) * width / total);
+    const std::size_t total = entries_.size();
+    const std::size_t at = jobEntries_[std::size_t(position_)];
+    const int filled = int(at * width / total);
     std::string bar(std::size_t(filled), '#');
     bar.append(std::size_t(width - filled), '.');
-    std::fprintf(stream_, "\r\033[K[%d/%zu] %s %s", position_ + 1, total, bar.c_str(),
-                 message_.c_str());
-    std::fflush(stream_);
-  }
-
-  void printJson(std::size_t converted) const {
-    std::printf("{\n  \"converted\": %zu,\n  \"total\": %zu,\n  \"files\": [", converted,
-                sources_.size());
-    for (std::size_t i = 0; i < reports_.size(); ++i) {
-      const FileReport& r = reports_[i];
-      std::printf("%s\n    {\"source\": %s, \"package\": %s, \"status\": \"%s\", \"reason\": %s",
-                  i == 0 ? "" : ",", jsonString(r.source).c_str(),
-                  r.package.empty() ? "null" : jsonString(r.package).c_str(),
-                  outcomeWord(r.outcome), r.reason.empty() ? "null" : jsonString(r.reason).c_str());
-      if (r.outcome == GestureOutcome::Converted) std::printf(", \"frames\": %d", r.frames);
-      std::printf("}");
-    }
-    std::printf("\n  ]\n}\n");
+    std::fprintf(stderr, "\r\033[K[%zu/%zu] %s %s", at + 1, total, bar.c_str(),
+                 fileNameOf(entries_[at].source).c_str());
+    std::fflush(stderr);
   }
 
   const ConvertOptions& options_;
-  std::vector<std::string> sources_;
+  std::vector<Entry>& entries_;
   std::string output_;
-  std::vector<FileReport> reports_;
-  std::size_t finished_ = 0;
-  std::size_t converted_ = 0;
-  FILE* stream_ = stdout;
+  std::vector<std::string> jobSources_;
+  std::vector<std::size_t> jobEntries_;
   bool live_ = false;
   int position_ = 0;
-  std::string status_;
-  std::string message_;
 };
+
+// Gives every entry its package path and decides, before anything is converted and whatever the
+// number of workers, which sources cannot have one: no usable name, a name an earlier source of
+// the run already takes, or (with --no-clobber) an existing package.
+void planPackages(std::vector<Entry>& entries, const std::string& output, bool caseInsensitive,
+                  bool noClobber, bool dryRun) {
+  std::map<std::string, std::size_t> taken;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    Entry& entry = entries[i];
+    if (entry.done) continue;
+    const std::string base = baseNameOf(entry.source);
+    const std::string problem = packageNameProblem(base);
+    if (!problem.empty()) {
+      entry = decided(entry.source, "skipped", "no package name: " + problem);
+      continue;
+    }
+    const std::string relative = entry.relFolder + base + ".trn";
+    const std::string key = caseInsensitive ? lowerAscii(relative) : relative;
+    auto [first, isNew] = taken.emplace(key, i);
+    if (!isNew) {
+      const std::string& earlier = entries[first->second].source;
+      std::error_code same;
+      entry = decided(entry.source, "skipped",
+                      fs::equivalent(fs::path(earlier), fs::path(entry.source), same)
+                          ? "the same file as " + earlier
+                          : "same package name as " + earlier);
+      continue;
+    }
+    entry.package = output + relative;
+    // Only a dry run and --no-clobber ask after an existing package; a plain run replaces it
+    // atomically and spends no look-up on it.
+    std::error_code ec;
+    entry.replaces = (noClobber || dryRun) && fs::exists(fs::path(entry.package), ec);
+    if (entry.replaces && noClobber) {
+      entry = decided(entry.source, "skipped", "package exists");
+      continue;
+    }
+    entry.planned = true;
+  }
+}
+
+void printJson(const std::vector<Entry>& entries, const ConvertOptions& options,
+               std::size_t converted, std::size_t skipped, std::size_t failed) {
+  const int signal = interruptSignal();
+  std::printf(
+      "{\n  \"converted\": %zu,\n  \"skipped\": %zu,\n  \"failed\": %zu,\n  \"total\": %zu,\n"
+      "  \"dry_run\": %s,\n  \"interrupted\": %s,\n  \"files\": [",
+      converted, skipped, failed, entries.size(), options.dryRun ? "true" : "false",
+      signal ? jsonString(interruptName(signal)).c_str() : "null");
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const Entry& e = entries[i];
+    const bool ok = std::strcmp(e.status, "converted") == 0;
+    std::printf("%s\n    {\"source\": %s, \"package\": %s, \"status\": \"%s\", \"reason\": %s",
+                i == 0 ? "" : ",", jsonString(e.source).c_str(),
+                ok ? jsonString(e.package).c_str() : "null", e.status,
+                e.reason.empty() ? "null" : jsonString(e.reason).c_str());
+    if (ok) std::printf(", \"frames\": %d", e.frames);
+    std::printf("}");
+  }
+  std::printf("\n  ]\n}\n");
+}
+
+int report(const std::vector<Entry>& entries, const ConvertOptions& options) {
+  std::size_t converted = 0, failed = 0;
+  for (const Entry& e : entries) {
+    if (std::strcmp(e.status, "converted") == 0) ++converted;
+    if (std::strcmp(e.status, "failed") == 0) ++failed;
+  }
+  const std::size_t skipped = entries.size() - converted - failed;
+  // With --json, standard output holds the JSON and nothing else.
+  FILE* human = options.json ? stderr : stdout;
+  if (!options.quiet) {
+    if (options.dryRun) {
+      for (const Entry& e : entries) {
+        if (std::strcmp(e.status, "converted") != 0) continue;
+        std::fprintf(human, "%s -> %s%s\n", e.source.c_str(), e.package.c_str(),
+                     e.replaces ? " (replaces an existing file)" : "");
+      }
+      std::fprintf(human, "Dry run: %s would be converted; nothing was written.\n",
+                   gestureCount(converted).c_str());
+    } else {
+      std::fprintf(human, "%s converted.\n", gestureCount(converted).c_str());
+    }
+  }
+  if (converted != entries.size()) {
+    std::fflush(human);
+    std::fprintf(stderr, "Not converted (%zu):\n", entries.size() - converted);
+    for (const Entry& e : entries) {
+      if (std::strcmp(e.status, "converted") == 0) continue;
+      std::fprintf(stderr, "  %s: %s\n", e.source.c_str(), e.reason.c_str());
+    }
+  }
+  const int signal = interruptSignal();
+  if (signal != 0) {
+    std::fprintf(stderr, "skm2trn: interrupted by %s; no file was left half-written\n",
+                 interruptName(signal));
+  }
+  if (options.json) printJson(entries, options, converted, skipped, failed);
+  const bool written = standardOutputWritten();
+  if (signal != 0) return 128 + signal;
+  if (!written) return ExitUsage;
+  return converted == entries.size() ? ExitOk : ExitSomeNotConverted;
+}
 
 }  // namespace
 
-std::vector<std::string> findGestures(const std::string& folder, std::string& error) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  fs::directory_iterator it(folder, ec);
-  if (ec) {
-    error = "cannot read folder '" + folder + "': " + ec.message();
-    return {};
-  }
-  for (; it != fs::directory_iterator(); it.increment(ec)) {
-    if (ec) {
-      error = "cannot read folder '" + folder + "': " + ec.message();
-      return {};
-    }
-    std::string name = it->path().filename().string();
-    std::error_code typeError;
-    if (!endsWithSkm(name) || !it->is_regular_file(typeError)) continue;
-    names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  std::string prefix = folder;
-  if (prefix.empty() || (prefix.back() != '/' && prefix.back() != Separator)) prefix += Separator;
-  for (std::string& name : names) name = prefix + name;
-  return names;
-}
-
 int runConvert(const ConvertOptions& options) {
-  std::vector<std::string> sources;
+  catchInterrupts();
+  std::vector<Entry> entries;
   for (const std::string& source : options.sources) {
     std::error_code ec;
-    if (fs::is_directory(source, ec)) {
-      std::string error;
-      std::vector<std::string> found = findGestures(source, error);
-      if (!error.empty()) {
-        std::fprintf(stderr, "skm2trn: %s\n", error.c_str());
-        return ExitUsage;
+    if (fs::is_directory(fs::path(source), ec)) {
+      const std::size_t before = entries.size();
+      scanFolder(withSeparator(source), "", options.recursive, entries);
+      if (entries.size() == before && !options.recursive && subfoldersHoldGestures(source)) {
+        std::fprintf(stderr,
+                     "skm2trn: '%s' holds no .skm files, only subfolders that do; use -r "
+                     "(--recursive) to convert them\n",
+                     source.c_str());
       }
-      sources.insert(sources.end(), found.begin(), found.end());
-    } else if (fs::exists(source, ec)) {
-      sources.push_back(source);
     } else {
-      std::fprintf(stderr, "skm2trn: source '%s' does not exist\n", source.c_str());
-      return ExitUsage;
+      // Even a missing file is a source of its own: it fails with the system's reason.
+      Entry entry;
+      entry.source = source;
+      entries.push_back(entry);
     }
   }
-  if (sources.empty()) {
+  if (entries.empty()) {
     std::fprintf(stderr, "skm2trn: no .skm files found in the given sources\n");
     return ExitUsage;
   }
-  std::string problem = checkOutputFolder(options.outputDir);
+  bool caseInsensitive = false;
+  std::string problem = checkOutputFolder(options.outputDir, options.dryRun, caseInsensitive);
   if (!problem.empty()) {
     std::fprintf(stderr, "skm2trn: %s\n", problem.c_str());
     return ExitUsage;
   }
-  std::string output = options.outputDir;
-  if (output.back() != '/' && output.back() != Separator) output += Separator;
+  const std::string output = withSeparator(options.outputDir);
+  planPackages(entries, output, caseInsensitive, options.noClobber, options.dryRun);
 
-  CliHost host(options, std::move(sources), output);
+  CliHost host(options, entries, output);
   ConversionJob(host, options.workers);
-  return host.finish();
+  host.clearProgress();
+  runEnded();
+  return report(entries, options);
+}
+
+bool standardOutputWritten() {
+  errno = 0;
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+  int err = errno;
+  std::fprintf(stderr, "skm2trn: cannot write to standard output: %s\n",
+               err ? std::strerror(err) : "write error");
+  return false;
 }
 
 }  // namespace skm::cli

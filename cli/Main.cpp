@@ -1,7 +1,9 @@
 // skm2trn: converts .skm gestures into .trn packages, and shows or unpacks either kind of file.
 
+#include <csignal>
 #include <cstdio>
-#include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,28 +14,145 @@
 namespace {
 
 const char* const Usage =
-    "Usage: skm2trn [convert] [-j N] [-q] [--json] SOURCE... OUTPUT_DIR\n"
+    "Usage: skm2trn [convert] [OPTION]... SOURCE... OUTPUT_DIR\n"
     "       skm2trn inspect FILE...\n"
     "       skm2trn extract PACKAGE.trn DIR\n"
+    "       skm2trn help\n"
     "\n"
-    "Converts every .skm gesture into OUTPUT_DIR/<name>.trn. A SOURCE is a .skm file or a\n"
-    "folder whose .skm files (any letter case, no subfolders) are converted in name order.\n"
+    "Converts every .skm gesture into OUTPUT_DIR/<name>.trn, <name> being the\n"
+    "source's file name without its extension. A SOURCE is a .skm file or a folder\n"
+    "whose .skm files (any letter case) are converted in name order.\n"
     "\n"
-    "  -j N       convert with N worker threads (default: the number of cores)\n"
-    "  -q         quiet: print only the files that were not converted\n"
-    "  --json     print a machine-readable summary on standard output\n"
-    "  -h, --help show this help\n"
-    "  --version  show the version\n"
+    "  -j, --jobs=N      convert with N worker threads (default: the number of cores)\n"
+    "  -q, --quiet       print only the files that were not converted\n"
+    "  -r, --recursive   also convert the .skm files in subfolders, into the same\n"
+    "                    subfolders of OUTPUT_DIR\n"
+    "  -n, --no-clobber  keep existing packages; their sources are skipped\n"
+    "      --dry-run     convert in memory, show what would be written, write nothing\n"
+    "      --json        print a machine-readable summary on standard output\n"
+    "  -h, --help        show this help\n"
+    "      --version     show the version\n"
+    "  --                end the options: every later word is a SOURCE or OUTPUT_DIR\n"
     "\n"
-    "inspect shows what a .skm or .trn file holds; extract writes a package's button.bmp,\n"
-    "animation.gif, sound.wav and name.txt into DIR.\n"
+    "inspect shows what a .skm or .trn file holds; extract writes a package's\n"
+    "button.bmp, animation.gif, sound.wav and name.txt into DIR.\n"
     "\n"
-    "Exit status: 0 every source converted, 1 some source skipped or failed, 2 usage error.\n";
+    "Exit status: 0 every source converted; 1 some source not converted or some file\n"
+    "not readable; 2 usage error or failed output; 128+N stopped by signal N.\n";
 
 int usageError(const std::string& reason) {
   std::fprintf(stderr, "skm2trn: %s\n", reason.c_str());
   std::fprintf(stderr, "Try 'skm2trn --help' for more information.\n");
   return skm::cli::ExitUsage;
+}
+
+// Everything that leaves through standard output ends here, so that a full disk or a closed
+// pipe is an error and not a silent success.
+int finish(int status) {
+  if (!skm::cli::standardOutputWritten()) return skm::cli::ExitUsage;
+  return status;
+}
+
+int showHelp() {
+  std::fputs(Usage, stdout);
+  return finish(skm::cli::ExitOk);
+}
+
+int showVersion() {
+  std::printf("skm2trn %s\n", skm::versionText());
+  return finish(skm::cli::ExitOk);
+}
+
+struct OptionSpec {
+  char shortName;  // 0 when there is only the long form
+  const char* longName;
+  bool takesValue;
+};
+
+// The options of all commands; convert takes them all, inspect and extract only the last two.
+const OptionSpec Options[] = {
+    {'j', "jobs", true},        {'q', "quiet", false}, {'r', "recursive", false},
+    {'n', "no-clobber", false}, {0, "dry-run", false}, {0, "json", false},
+    {'h', "help", false},       {0, "version", false},
+};
+
+struct ParsedOption {
+  const OptionSpec* spec;
+  std::string value;
+};
+
+// Splits arguments the GNU way: options anywhere among the operands, bundled short options
+// (-qj2), "-j N" and "-jN", "--jobs=N" and "--jobs N", long options abbreviated to any unique
+// prefix, and "--" ending the options. Returns an error text, empty on success.
+std::string parseArguments(const std::vector<std::string>& args, bool allOptions,
+                           std::vector<ParsedOption>& options, std::vector<std::string>& operands) {
+  auto allowed = [&](const OptionSpec& spec) {
+    return allOptions || std::string(spec.longName) == "help" ||
+           std::string(spec.longName) == "version";
+  };
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--") {
+      operands.insert(operands.end(), args.begin() + std::ptrdiff_t(i) + 1, args.end());
+      break;
+    }
+    if (arg.size() < 2 || arg[0] != '-') {
+      operands.push_back(arg);
+    } else if (arg[1] == '-') {
+      const std::size_t equals = arg.find('=');
+      const std::string name =
+          arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+      const OptionSpec* match = nullptr;
+      int matches = 0;
+      for (const OptionSpec& spec : Options) {
+        if (!allowed(spec) || std::string(spec.longName).rfind(name, 0) != 0) continue;
+        if (name == spec.longName) {
+          match = &spec;
+          matches = 1;
+          break;
+        }
+        match = &spec;
+        ++matches;
+      }
+      if (matches == 0) return "unknown option '--" + name + "'";
+      if (matches > 1) return "option '--" + name + "' is ambiguous";
+      ParsedOption parsed{match, {}};
+      if (match->takesValue) {
+        if (equals != std::string::npos) {
+          parsed.value = arg.substr(equals + 1);
+        } else if (i + 1 < args.size()) {
+          parsed.value = args[++i];
+        } else {
+          return std::string("option '--") + match->longName + "' needs a value";
+        }
+      } else if (equals != std::string::npos) {
+        return std::string("option '--") + match->longName + "' takes no value";
+      }
+      options.push_back(parsed);
+    } else {
+      for (std::size_t k = 1; k < arg.size(); ++k) {
+        const OptionSpec* match = nullptr;
+        for (const OptionSpec& spec : Options) {
+          if (spec.shortName == arg[k] && allowed(spec)) match = &spec;
+        }
+        if (match == nullptr) return std::string("unknown option '-") + arg[k] + "'";
+        ParsedOption parsed{match, {}};
+        if (match->takesValue) {
+          if (k + 1 < arg.size()) {
+            parsed.value = arg.substr(k + 1);
+          } else if (i + 1 < args.size()) {
+            parsed.value = args[++i];
+          } else {
+            return std::string("option '-") + arg[k] + "' needs a value";
+          }
+          options.push_back(parsed);
+          break;
+        }
+        options.push_back(parsed);
+      }
+    }
+  }
+  return {};
 }
 
 bool parseWorkers(const std::string& text, int& workers) {
@@ -45,70 +164,92 @@ bool parseWorkers(const std::string& text, int& workers) {
   return workers >= 1 && workers <= 1024;
 }
 
-int runConvert(const std::vector<std::string>& args) {
-  skm::cli::ConvertOptions options;
+// Answers --help and --version for every command; returns -1 when neither was given.
+int helpOrVersion(const std::vector<ParsedOption>& options) {
+  for (const ParsedOption& option : options) {
+    if (std::string(option.spec->longName) == "help") return showHelp();
+  }
+  for (const ParsedOption& option : options) {
+    if (std::string(option.spec->longName) == "version") return showVersion();
+  }
+  return -1;
+}
+
+int convertCommand(const std::vector<std::string>& args) {
+  skm::cli::ConvertOptions settings;
   unsigned cores = std::thread::hardware_concurrency();
-  options.workers = cores == 0 ? 1 : int(cores);
+  settings.workers = cores == 0 ? 1 : int(cores);
+  std::vector<ParsedOption> options;
   std::vector<std::string> operands;
-  bool optionsEnded = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-      operands.push_back(arg);
-    } else if (arg == "--") {
-      optionsEnded = true;
-    } else if (arg == "-q" || arg == "--quiet") {
-      options.quiet = true;
-    } else if (arg == "--json") {
-      options.json = true;
-    } else if (arg == "-j" || arg == "--jobs") {
-      if (i + 1 >= args.size()) return usageError("option " + arg + " needs a number");
-      if (!parseWorkers(args[++i], options.workers)) {
-        return usageError("invalid worker count '" + args[i] + "'");
+  std::string error = parseArguments(args, true, options, operands);
+  if (!error.empty()) return usageError(error);
+  int shown = helpOrVersion(options);
+  if (shown >= 0) return shown;
+  for (const ParsedOption& option : options) {
+    const std::string name = option.spec->longName;
+    if (name == "jobs") {
+      if (!parseWorkers(option.value, settings.workers)) {
+        return usageError("invalid worker count '" + option.value + "' (1 to 1024)");
       }
-    } else if (arg.rfind("-j", 0) == 0) {
-      if (!parseWorkers(arg.substr(2), options.workers)) {
-        return usageError("invalid worker count '" + arg.substr(2) + "'");
-      }
-    } else {
-      return usageError("unknown option '" + arg + "'");
+    } else if (name == "quiet") {
+      settings.quiet = true;
+    } else if (name == "recursive") {
+      settings.recursive = true;
+    } else if (name == "no-clobber") {
+      settings.noClobber = true;
+    } else if (name == "dry-run") {
+      settings.dryRun = true;
+    } else if (name == "json") {
+      settings.json = true;
     }
   }
   if (operands.size() < 2) {
     return usageError(operands.empty() ? "no sources and no output folder given"
                                        : "no output folder given");
   }
-  options.outputDir = operands.back();
+  settings.outputDir = operands.back();
   operands.pop_back();
-  options.sources = operands;
-  return skm::cli::runConvert(options);
+  settings.sources = operands;
+  return skm::cli::runConvert(settings);
+}
+
+int run(std::vector<std::string> args) {
+  if (args.empty()) return usageError("no sources and no output folder given");
+  const std::string command = args.front();
+  if (command == "help") return showHelp();
+  if (command == "inspect" || command == "extract") {
+    std::vector<ParsedOption> options;
+    std::vector<std::string> operands;
+    std::string error = parseArguments({args.begin() + 1, args.end()}, false, options, operands);
+    if (!error.empty()) return usageError(error);
+    int shown = helpOrVersion(options);
+    if (shown >= 0) return shown;
+    if (command == "inspect") {
+      if (operands.empty()) return usageError("inspect needs at least one file");
+      return finish(skm::cli::runShowContents(operands));
+    }
+    if (operands.size() != 2) return usageError("extract needs a package and a folder");
+    return finish(skm::cli::runExtract(operands[0], operands[1]));
+  }
+  if (command == "convert") args.erase(args.begin());
+  return convertCommand(args);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) return usageError("no sources and no output folder given");
-  for (const std::string& arg : args) {
-    if (arg == "--") break;
-    if (arg == "-h" || arg == "--help") {
-      std::fputs(Usage, stdout);
-      return 0;
-    }
-    if (arg == "--version") {
-      std::printf("skm2trn %s\n", skm::versionText());
-      return 0;
-    }
+#ifdef SIGPIPE
+  // A closed pipe on standard output is reported like any other failed write.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+  try {
+    return run(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "skm2trn: out of memory\n");
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "skm2trn: %s\n", error.what());
+  } catch (...) {
+    std::fprintf(stderr, "skm2trn: unexpected failure\n");
   }
-  const std::string command = args.front();
-  if (command == "inspect") {
-    if (args.size() < 2) return usageError("inspect needs at least one file");
-    return skm::cli::runShowContents({args.begin() + 1, args.end()});
-  }
-  if (command == "extract") {
-    if (args.size() != 3) return usageError("extract needs a package and a folder");
-    return skm::cli::runExtract(args[1], args[2]);
-  }
-  if (command == "convert") args.erase(args.begin());
-  return runConvert(args);
+  return skm::cli::ExitUsage;
 }

@@ -108,6 +108,10 @@ class Prefetcher {
 
 }  // namespace
 
+void JobHost::writePackage(std::size_t, GestureResult& result) {
+  writeResultPackage(result, outputFolder());
+}
+
 unsigned ConversionJob(JobHost& host) {
   return ConversionJob(host, 1);
 }
@@ -132,7 +136,14 @@ unsigned ConversionJob(JobHost& host, int workers) {
     host.setMessageText("Converting: " + baseNameOf(paths[i]) + ".skm");
 
     GestureResult result = prefetcher ? prefetcher->take(i) : convertGuarded(*state, paths[i]);
-    writeResultPackage(result, host.outputFolder());
+    // An interrupt that came while this file was converted starts no new file.
+    if (result.outcome == GestureOutcome::Converted && host.stopRequested()) {
+      result = GestureResult();
+      result.outcome = GestureOutcome::Skipped;
+      result.reason = GestureReason::Stopped;
+      result.baseName = baseNameOf(paths[i]);
+    }
+    if (result.outcome == GestureOutcome::Converted) host.writePackage(i, result);
     if (result.outcome == GestureOutcome::Converted) ++written;
     if (result.outcome == GestureOutcome::Failed) host.setMessageText("Error: Gesture skipped.");
     host.fileFinished(i, result);

@@ -53,15 +53,6 @@ GestureResult pictureRefused(const Image& picture, GestureReason reason) {
   return skipped(reason, picture.lastError());
 }
 
-// Why a path that does not read as a gesture was refused, in the system's words when the file
-// could not be opened at all.
-std::string whyNotGesture(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return std::strerror(errno);
-  std::fclose(file);
-  return {};
-}
-
 // Runs an encoder into a memory stream and returns the bytes; empty on failure, with the
 // encoder's message (or `fallback`) in `why`.
 template <typename Encode>
@@ -122,11 +113,18 @@ std::string describeReason(const GestureResult& result) {
     case GestureReason::Damaged:
       return with("damaged file");
     case GestureReason::WriteFailed:
-      return with("could not write the package");
+      // The detail names the package and gives the system's reason.
+      return result.detail.empty() ? "could not write the package" : result.detail;
     case GestureReason::OutOfMemory:
       return "out of memory";
     case GestureReason::Stopped:
       return "not converted: the run was stopped";
+    case GestureReason::CannotRead:
+      return with("cannot read");
+    case GestureReason::NoPackageName:
+      return with("no package name");
+    case GestureReason::PackageExists:
+      return "package exists";
   }
   return {};
 }
@@ -138,8 +136,15 @@ std::string baseNameOf(const std::string& path) {
   std::size_t cut = path.find_last_of('/');
 #endif
   std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
-  name.resize(name.size() >= 4 ? name.size() - 4 : 0);
+  std::size_t dot = name.rfind('.');
+  if (dot != std::string::npos) name.resize(dot);
   return name;
+}
+
+std::string packageNameProblem(const std::string& baseName) {
+  if (baseName.empty()) return "nothing before the extension";
+  if (baseName[0] == '.') return "the package would be a hidden file";
+  return {};
 }
 
 bool neutraliseStripMarker(uint8_t* data, uint32_t size) {
@@ -231,10 +236,15 @@ GestureResult buildPackage(SourceGesture& gesture, GifWorkspace* gif) {
 
 GestureResult convertSource(SourceGesture& gesture, const std::string& path, GifWorkspace* gif) {
   GestureResult result;
+  const std::string baseName = baseNameOf(path);
+  const std::string problem = packageNameProblem(baseName);
   try {
     gesture.reset();
-    if (gesture.read(path) == 0) {
-      result = skipped(GestureReason::NotGesture, whyNotGesture(path));
+    if (!problem.empty()) {
+      result = skipped(GestureReason::NoPackageName, problem);
+    } else if (gesture.read(path) == 0) {
+      result = gesture.readError.empty() ? skipped(GestureReason::NotGesture)
+                                         : skipped(GestureReason::CannotRead, gesture.readError);
     } else {
       result = buildPackage(gesture, gif);
     }
@@ -243,11 +253,12 @@ GestureResult convertSource(SourceGesture& gesture, const std::string& path, Gif
   } catch (const std::exception& error) {  // FileError: the source is damaged or unreadable
     result = failed(GestureReason::Damaged, error.what());
   }
-  result.baseName = baseNameOf(path);
+  result.baseName = baseName;
   return result;
 }
 
-void writeResultPackage(GestureResult& result, const std::string& outputFolder) {
+void writeResultPackage(GestureResult& result, const std::string& outputFolder,
+                        Placement placement) {
   if (result.outcome != GestureOutcome::Converted) return;
   auto fail = [&](GestureReason reason, const char* detail) {
     result.packagePath.clear();
@@ -258,7 +269,11 @@ void writeResultPackage(GestureResult& result, const std::string& outputFolder) 
   try {
     // The path is in place before the package is, so success cannot fail afterwards.
     result.packagePath = outputFolder + result.baseName + ".trn";
-    writePackage(result.packagePath, packagePartsOf(result));
+    if (!writePackage(result.packagePath, packagePartsOf(result), placement)) {
+      result.packagePath.clear();
+      result.outcome = GestureOutcome::Skipped;
+      result.reason = GestureReason::PackageExists;
+    }
   } catch (const std::bad_alloc&) {
     fail(GestureReason::OutOfMemory, "");
   } catch (const std::exception& error) {  // FileError with the system's reason

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/FileIo.h"
 #include "convert/SourceGesture.h"
 
 namespace skm {
@@ -35,7 +36,10 @@ enum class GestureReason {
   Damaged,       // the source ends inside a field or a blob
   WriteFailed,   // the package could not be written
   OutOfMemory,
-  Stopped,  // the run ended before this file
+  Stopped,        // the run ended before this file
+  CannotRead,     // the source could not be opened or read; detail is the system's reason
+  NoPackageName,  // the file name gives no usable package name; detail says why
+  PackageExists,  // an existing package was kept (no-clobber)
 };
 
 struct GestureResult {
@@ -60,9 +64,14 @@ PackageParts packagePartsOf(const GestureResult& result);
 // A sentence for the reason, as the command line shows it.
 std::string describeReason(const GestureResult& result);
 
-// The file name of a path without its folder and without its last four characters (the
-// ".skm" extension, whatever its case).
+// The file name of a path without its folder and without its final extension (".skm" in any
+// letter case, or any other): "a/wave.SKM" and "a/wave" give "wave", "a/x.y.skm" gives "x.y",
+// "a/.skm" gives "".
 std::string baseNameOf(const std::string& path);
+
+// Why a base name cannot name a package: empty when it can. An empty name has nothing before
+// its extension; a name starting with a dot would make a hidden package.
+std::string packageNameProblem(const std::string& baseName);
 
 // The 14-byte application-extension header whose first byte the converter overwrites so the
 // GIF decoder steps over that block.
@@ -83,7 +92,9 @@ GestureResult convertSource(SourceGesture& gesture, const std::string& path,
                             GifWorkspace* gif = nullptr);
 
 // Writes the package of a converted result to folder + baseName + ".trn" atomically, then
-// releases its contents; a failure turns the result into a failed one.
-void writeResultPackage(GestureResult& result, const std::string& outputFolder);
+// releases its contents; a failure turns the result into a failed one. With KeepExisting an
+// existing package is left as it is and the result becomes a skipped one (PackageExists).
+void writeResultPackage(GestureResult& result, const std::string& outputFolder,
+                        Placement placement = Placement::Replace);
 
 }  // namespace skm

@@ -37,6 +37,11 @@ class JobHost {
   // Polled between files; a host that is going away returns true to end the run early.
   virtual bool stopRequested() const { return false; }
 
+  // Writes the package of a converted result for source index; called in source order, only
+  // for converted results, and never once stopRequested() has said yes. The default writes
+  // outputFolder() + base name + ".trn", replacing an existing package.
+  virtual void writePackage(std::size_t index, GestureResult& result);
+
   // Told how each file ended, in source order, after the dialog-level updates for it.
   virtual void fileFinished(std::size_t index, const GestureResult& result) {
     (void)index;

@@ -1,18 +1,13 @@
 #include "convert/Package.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <new>
-#include <random>
 #include <stdexcept>
-#include <system_error>
-#include <utility>
 
 #include "convert/FileError.h"
+#include "convert/FileIo.h"
 
 namespace skm {
 namespace {
@@ -45,77 +40,6 @@ void emitPackage(const PackageParts& parts, Put&& put) {
   if (n) put(reinterpret_cast<const uint8_t*>(parts.name.data()), n);
 }
 
-std::string systemError(int err) {
-  return std::strerror(err);
-}
-
-// The source of temporary-name suffixes, seeded once per thread: opening the system's random
-// device for every package cost a tenth of a conversion.
-std::mt19937_64& nameGenerator() {
-  thread_local std::mt19937_64 generator = [] {
-    // The clock and an address keep threads apart should random_device be missing.
-    int local = 0;
-    uint64_t seed = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-                    uint64_t(reinterpret_cast<uintptr_t>(&local));
-    try {
-      std::random_device device;
-      seed ^= uint64_t(device()) << 32 | device();
-    } catch (const std::exception&) {
-    }
-    return std::mt19937_64(seed);
-  }();
-  return generator;
-}
-
-// Opens a new, uniquely named file next to target for writing; returns its name in tempPath.
-std::FILE* createTemporary(const std::string& target, std::string& tempPath) {
-#ifdef _WIN32
-  size_t cut = target.find_last_of("/\\:");
-#else
-  size_t cut = target.find_last_of('/');
-#endif
-  cut = cut == std::string::npos ? 0 : cut + 1;
-  if (cut == target.size()) throw FileError("cannot create \"" + target + "\": no file name");
-  std::string folder = target.substr(0, cut);
-  std::string base(1, '.');
-  base.append(target, cut, std::string::npos);
-  base += '.';
-  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::mt19937_64& random = nameGenerator();
-  std::uniform_int_distribution<int> pick(0, 35);
-  int err = 0;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    // The name is handed out only once the file exists, so a caller never removes a file
-    // that belongs to someone else.
-    std::string candidate = folder + base;
-    for (int i = 0; i < 6; ++i) candidate += kChars[pick(random)];
-    // "x": fail rather than reuse a file someone else made under the same name.
-    errno = 0;
-    if (std::FILE* file = std::fopen(candidate.c_str(), "wbx")) {
-      tempPath.swap(candidate);
-      return file;
-    }
-    err = errno;
-    if (err == EINVAL) {
-      // An older C runtime without "x": check for the name first. The random suffix makes a
-      // race with another writer unlikely, and the folder is the user's own output folder.
-      if (std::FILE* existing = std::fopen(candidate.c_str(), "rb")) {
-        std::fclose(existing);
-        err = EEXIST;
-        continue;
-      }
-      errno = 0;
-      if (std::FILE* file = std::fopen(candidate.c_str(), "wb")) {
-        tempPath.swap(candidate);
-        return file;
-      }
-      err = errno;
-    }
-    if (err != EEXIST) break;
-  }
-  throw FileError("cannot create " + target + ": " + systemError(err ? err : EEXIST));
-}
-
 }  // namespace
 
 uint64_t packageSize(const PackageParts& parts) {
@@ -141,45 +65,21 @@ std::vector<uint8_t> buildPackageBytes(const PackageParts& parts) {
   return bytes;
 }
 
-// The temporary file of one write: closed and removed on every way out, running out of memory
-// included, unless it has become the package.
-struct TemporaryFile {
-  std::FILE* file = nullptr;
-  std::string path;
-  bool placed = false;
-  ~TemporaryFile() {
-    if (file != nullptr) std::fclose(file);
-    if (!placed && !path.empty()) std::remove(path.c_str());
-  }
-};
-
-void writePackage(const std::string& path, const PackageParts& parts) {
+bool writePackage(const std::string& path, const PackageParts& parts, Placement placement) {
   checkParts(parts);
-  TemporaryFile temp;
-  // The package is laid out in memory and written in one go, past the stream's buffer: one
-  // system call instead of one per 4 KB, and no buffer to set up per file.
+  // The package is laid out in memory and written with one write.
   const std::vector<uint8_t> bytes = buildPackageBytes(parts);
-  temp.file = createTemporary(path, temp.path);
-  int err = 0;
-  std::setvbuf(temp.file, nullptr, _IONBF, 0);
-  errno = 0;
-  if (std::fwrite(bytes.data(), 1, bytes.size(), temp.file) != bytes.size()) {
-    err = errno ? errno : EIO;
-  }
-  errno = 0;
-  if (err == 0 && std::fflush(temp.file) != 0) err = errno ? errno : EIO;
-  errno = 0;
-  std::FILE* file = std::exchange(temp.file, nullptr);
-  if (std::fclose(file) != 0 && err == 0) err = errno ? errno : EIO;
-  if (err != 0) throw FileError("cannot write " + path + ": " + systemError(err));
-  // filesystem::rename replaces an existing file on every platform, unlike std::rename. Paths
-  // are handed over as UTF-8: a narrow string would go through the "C" locale on Windows, where
-  // the dialog's code page is UTF-8 (its manifest) and any non-ASCII name would fail.
-  std::error_code ec;
-  std::filesystem::rename(std::u8string(temp.path.begin(), temp.path.end()),
-                          std::u8string(path.begin(), path.end()), ec);
-  if (ec) throw FileError("cannot write " + path + ": " + ec.message());
-  temp.placed = true;
+#ifdef _WIN32
+  size_t cut = path.find_last_of("/\\:");
+#else
+  size_t cut = path.find_last_of('/');
+#endif
+  cut = cut == std::string::npos ? 0 : cut + 1;
+  if (cut == path.size()) throw FileError("cannot write \"" + path + "\": no file name");
+  int err = writeFileAtomically(path.substr(0, cut), path, bytes.data(), bytes.size(), placement);
+  if (err == EEXIST && placement == Placement::KeepExisting) return false;
+  if (err != 0) throw FileError("could not write the package " + path + ": " + systemMessage(err));
+  return true;
 }
 
 void writePackage(const std::string& path, std::string_view identifier, const uint8_t* button,

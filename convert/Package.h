@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "convert/FileIo.h"
+
 namespace skm {
 
 // The parts of one gesture package, in file order. The views are not owned.
@@ -26,9 +28,11 @@ uint64_t packageSize(const PackageParts& parts);
 std::vector<uint8_t> buildPackageBytes(const PackageParts& parts);
 
 // Writes the package to path. The bytes go to a temporary file in the same folder, which
-// replaces path only once it is complete and closed; on any failure the temporary file is
-// removed, an existing package stays as it was, and FileError says why.
-void writePackage(const std::string& path, const PackageParts& parts);
+// takes the name path only once it is complete and closed; on any failure the temporary file
+// is removed, an existing package stays as it was, and FileError says why. With KeepExisting
+// an existing file at path is left alone and false returned.
+bool writePackage(const std::string& path, const PackageParts& parts,
+                  Placement placement = Placement::Replace);
 
 // The same, with the parameters in the order of the package layout.
 void writePackage(const std::string& path, std::string_view identifier, const uint8_t* button,

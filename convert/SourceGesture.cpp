@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
+#include <new>
 
 #include "convert/FileError.h"
+#include "convert/FileIo.h"
 
 namespace skm {
 namespace detail {
@@ -20,8 +20,6 @@ class GestureInput {
   virtual uint64_t remaining() const = 0;
   // Reads n bytes; n never exceeds remaining(). Raises FileError when they do not arrive.
   virtual void readExact(uint8_t* dst, size_t n) = 0;
-  // Names the input in messages: the file's path, or "" for memory.
-  virtual const std::string& label() const = 0;
 };
 
 }  // namespace detail
@@ -30,12 +28,9 @@ namespace {
 
 using detail::GestureInput;
 
-[[noreturn]] void throwDamaged(const GestureInput& in, const char* what) {
-  std::string message = "damaged file: ";
-  message += what;
-  message += " runs past the end of the file";
-  if (!in.label().empty()) message += " (" + in.label() + ")";
-  throw FileError(message);
+// The caller says "damaged file" and names the file; the message says where.
+[[noreturn]] void throwDamaged(const char* what) {
+  throw FileError(std::string(what) + " runs past the end of the file");
 }
 
 class MemoryInput final : public GestureInput {
@@ -43,52 +38,20 @@ class MemoryInput final : public GestureInput {
   MemoryInput(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
   uint64_t remaining() const override { return size_ - pos_; }
   void readExact(uint8_t* dst, size_t n) override {
-    if (n > size_ - pos_) throw FileError("damaged file: read past the end of the data");
+    if (n > size_ - pos_) throw FileError("read past the end of the data");
     if (n) std::memcpy(dst, bytes_ + pos_, n);
     pos_ += n;
   }
-  const std::string& label() const override { return label_; }
 
  private:
   const uint8_t* bytes_;
   size_t size_;
   size_t pos_ = 0;
-  std::string label_;
-};
-
-class FileInput final : public GestureInput {
- public:
-  FileInput(std::FILE* file, uint64_t size, const std::string& path)
-      : file_(file), size_(size), path_(path) {}
-  ~FileInput() override { std::fclose(file_); }
-  FileInput(const FileInput&) = delete;
-  FileInput& operator=(const FileInput&) = delete;
-
-  uint64_t remaining() const override { return size_ - pos_; }
-  void readExact(uint8_t* dst, size_t n) override {
-    size_t got = n ? std::fread(dst, 1, n, file_) : 0;
-    if (got != n) {
-      if (std::ferror(file_)) {
-        int err = errno;
-        throw FileError("cannot read " + path_ + ": " + std::strerror(err));
-      }
-      // The file shrank while we read it.
-      throw FileError("damaged file: " + path_ + " ended early");
-    }
-    pos_ += n;
-  }
-  const std::string& label() const override { return path_; }
-
- private:
-  std::FILE* file_;
-  uint64_t size_;
-  uint64_t pos_ = 0;
-  std::string path_;
 };
 
 // Reads n bytes after checking that the input still holds them.
 void take(GestureInput& in, uint8_t* dst, size_t n, const char* what) {
-  if (in.remaining() < n) throwDamaged(in, what);
+  if (in.remaining() < n) throwDamaged(what);
   in.readExact(dst, n);
 }
 
@@ -152,7 +115,7 @@ void SourceGesture::readBlob(GestureInput& in, Blob& target, const char* what) {
   release(target);
   if (length == 0) return;
   // Checked before allocating, so a short file cannot ask for gigabytes.
-  if (in.remaining() < length) throwDamaged(in, what);
+  if (in.remaining() < length) throwDamaged(what);
   auto* bytes = static_cast<uint8_t*>(std::malloc(length));
   if (!bytes) throw FileError("out of memory: cannot hold " + std::to_string(length) + " bytes");
   try {
@@ -205,26 +168,23 @@ int SourceGesture::parse(GestureInput& in) {
 
 int SourceGesture::read(const std::string& filePath) {
   path = filePath;
+  readError.clear();
   if (filePath.empty()) return 0;
-  // Some systems open a folder for reading; a folder is no gesture file.
-  try {
-    std::error_code ec;
-    if (std::filesystem::is_directory(filePath, ec)) return 0;
-  } catch (const std::exception&) {
-    // A name the path type cannot convert; fopen below decides.
+  // Read whole, without seeking, so pipes and FIFOs work as sources.
+  int err = readWholeFile(filePath, fileBytes_);
+  if (err != 0) {
+    fileBytes_.clear();
+    if (err == ENOMEM) throw std::bad_alloc();
+    readError = err == EISDIR ? "is a folder" : systemMessage(err);
+    return 0;
   }
-  std::FILE* file = std::fopen(filePath.c_str(), "rb");
-  if (!file) return 0;
-  long size = -1;
-  if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
-  if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
-    int err = errno;
-    std::fclose(file);
-    throw FileError("cannot read " + filePath + ": " +
-                    (err ? std::strerror(err) : "the file is too large"));
+  MemoryInput in(fileBytes_.data(), fileBytes_.size());
+  int result = parse(in);
+  // The blobs are copies; a big source's bytes are not kept beyond its conversion.
+  if (fileBytes_.capacity() > (std::size_t{1} << 20)) {
+    std::vector<uint8_t>().swap(fileBytes_);
   }
-  FileInput in(file, uint64_t(size), filePath);
-  return parse(in);
+  return result;
 }
 
 int SourceGesture::readFromMemory(const uint8_t* bytes, size_t size) {

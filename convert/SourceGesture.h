@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace skm {
 
@@ -35,10 +36,11 @@ class SourceGesture {
   // leaves it empty. Raises FileError when the copy cannot be allocated.
   void setBlob(Blob& target, const uint8_t* source, uint32_t size);
 
-  // Parses the file at path into this record (without resetting it first). Returns 1 on
-  // success; 0 when the path is empty, the file cannot be opened or it does not start with
-  // "SKMG". A file that ends inside a field or a blob, or a read error, raises FileError;
-  // fields parsed before that point stay set.
+  // Parses the file at path into this record (without resetting it first). The file is read
+  // whole first, without seeking. Returns 1 on success; 0 when the path is empty, the file
+  // cannot be opened or read (readError then holds the system's reason) or it does not start
+  // with "SKMG". A file that ends inside a field or a blob raises FileError; fields parsed
+  // before that point stay set.
   int read(const std::string& path);
 
   // The same rules over bytes in memory; path is left as it is.
@@ -47,6 +49,7 @@ class SourceGesture {
   std::string getName() const { return name; }
 
   std::string path;
+  std::string readError;  // why the last read() could not read its file; empty otherwise
   std::string version;
   std::string name;
   uint32_t flags = 0;
@@ -63,6 +66,8 @@ class SourceGesture {
   int parse(detail::GestureInput& in);
   void readBlob(detail::GestureInput& in, Blob& target, const char* what);
   static void release(Blob& blob);
+
+  std::vector<uint8_t> fileBytes_;  // the file being parsed, kept between small files
 };
 
 }  // namespace skm

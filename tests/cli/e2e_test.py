@@ -221,8 +221,8 @@ class CommandLine(Base):
         self.assertEqual(sorted(os.listdir(self.out)), ["good.trn"])
 
         plain = run(self.src, self.out, check=1)
-        self.assertIn("1 gestures converted.", plain.stdout)
-        self.assertIn("junk.skm: not a gesture file", plain.stdout)
+        self.assertEqual(plain.stdout, "1 gesture converted.\n")
+        self.assertIn("junk.skm: not a gesture file", plain.stderr)
 
     def test_usage_errors(self):
         self.put("good.skm", self.simple())

@@ -50,13 +50,17 @@ skm="Bow.SKM|mixed.Skm|wave.skm"
 trn="LOUD.TRN|nod.trn"
 
 # First word: the commands, and the sources of the implicit convert.
-expect "$folders|$skm|convert|extract|inspect" ""
+expect "$folders|$skm|convert|extract|help|inspect" ""
 expect "inspect" "in"
 expect "gestures" "g"
 # Options, by command.
-expect "--|--help|--jobs|--json|--quiet|--version|-h|-j|-q" "-"
-expect "--|--help|--jobs|--json|--quiet|--version" "--"
-expect "--|--help|--jobs|--json|--quiet|--version" "convert" "--"
+long="--|--dry-run|--help|--jobs|--json|--no-clobber|--quiet|--recursive|--version"
+expect "$long|-h|-j|-n|-q|-r" "-"
+expect "$long" "--"
+expect "$long" "convert" "--"
+expect "--no-clobber" "--n"
+expect "" "help" ""
+expect "" "help" "-"
 expect "--help|--version|-h" "inspect" "-"
 expect "--help|--version|-h" "extract" "wave.trn" "-"
 # convert: .skm files in any letter case and folders; a command only as the first word.
@@ -72,6 +76,10 @@ expect "$folders|$skm" "--" ""
 # -j takes a number.
 expect "1" "-j" "1"
 expect "1" "convert" "--jobs" "1"
+expect "1" "-qj" "1"
+expect "--jobs=1" "--jobs=1"
+expect "$folders|$skm" "-qj" "2" ""
+expect "$folders|$skm" "-r" "-n" "--dry-run" ""
 # inspect: sources and packages; extract: a package, then a folder, then nothing.
 expect "$folders|$trn|$skm" "inspect" ""
 expect "$folders|$trn|$skm" "inspect" "wave.skm" ""

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -199,13 +201,67 @@ TEST_F(ConversionJobTest, BaseNamesDropTheExtensionWhateverItsCase) {
   EXPECT_TRUE(hasPackage("Hi"));
   EXPECT_TRUE(hasPackage("wave"));
   EXPECT_EQ(baseNameOf("/gestures/x.y.skm"), "x.y");
-  EXPECT_EQ(baseNameOf("abc"), "");
+  EXPECT_EQ(baseNameOf("/gestures/wave.gesture"), "wave");
+  EXPECT_EQ(baseNameOf("/gestures/gesture.skmx"), "gesture");
+  EXPECT_EQ(baseNameOf("abc"), "abc");
+  EXPECT_EQ(baseNameOf("ext/wave"), "wave");
   EXPECT_EQ(baseNameOf("/a/.skm"), "");
+  EXPECT_EQ(baseNameOf("/a/.hidden.skm"), ".hidden");
+  EXPECT_EQ(packageNameProblem("wave"), "");
+  EXPECT_NE(packageNameProblem(""), "");
+  EXPECT_NE(packageNameProblem(".hidden"), "");
 #ifdef _WIN32
   EXPECT_EQ(baseNameOf("C:\\gestures\\wave.skm"), "wave");
 #else
   EXPECT_EQ(baseNameOf("/odd\\name.skm"), "odd\\name");
 #endif
+}
+
+TEST_F(ConversionJobTest, PackageNameIsTheFileNameWithItsLastExtensionReplaced) {
+  addSource("wave.gesture", makeSkm({}));
+  addSource("plain", makeSkm({}));
+  addSource(".skm", makeSkm({}));
+  addSource(".hidden.skm", makeSkm({}));
+  ConversionJob(host);
+  EXPECT_TRUE(hasPackage("wave"));
+  EXPECT_TRUE(hasPackage("plain"));
+  ASSERT_EQ(host.results.size(), 4u);
+  for (std::size_t i : {2u, 3u}) {
+    EXPECT_EQ(host.results[i].outcome, GestureOutcome::Skipped);
+    EXPECT_EQ(host.results[i].reason, GestureReason::NoPackageName);
+  }
+  EXPECT_EQ(describeReason(host.results[2]), "no package name: nothing before the extension");
+  // Only the two packages: nothing hidden, no ".trn".
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(output.path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"plain.trn", "wave.trn"}));
+}
+
+TEST_F(ConversionJobTest, KeepExistingLeavesAnEarlierPackageAlone) {
+  addSource("keep.skm", makeSkm({}));
+  writeFile(output.file("keep.trn"), {'o', 'l', 'd'});
+  ConversionJob(host);
+  ASSERT_EQ(host.results.size(), 1u);
+  ASSERT_EQ(host.results[0].outcome, GestureOutcome::Converted);
+  EXPECT_NE(readFile(output.file("keep.trn")), (Bytes{'o', 'l', 'd'}));
+
+  writeFile(output.file("keep.trn"), {'o', 'l', 'd'});
+  GestureResult result = convertSource(*std::make_unique<SourceGesture>(), host.paths[0]);
+  ASSERT_EQ(result.outcome, GestureOutcome::Converted);
+  writeResultPackage(result, output.path(), Placement::KeepExisting);
+  EXPECT_EQ(result.outcome, GestureOutcome::Skipped);
+  EXPECT_EQ(describeReason(result), "package exists");
+  EXPECT_EQ(result.packagePath, "");
+  EXPECT_EQ(readFile(output.file("keep.trn")), (Bytes{'o', 'l', 'd'}));
+  std::size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(output.path())) {
+    (void)entry;
+    ++files;
+  }
+  EXPECT_EQ(files, 1u) << "a temporary file was left behind";
 }
 
 TEST_F(ConversionJobTest, PackageHoldsIdentifierNameAndDefaultSound) {
@@ -265,7 +321,8 @@ TEST_F(ConversionJobTest, SilentSkips) {
   EXPECT_EQ(reasons,
             (std::vector<GestureReason>{GestureReason::NotGesture, GestureReason::NotGesture,
                                         GestureReason::EmptySound, GestureReason::StripNotGif,
-                                        GestureReason::ButtonNotGif, GestureReason::NotGesture}));
+                                        GestureReason::ButtonNotGif, GestureReason::CannotRead}));
+  EXPECT_EQ(describeReason(host.results.back()), "cannot read: No such file or directory");
   EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "message Error: Gesture skipped."),
             0);
 }

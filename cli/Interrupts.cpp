@@ -1,0 +1,99 @@
+#include "cli/Interrupts.h"
+
+#include <atomic>
+#include <csignal>
+
+#include "convert/FileIo.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace skm::cli {
+namespace {
+
+std::atomic<int> caught{0};
+std::atomic<bool> ended{false};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+#ifdef _WIN32
+constexpr int SignalBreak = 21;  // the C runtime's SIGBREAK
+constexpr int SignalHangUp = 1;  // the console went away, as a hang-up would on POSIX
+
+BOOL WINAPI onConsoleEvent(DWORD event) {
+  int signal = event == CTRL_C_EVENT       ? SIGINT
+               : event == CTRL_BREAK_EVENT ? SignalBreak
+                                           : SignalHangUp;
+  int earlier = 0;
+  if (!caught.compare_exchange_strong(earlier, signal)) {
+    removeLiveTemporaries();
+    ExitProcess(UINT(128 + earlier));
+  }
+  if (signal == SignalHangUp) {
+    // The system ends the process a few seconds after this returns: let the run finish its
+    // file and print its summary meanwhile, and leave no temporary file either way.
+    for (int waited = 0; waited < 40 && !ended.load(); ++waited) Sleep(100);
+    removeLiveTemporaries();
+    ExitProcess(UINT(128 + signal));
+  }
+  return TRUE;
+}
+#else
+void onSignal(int signal) {
+  int earlier = 0;
+  if (!caught.compare_exchange_strong(earlier, signal)) {
+    removeLiveTemporaries();
+    static const char message[] = "skm2trn: interrupted again, stopping now\n";
+    ssize_t ignored = write(2, message, sizeof message - 1);
+    (void)ignored;
+    _exit(128 + earlier);
+  }
+}
+#endif
+
+}  // namespace
+
+void catchInterrupts() {
+#ifdef _WIN32
+  SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+#else
+  struct sigaction action {};
+  action.sa_handler = onSignal;
+  sigemptyset(&action.sa_mask);
+  // No SA_RESTART: a source that blocks (a FIFO nobody writes) gives up with EINTR rather than
+  // hold the run after the user asked it to stop.
+  action.sa_flags = 0;
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+#endif
+}
+
+int interruptSignal() {
+  return caught.load();
+}
+
+const char* interruptName(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+#ifdef _WIN32
+    case 21:
+      return "Ctrl-Break";
+    case 1:
+      return "console closed";
+#else
+    case SIGHUP:
+      return "SIGHUP";
+#endif
+  }
+  return "a signal";
+}
+
+void runEnded() {
+  ended.store(true);
+}
+
+}  // namespace skm::cli

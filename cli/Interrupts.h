@@ -1,0 +1,20 @@
+#pragma once
+
+namespace skm::cli {
+
+// Catches SIGINT, SIGTERM and SIGHUP (on Windows: Ctrl-C, Ctrl-Break and closing the console).
+// The first one only asks the run to stop: no new file is started, and whatever is being written
+// is finished or removed. A second one removes every temporary file at once and ends the process
+// with 128 + its number.
+void catchInterrupts();
+
+// The number of the first interrupt that came, or 0.
+int interruptSignal();
+
+// "SIGINT", "SIGTERM", ...; the exit status of a run ended by it is 128 + the number.
+const char* interruptName(int signal);
+
+// Tells a Windows console-close handler that the run has ended and the process may go.
+void runEnded();
+
+}  // namespace skm::cli

@@ -1,0 +1,280 @@
+#include "convert/FileIo.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <new>
+#include <random>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace skm {
+namespace {
+
+#ifdef _WIN32
+using StatRecord = struct _stat64;
+int openRead(const char* path) {
+  return _open(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+}
+int openNew(const char* path) {
+  return _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+               _S_IREAD | _S_IWRITE);
+}
+int statOpen(int fd, StatRecord& st) {
+  return _fstat64(fd, &st);
+}
+bool isRegular(const StatRecord& st) {
+  return (st.st_mode & _S_IFMT) == _S_IFREG;
+}
+bool isFolder(const StatRecord& st) {
+  return (st.st_mode & _S_IFMT) == _S_IFDIR;
+}
+long long readSome(int fd, uint8_t* dst, std::size_t n) {
+  return _read(fd, dst, unsigned(n > 0x40000000 ? 0x40000000 : n));
+}
+long long writeSome(int fd, const uint8_t* src, std::size_t n) {
+  return _write(fd, src, unsigned(n > 0x40000000 ? 0x40000000 : n));
+}
+int closeFile(int fd) {
+  return _close(fd);
+}
+int unlinkPath(const char* path) {
+  return _unlink(path);
+}
+#else
+using StatRecord = struct stat;
+int openRead(const char* path) {
+  return ::open(path, O_RDONLY | O_CLOEXEC);
+}
+int openNew(const char* path) {
+  return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+}
+int statOpen(int fd, StatRecord& st) {
+  return ::fstat(fd, &st);
+}
+bool isRegular(const StatRecord& st) {
+  return S_ISREG(st.st_mode);
+}
+bool isFolder(const StatRecord& st) {
+  return S_ISDIR(st.st_mode);
+}
+long long readSome(int fd, uint8_t* dst, std::size_t n) {
+  return ::read(fd, dst, n);
+}
+long long writeSome(int fd, const uint8_t* src, std::size_t n) {
+  return ::write(fd, src, n);
+}
+int closeFile(int fd) {
+  return ::close(fd);
+}
+int unlinkPath(const char* path) {
+  return ::unlink(path);
+}
+#endif
+
+// Closes the descriptor on every way out.
+struct Descriptor {
+  int fd = -1;
+  ~Descriptor() {
+    if (fd >= 0) closeFile(fd);
+  }
+};
+
+// Reads until n bytes have arrived or the input ends; returns the count or -1 with errno set.
+long long readFully(int fd, uint8_t* dst, std::size_t n) {
+  std::size_t got = 0;
+  while (got < n) {
+    long long r = readSome(fd, dst + got, n - got);
+    if (r < 0) return -1;
+    if (r == 0) break;
+    got += std::size_t(r);
+  }
+  return (long long)got;
+}
+
+int readStream(int fd, std::vector<uint8_t>& bytes, std::size_t limit) {
+  std::size_t used = 0;
+  std::size_t chunk = 64 * 1024;
+  for (;;) {
+    if (bytes.size() - used < chunk) bytes.resize(used + chunk);
+    long long r = readSome(fd, bytes.data() + used, bytes.size() - used);
+    if (r < 0) return errno ? errno : EIO;
+    if (r == 0) break;
+    used += std::size_t(r);
+    if (used > limit) return EFBIG;
+    if (chunk < (std::size_t{4} << 20)) chunk *= 2;
+  }
+  bytes.resize(used);
+  return 0;
+}
+
+// Live temporary paths, readable from a signal handler: a slot is filled while it is marked
+// busy and published with a release store, so the handler sees only whole paths.
+constexpr int SlotCount = 16;
+constexpr std::size_t SlotLength = 4096;
+struct Slot {
+  std::atomic<int> state{0};  // 0 free, 1 being filled or emptied, 2 live
+  char path[SlotLength];
+};
+Slot slots[SlotCount];
+static_assert(std::atomic<int>::is_always_lock_free);
+
+// Returns the slot that now holds path, or -1 when the path is too long or every slot is taken
+// (the file is then written unguarded, as it would have been before).
+int registerTemporary(const std::string& path) {
+  if (path.size() >= SlotLength) return -1;
+  for (int i = 0; i < SlotCount; ++i) {
+    int expected = 0;
+    if (slots[i].state.compare_exchange_strong(expected, 1, std::memory_order_acquire)) {
+      std::memcpy(slots[i].path, path.c_str(), path.size() + 1);
+      slots[i].state.store(2, std::memory_order_release);
+      return i;
+    }
+  }
+  return -1;
+}
+
+void unregisterTemporary(int slot) {
+  if (slot >= 0) slots[slot].state.store(0, std::memory_order_release);
+}
+
+std::mt19937_64& nameGenerator() {
+  // Seeded once per thread: opening the random device for every package cost a tenth of a
+  // conversion. The clock and an address keep threads apart should the device be missing.
+  thread_local std::mt19937_64 generator = [] {
+    int local = 0;
+    uint64_t seed = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                    uint64_t(reinterpret_cast<uintptr_t>(&local));
+    try {
+      std::random_device device;
+      seed ^= uint64_t(device()) << 32 | device();
+    } catch (const std::exception&) {
+    }
+    return std::mt19937_64(seed);
+  }();
+  return generator;
+}
+
+int placeFile(const std::string& temp, const std::string& target, Placement placement) {
+#ifdef _WIN32
+  if (placement == Placement::KeepExisting) {
+    // The C runtime's rename never replaces an existing file here.
+    if (std::rename(temp.c_str(), target.c_str()) == 0) return 0;
+    std::error_code ec;
+    return std::filesystem::exists(std::u8string(target.begin(), target.end()), ec) ? EEXIST
+                                                                                    : errno;
+  }
+  // filesystem::rename replaces an existing file, unlike std::rename. Paths are handed over as
+  // UTF-8: a narrow string would go through the "C" locale, where any non-ASCII name fails.
+  std::error_code ec;
+  std::filesystem::rename(std::u8string(temp.begin(), temp.end()),
+                          std::u8string(target.begin(), target.end()), ec);
+  return ec ? ec.value() : 0;
+#else
+  if (placement == Placement::Replace)
+    return ::rename(temp.c_str(), target.c_str()) == 0 ? 0 : errno;
+#ifdef RENAME_NOREPLACE
+  if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+    return 0;
+  }
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+#endif
+  // A hard link fails on an existing name just as atomically.
+  if (::link(temp.c_str(), target.c_str()) != 0) return errno;
+  ::unlink(temp.c_str());
+  return 0;
+#endif
+}
+
+}  // namespace
+
+std::string systemMessage(int err) {
+  return std::strerror(err);
+}
+
+int readWholeFile(const std::string& path, std::vector<uint8_t>& bytes,
+                  std::size_t maxStreamBytes) {
+  bytes.clear();
+  Descriptor in;
+  errno = 0;
+  in.fd = openRead(path.c_str());
+  if (in.fd < 0) return errno ? errno : ENOENT;
+  StatRecord st{};
+  if (statOpen(in.fd, st) != 0) return errno;
+  if (isFolder(st)) return EISDIR;
+  if (!isRegular(st) || st.st_size <= 0) return readStream(in.fd, bytes, maxStreamBytes);
+  if (uint64_t(st.st_size) > bytes.max_size()) return EFBIG;
+  try {
+    bytes.resize(std::size_t(st.st_size));
+  } catch (const std::bad_alloc&) {
+    return ENOMEM;
+  }
+  // One read for the whole file; a file that shrank meanwhile is simply shorter.
+  long long got = readFully(in.fd, bytes.data(), bytes.size());
+  if (got < 0) return errno ? errno : EIO;
+  bytes.resize(std::size_t(got));
+  return 0;
+}
+
+int writeFileAtomically(const std::string& folder, const std::string& target, const uint8_t* bytes,
+                        std::size_t size, Placement placement) {
+  static const char Chars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::mt19937_64& random = nameGenerator();
+  std::string temp;
+  int fd = -1;
+  int slot = -1;
+  int err = EEXIST;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = folder + TemporaryPrefix;
+    uint64_t bits = random();
+    for (int i = 0; i < 8; ++i, bits >>= 6) temp += Chars[bits % 36];
+    // Registered before it exists, so an interrupt can never miss it; the random name makes it
+    // ours once open() has created it.
+    slot = registerTemporary(temp);
+    errno = 0;
+    fd = openNew(temp.c_str());
+    if (fd < 0) {
+      err = errno ? errno : EIO;
+      unregisterTemporary(slot);
+      slot = -1;
+      if (err != EEXIST) return err;
+    }
+  }
+  if (fd < 0) return err;
+  err = 0;
+  std::size_t done = 0;
+  while (err == 0 && done < size) {
+    errno = 0;
+    long long n = writeSome(fd, bytes + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) err = errno ? errno : EIO;
+    if (n > 0) done += std::size_t(n);
+  }
+  errno = 0;
+  if (closeFile(fd) != 0 && err == 0) err = errno ? errno : EIO;
+  if (err == 0) err = placeFile(temp, target, placement);
+  if (err != 0) unlinkPath(temp.c_str());
+  unregisterTemporary(slot);
+  return err;
+}
+
+void removeLiveTemporaries() noexcept {
+  for (Slot& slot : slots) {
+    if (slot.state.load(std::memory_order_acquire) == 2) unlinkPath(slot.path);
+  }
+}
+
+}  // namespace skm

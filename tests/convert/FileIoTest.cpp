@@ -1,0 +1,107 @@
+#include "convert/FileIo.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <string>
+#include <thread>
+#include <vector>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "TestFiles.h"
+
+namespace skm {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class FileIoTest : public ::testing::Test {
+ protected:
+  test::TempDir dir;
+  std::string folder() const { return dir.file(""); }
+};
+
+TEST_F(FileIoTest, ReadsWholeFilesAndNamesWhatStopsIt) {
+  Bytes data(100000);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 7);
+  test::writeFile(dir.file("a.bin"), data);
+  Bytes got{1, 2, 3};
+  EXPECT_EQ(readWholeFile(dir.file("a.bin"), got), 0);
+  EXPECT_EQ(got, data);
+  test::writeFile(dir.file("empty.bin"), {});
+  EXPECT_EQ(readWholeFile(dir.file("empty.bin"), got), 0);
+  EXPECT_TRUE(got.empty());
+  EXPECT_EQ(readWholeFile(dir.file("missing.bin"), got), ENOENT);
+  EXPECT_EQ(readWholeFile(dir.path().string(), got), EISDIR);
+}
+
+TEST_F(FileIoTest, WritesUnderItsNameOnlyAndKeepsExistingFilesWhenAsked) {
+  const Bytes first = {'o', 'n', 'e'};
+  const Bytes second = {'t', 'w', 'o', '!'};
+  const std::string target = dir.file("p.trn");
+  EXPECT_EQ(writeFileAtomically(folder(), target, first.data(), first.size(), Placement::Replace),
+            0);
+  EXPECT_EQ(test::readFile(target), first);
+  EXPECT_EQ(
+      writeFileAtomically(folder(), target, second.data(), second.size(), Placement::KeepExisting),
+      EEXIST);
+  EXPECT_EQ(test::readFile(target), first);
+  EXPECT_EQ(writeFileAtomically(folder(), target, second.data(), second.size(), Placement::Replace),
+            0);
+  EXPECT_EQ(test::readFile(target), second);
+  EXPECT_EQ(test::listFolder(dir.path()), (std::vector<std::string>{"p.trn"}));
+}
+
+TEST_F(FileIoTest, AFailedWriteLeavesNoTemporaryFile) {
+  const Bytes data = {'x'};
+  // The target is a folder: the temporary file is written, then cannot take the name.
+  std::filesystem::create_directory(dir.file("busy.trn"));
+  std::filesystem::create_directory(dir.file("busy.trn/inside"));
+  EXPECT_NE(writeFileAtomically(folder(), dir.file("busy.trn"), data.data(), 1, Placement::Replace),
+            0);
+  EXPECT_EQ(test::listFolder(dir.path()), (std::vector<std::string>{"busy.trn"}));
+  // A folder that does not exist: no temporary file can be created.
+  EXPECT_EQ(writeFileAtomically(dir.file("none/"), dir.file("none/p.trn"), data.data(), 1,
+                                Placement::Replace),
+            ENOENT);
+}
+
+#ifndef _WIN32
+TEST_F(FileIoTest, StreamsAreReadToTheirEndWithinTheLimit) {
+  // The reader stops early in the second round; the writer must see EPIPE, not die of it.
+  std::signal(SIGPIPE, SIG_IGN);
+  const std::string fifo = dir.file("pipe");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  Bytes data(300000, 0x5a);
+  for (std::size_t limit : {data.size(), data.size() - 1}) {
+    std::thread writer([&] {
+      int fd = open(fifo.c_str(), O_WRONLY);
+      std::size_t done = 0;
+      while (done < data.size()) {
+        ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n <= 0) break;  // the reader gave up: EPIPE
+        done += std::size_t(n);
+      }
+      close(fd);
+    });
+    Bytes got;
+    int err = readWholeFile(fifo, got, limit);
+    writer.join();
+    if (limit == data.size()) {
+      EXPECT_EQ(err, 0);
+      EXPECT_EQ(got, data);
+    } else {
+      EXPECT_EQ(err, EFBIG);
+    }
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace skm
