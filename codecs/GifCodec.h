@@ -8,7 +8,7 @@
 
 namespace skm {
 
-// The LZW tables of the GIF codec (about 2.2 MB for the encoder, 40 KB for the decoder), kept
+// The LZW tables of the GIF codec (about 2.2 MB for the encoder, 60 KB for the decoder), kept
 // on the heap and made once per thread that converts, not once per picture. A GifCodec without
 // one makes its own on first use. One workspace serves one codec at a time.
 class GifWorkspace {
@@ -22,7 +22,7 @@ class GifWorkspace {
   friend class GifCodec;
   struct Encoder;
   struct Decoder;
-  // Null until first needed; false when that allocation failed.
+  // Make the tables on first use; false when that allocation failed.
   bool ensureEncoder();
   bool ensureDecoder();
   std::unique_ptr<Encoder> encoder;
@@ -82,7 +82,6 @@ class GifCodec : public Image {
 
   static constexpr int MaxCodes = 4096;
   static constexpr int BlockBytes = 16384;
-  static constexpr int HashSize = 5003;
 
   // Decoder.
   bool readExtension(ByteStream* stream);
