@@ -15,6 +15,7 @@
 #include "codecs/ImageFile.h"
 #include "convert/FileError.h"
 #include "convert/FileIo.h"
+#include "convert/FilePath.h"
 #include "convert/GestureConverter.h"
 #include "convert/Md5.h"
 #include "convert/Package.h"
@@ -241,7 +242,7 @@ int runExtract(const std::string& packagePath, const std::string& folder) {
     return ExitSomeNotConverted;
   }
   std::error_code ec;
-  if (!std::filesystem::is_directory(folder, ec)) {
+  if (!std::filesystem::is_directory(pathFromUtf8(folder), ec)) {
     std::fprintf(stderr, "skm2trn: '%s' is not a folder\n", folder.c_str());
     return ExitUsage;
   }

@@ -14,10 +14,12 @@
 
 #include <sys/stat.h>
 
+#include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/Interrupts.h"
 #include "convert/ConversionJob.h"
 #include "convert/FileIo.h"
+#include "convert/FilePath.h"
 #include "convert/GestureConverter.h"
 #include "convert/JobHost.h"
 
@@ -88,11 +90,11 @@ Entry decided(std::string source, const char* status, std::string reason) {
 // Whether some subfolder below folder, symbolic links not followed, holds a .skm file.
 bool subfoldersHoldGestures(const std::string& folder) {
   std::error_code ec;
-  fs::recursive_directory_iterator it(fs::path(folder),
+  fs::recursive_directory_iterator it(pathFromUtf8(folder),
                                       fs::directory_options::skip_permission_denied, ec);
   for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
     std::error_code typeError;
-    if (it.depth() > 0 && endsWithSkm(it->path().filename().string()) &&
+    if (it.depth() > 0 && endsWithSkm(utf8FromPath(it->path().filename())) &&
         it->is_regular_file(typeError)) {
       return true;
     }
@@ -105,10 +107,10 @@ bool subfoldersHoldGestures(const std::string& folder) {
 void scanFolder(const std::string& folder, const std::string& rel, bool recursive,
                 std::vector<Entry>& entries) {
   std::error_code ec;
-  fs::directory_iterator it(fs::path(folder), ec);
+  fs::directory_iterator it(pathFromUtf8(folder), ec);
   std::vector<std::string> files, folders;
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    std::string name = it->path().filename().string();
+    std::string name = utf8FromPath(it->path().filename());
     std::error_code typeError;
     if (it->is_directory(typeError)) {
       if (!it->is_symlink(typeError)) folders.push_back(name);
@@ -168,8 +170,12 @@ bool hasLetter(const std::string& name) {
 // nothing: it asks an existing entry of the folder instead.
 std::string checkOutputFolder(const std::string& folder, bool dryRun, bool& caseInsensitive) {
   std::error_code ec;
-  if (!fs::exists(folder, ec)) return "output folder '" + folder + "' does not exist";
-  if (!fs::is_directory(folder, ec)) return "output path '" + folder + "' is not a folder";
+  if (!fs::exists(pathFromUtf8(folder), ec)) {
+    return "output folder '" + folder + "' does not exist";
+  }
+  if (!fs::is_directory(pathFromUtf8(folder), ec)) {
+    return "output path '" + folder + "' is not a folder";
+  }
   const std::string prefix = withSeparator(folder);
 #ifdef _WIN32
   caseInsensitive = true;
@@ -181,9 +187,9 @@ std::string checkOutputFolder(const std::string& folder, bool dryRun, bool& case
     if (::access(folder.c_str(), W_OK | X_OK) != 0) {
       return "cannot write into output folder '" + folder + "': " + std::strerror(errno);
     }
-    for (fs::directory_iterator it(fs::path(folder), ec); !ec && it != fs::directory_iterator();
+    for (fs::directory_iterator it(pathFromUtf8(folder), ec); !ec && it != fs::directory_iterator();
          it.increment(ec)) {
-      std::string name = it->path().filename().string();
+      std::string name = utf8FromPath(it->path().filename());
       if (hasLetter(name)) {
         caseInsensitive = sameUnderOtherCase(prefix, name);
         break;
@@ -195,7 +201,7 @@ std::string checkOutputFolder(const std::string& folder, bool dryRun, bool& case
   std::random_device random;
   std::string name = ".skm2trn-probe-" + std::to_string(random());
   std::string probe = prefix + name;
-  std::FILE* file = std::fopen(probe.c_str(), "wbx");
+  std::FILE* file = openFile(probe, "wbx");
   if (file == nullptr) {
     return "cannot write into output folder '" + folder + "': " + std::strerror(errno);
   }
@@ -203,7 +209,7 @@ std::string checkOutputFolder(const std::string& folder, bool dryRun, bool& case
 #ifndef _WIN32
   caseInsensitive = sameUnderOtherCase(prefix, name);
 #endif
-  std::remove(probe.c_str());
+  removeFile(probe);
   return {};
 }
 
@@ -299,7 +305,7 @@ class CliHost : public JobHost {
     }
     if (!entry.relFolder.empty()) {
       std::error_code ec;
-      fs::create_directories(fs::path(folder), ec);
+      fs::create_directories(pathFromUtf8(folder), ec);
       if (ec) {
         result.outcome = GestureOutcome::Failed;
         result.reason = GestureReason::WriteFailed;
@@ -333,8 +339,12 @@ class CliHost : public JobHost {
     entry.reason = interrupted ? "interrupted" : describeReason(result);
   }
 
+  // Standard error may be buffered (a Windows console), and the summary that follows goes to
+  // standard output: the line is cleared before it.
   void clearProgress() const {
-    if (live_) std::fputs("\r\033[K", stderr);
+    if (!live_) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
   }
 
  private:
@@ -375,13 +385,13 @@ void planPackages(std::vector<Entry>& entries, const std::string& output, bool c
       continue;
     }
     const std::string relative = entry.relFolder + base + ".trn";
-    const std::string key = caseInsensitive ? lowerAscii(relative) : relative;
+    const std::string key = caseInsensitive ? nameCaseKey(relative) : relative;
     auto [first, isNew] = taken.emplace(key, i);
     if (!isNew) {
       const std::string& earlier = entries[first->second].source;
       std::error_code same;
       entry = decided(entry.source, "skipped",
-                      fs::equivalent(fs::path(earlier), fs::path(entry.source), same)
+                      fs::equivalent(pathFromUtf8(earlier), pathFromUtf8(entry.source), same)
                           ? "the same file as " + earlier
                           : "same package name as " + earlier);
       continue;
@@ -390,7 +400,7 @@ void planPackages(std::vector<Entry>& entries, const std::string& output, bool c
     // Only a dry run and --no-clobber ask after an existing package; a plain run replaces it
     // atomically and spends no look-up on it.
     std::error_code ec;
-    entry.replaces = (noClobber || dryRun) && fs::exists(fs::path(entry.package), ec);
+    entry.replaces = (noClobber || dryRun) && fs::exists(pathFromUtf8(entry.package), ec);
     if (entry.replaces && noClobber) {
       entry = decided(entry.source, "skipped", "package exists");
       continue;
@@ -469,7 +479,7 @@ int runConvert(const ConvertOptions& options) {
   std::vector<Entry> entries;
   for (const std::string& source : options.sources) {
     std::error_code ec;
-    if (fs::is_directory(fs::path(source), ec)) {
+    if (fs::is_directory(pathFromUtf8(source), ec)) {
       const std::size_t before = entries.size();
       scanFolder(withSeparator(source), "", options.recursive, entries);
       if (entries.size() == before && !options.recursive && subfoldersHoldGestures(source)) {
@@ -477,6 +487,7 @@ int runConvert(const ConvertOptions& options) {
                      "skm2trn: '%s' holds no .skm files, only subfolders that do; use -r "
                      "(--recursive) to convert them\n",
                      source.c_str());
+        std::fflush(stderr);
       }
     } else {
       // Even a missing file is a source of its own: it fails with the system's reason.

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <csignal>
 
+#include "cli/CommandLine.h"
 #include "convert/FileIo.h"
 
 #ifdef _WIN32
@@ -29,6 +30,7 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
   int earlier = 0;
   if (!caught.compare_exchange_strong(earlier, signal)) {
     removeLiveTemporaries();
+    restoreConsole();
     ExitProcess(UINT(128 + earlier));
   }
   if (signal == SignalHangUp) {
@@ -36,6 +38,7 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     // file and print its summary meanwhile, and leave no temporary file either way.
     for (int waited = 0; waited < 40 && !ended.load(); ++waited) Sleep(100);
     removeLiveTemporaries();
+    restoreConsole();
     ExitProcess(UINT(128 + signal));
   }
   return TRUE;

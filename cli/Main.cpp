@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "convert/Version.h"
 
@@ -209,7 +210,7 @@ int convertCommand(const std::vector<std::string>& args) {
   }
   settings.outputDir = operands.back();
   operands.pop_back();
-  settings.sources = operands;
+  settings.sources = skm::cli::expandWildcards(operands);
   return skm::cli::runConvert(settings);
 }
 
@@ -226,7 +227,7 @@ int run(std::vector<std::string> args) {
     if (shown >= 0) return shown;
     if (command == "inspect") {
       if (operands.empty()) return usageError("inspect needs at least one file");
-      return finish(skm::cli::runShowContents(operands));
+      return finish(skm::cli::runShowContents(skm::cli::expandWildcards(operands)));
     }
     if (operands.size() != 2) return usageError("extract needs a package and a folder");
     return finish(skm::cli::runExtract(operands[0], operands[1]));
@@ -243,7 +244,7 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 #endif
   try {
-    return run(std::vector<std::string>(argv + 1, argv + argc));
+    return run(skm::cli::programArguments(argc, argv));
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "skm2trn: out of memory\n");
   } catch (const std::exception& error) {

@@ -2,13 +2,22 @@
 # in the Windows cross build. The program's own install rule lives next to its target in cli/.
 include(GNUInstallDirs)
 
-# The manual page carries the version, so the build writes it from docs/skm2trn.1.
-set(SKM_MAN_PAGE ${PROJECT_BINARY_DIR}/docs/skm2trn.1)
-configure_file(${PROJECT_SOURCE_DIR}/docs/skm2trn.1 ${SKM_MAN_PAGE} @ONLY)
+# The manual page and the Debian changelog name the version themselves, so that the page people
+# read in the repository is the one installed; a release that forgets them stops here.
+set(SKM_MAN_PAGE ${PROJECT_SOURCE_DIR}/docs/skm2trn.1)
+set(SKM_DEB_CHANGELOG ${PROJECT_SOURCE_DIR}/docs/debian/changelog)
+file(STRINGS ${SKM_MAN_PAGE} title REGEX "^\\.TH ")
+if(NOT title MATCHES "\"skm2trn ${PROJECT_VERSION}\"")
+  message(FATAL_ERROR "docs/skm2trn.1 does not name version ${PROJECT_VERSION}: ${title}")
+endif()
+file(STRINGS ${SKM_DEB_CHANGELOG} latest LIMIT_COUNT 1)
+if(NOT latest MATCHES "^skm2trn \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "docs/debian/changelog does not start with version ${PROJECT_VERSION}")
+endif()
 
 set(CPACK_PACKAGE_NAME skm2trn)
 set(CPACK_PACKAGE_VENDOR "skm2trn developers")
-set(CPACK_PACKAGE_CONTACT "skm2trn developers")
+set(CPACK_PACKAGE_CONTACT "skm2trn developers <skm2trn@users.noreply.example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "converts SKM gesture files into TRN gesture packages")
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
@@ -35,7 +44,26 @@ if(WIN32)
   set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
   set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
-  install(FILES ${SKM_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # Debian policy: the manual page and the changelog compressed with gzip -9n (no name, no time
+  # stamp, so the package is reproducible), the copyright file beside the changelog.
+  set(deb_dir ${PROJECT_BINARY_DIR}/deb)
+  set(deb_docs)
+  foreach(pair "${SKM_MAN_PAGE}|skm2trn.1.gz" "${SKM_DEB_CHANGELOG}|changelog.gz")
+    string(REPLACE "|" ";" pair "${pair}")
+    list(GET pair 0 input)
+    list(GET pair 1 output)
+    add_custom_command(
+      OUTPUT ${deb_dir}/${output}
+      COMMAND ${CMAKE_COMMAND} -DINPUT=${input} -DOUTPUT=${deb_dir}/${output}
+              -P ${PROJECT_SOURCE_DIR}/cmake/Gzip.cmake
+      DEPENDS ${input} ${PROJECT_SOURCE_DIR}/cmake/Gzip.cmake
+      VERBATIM)
+    list(APPEND deb_docs ${deb_dir}/${output})
+  endforeach()
+  add_custom_target(skm_compressed_docs ALL DEPENDS ${deb_docs})
+  install(FILES ${deb_dir}/skm2trn.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/debian/copyright ${deb_dir}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/tools/skm2trn.bash-completion
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME skm2trn)
 
@@ -43,12 +71,15 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  # CPack puts the summary first and indents these lines itself.
+  # The completion works only where bash's completion framework loads it.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS bash-completion)
+  # CPack puts the summary first and indents these lines itself. No line may start with a full
+  # stop: in a control file that is a formatting command.
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
       "skm2trn reads animated gestures stored as .skm files and writes each as a\n"
-      ".trn package: an MD5-based identifier, a 16x16 BMP button, a multi-frame\n"
-      "GIF animation, a WAVE sound and the gesture's name. It can also show what\n"
-      "either kind of file holds and unpack a package.")
+      "gesture package (.trn) that holds an MD5-based identifier, a 16x16 BMP\n"
+      "button, a multi-frame GIF animation, a WAVE sound and the gesture's name.\n"
+      "It can also show what either kind of file holds and unpack a package.")
   string(REPLACE ";" "" CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
   # Dependencies are worked out when cpack runs, from the built program (cmake/DebDepends.cmake).
   set(deb_binaries)

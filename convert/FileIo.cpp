@@ -1,5 +1,7 @@
 #include "convert/FileIo.h"
 
+#include "convert/FilePath.h"
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -17,6 +19,8 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <stdio.h>  // _wrename
+#include <wchar.h>
 #else
 #include <unistd.h>
 #endif
@@ -25,13 +29,31 @@ namespace skm {
 namespace {
 
 #ifdef _WIN32
+// Paths are UTF-8; the wide calls reach every name, the narrow ones only the code page's.
+std::wstring wide(const char* path) {
+  const std::u16string units = utf16FromUtf8(path);
+  return std::wstring(units.begin(), units.end());
+}
 using StatRecord = struct _stat64;
 int openRead(const char* path) {
-  return _open(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+  // No Windows name holds a wildcard: what does is a pattern that matched nothing, and for
+  // that the system's word is "invalid argument" where "no such file" is meant.
+  if (std::strpbrk(path, "*?") != nullptr) {
+    errno = ENOENT;
+    return -1;
+  }
+  const std::wstring name = wide(path);
+  const int fd = _wopen(name.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+  if (fd < 0 && errno == EACCES) {
+    // Windows refuses to open a folder as "access denied"; say what it is.
+    std::error_code ec;
+    if (std::filesystem::is_directory(std::filesystem::path(name), ec)) errno = EISDIR;
+  }
+  return fd;
 }
 int openNew(const char* path) {
-  return _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-               _S_IREAD | _S_IWRITE);
+  return _wopen(wide(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                _S_IREAD | _S_IWRITE);
 }
 int statOpen(int fd, StatRecord& st) {
   return _fstat64(fd, &st);
@@ -51,8 +73,10 @@ long long writeSome(int fd, const uint8_t* src, std::size_t n) {
 int closeFile(int fd) {
   return _close(fd);
 }
+// Also called from the console's interrupt handler, which Windows runs as a thread of its own,
+// so converting the name there is safe.
 int unlinkPath(const char* path) {
-  return _unlink(path);
+  return _wunlink(wide(path).c_str());
 }
 #else
 using StatRecord = struct stat;
@@ -172,16 +196,14 @@ int placeFile(const std::string& temp, const std::string& target, Placement plac
 #ifdef _WIN32
   if (placement == Placement::KeepExisting) {
     // The C runtime's rename never replaces an existing file here.
-    if (std::rename(temp.c_str(), target.c_str()) == 0) return 0;
+    if (_wrename(wide(temp.c_str()).c_str(), wide(target.c_str()).c_str()) == 0) return 0;
+    const int err = errno;
     std::error_code ec;
-    return std::filesystem::exists(std::u8string(target.begin(), target.end()), ec) ? EEXIST
-                                                                                    : errno;
+    return std::filesystem::exists(pathFromUtf8(target), ec) ? EEXIST : err;
   }
-  // filesystem::rename replaces an existing file, unlike std::rename. Paths are handed over as
-  // UTF-8: a narrow string would go through the "C" locale, where any non-ASCII name fails.
+  // filesystem::rename replaces an existing file, unlike std::rename.
   std::error_code ec;
-  std::filesystem::rename(std::u8string(temp.begin(), temp.end()),
-                          std::u8string(target.begin(), target.end()), ec);
+  std::filesystem::rename(pathFromUtf8(temp), pathFromUtf8(target), ec);
   return ec ? ec.value() : 0;
 #else
   if (placement == Placement::Replace)
@@ -211,6 +233,7 @@ int readWholeFile(const std::string& path, std::vector<uint8_t>& bytes,
   Descriptor in;
   errno = 0;
   in.fd = openRead(path.c_str());
+  // (On Windows, openRead has already turned a folder's "permission denied" into EISDIR.)
   if (in.fd < 0) return errno ? errno : ENOENT;
   StatRecord st{};
   if (statOpen(in.fd, st) != 0) return errno;

@@ -280,6 +280,13 @@ class FolderSelection(DialogTest):
         self.assertEqual(self.buttons(), (True, True))
         self.driver("setattr", wine_path(src / "r.skm"), 0x80)
 
+    def test_only_long_names_ending_in_skm_count(self):
+        # The wildcard search also matches short names: "gesture.skmx" is GESTUR~1.SKM.
+        self.folder("src", ["a.skm", "B.SKM", "gesture.skmx", "wave.skm.txt", "x.skm~", ".skmrc"])
+        self.start()
+        self.scan("S:\\src", "2 Gestures Found.")
+        self.assertEqual(self.progress()[1:], (0, 2))
+
     def test_empty_folder(self):
         self.folder("empty")
         self.start()
