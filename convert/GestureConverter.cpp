@@ -150,9 +150,13 @@ std::string packageNameProblem(const std::string& baseName) {
 
 bool neutraliseStripMarker(uint8_t* data, uint32_t size) {
   if (data == nullptr || size < sizeof StripMarker) return false;
-  for (uint32_t at = 0; at + sizeof StripMarker <= size; ++at) {
-    if (std::memcmp(data + at, StripMarker, sizeof StripMarker) == 0) {
-      data[at] = 0xFF;
+  // memchr jumps to each candidate first byte; only there is the whole marker compared.
+  const uint8_t* const last = data + (size - sizeof StripMarker);
+  for (uint8_t* at = data; at <= last; ++at) {
+    at = static_cast<uint8_t*>(std::memchr(at, StripMarker[0], std::size_t(last - at) + 1));
+    if (at == nullptr) return false;
+    if (std::memcmp(at, StripMarker, sizeof StripMarker) == 0) {
+      *at = 0xFF;
       return true;
     }
   }

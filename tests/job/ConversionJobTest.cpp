@@ -450,6 +450,15 @@ TEST_F(ConversionJobTest, StripMarkerIsNeutralisedOnceOnly) {
   EXPECT_EQ(copy[at + block.size()], 0x21) << "second marker stays";
   Bytes cut(marker.begin(), marker.end() - 1);
   EXPECT_FALSE(neutraliseStripMarker(cut.data(), uint32_t(cut.size())));
+  // Near misses before the marker, which sits flush with the end.
+  Bytes tail = {0x21, 0x21, 0xFF, 0x0B, 'Q', 0x00};
+  tail.insert(tail.end(), marker.begin(), marker.end() - 1);
+  tail.push_back(0x00);
+  tail.insert(tail.end(), marker.begin(), marker.end());
+  const std::size_t flush = tail.size() - marker.size();
+  EXPECT_TRUE(neutraliseStripMarker(tail.data(), uint32_t(tail.size())));
+  EXPECT_EQ(tail[flush], 0xFF);
+  EXPECT_EQ(std::count(tail.begin(), tail.begin() + std::ptrdiff_t(flush), 0xFF), 2);
 
   GestureDraft once;
   once.strip = strip;
