@@ -123,7 +123,8 @@ void Image::destroy() {
   pixels = nullptr;
 }
 
-uint8_t* Image::create(int32_t width, int32_t height, uint32_t bits, int32_t formatType) {
+uint8_t* Image::create(int32_t width, int32_t height, uint32_t bits, int32_t formatType,
+                       bool zeroRows) {
   if (sharedFrom != nullptr) {
     // A shared copy never frees; it simply lets go of the other Image's buffers.
     bitmapBlock = pixels = selection = alpha = nullptr;
@@ -167,13 +168,16 @@ uint8_t* Image::create(int32_t width, int32_t height, uint32_t bits, int32_t for
 
   // Zeroed as a whole: row fill bytes and rows a truncated decode never reaches must not carry
   // old heap contents into a written file.
-  auto* block = static_cast<uint8_t*>(std::calloc(std::size_t(total), 1));
+  const std::size_t head = HeaderBytes + std::size_t(entries) * 4;
+  auto* block = static_cast<uint8_t*>(zeroRows ? std::calloc(std::size_t(total), 1)
+                                               : std::malloc(std::size_t(total)));
   if (block == nullptr) return fail();
+  if (!zeroRows) std::memset(block, 0, head);
   bitmapBlock = block;
   if (selection != nullptr) selectionClear();
   if (alpha != nullptr) alphaDelete();
   storeInfoHeader(block, header);
-  pixels = block + HeaderBytes + std::size_t(entries) * 4;
+  pixels = block + head;
   return block;
 }
 

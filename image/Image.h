@@ -80,7 +80,10 @@ class Image {
   Image& operator=(const Image&) = delete;
 
   // Construction and release.
-  uint8_t* create(int32_t width, int32_t height, uint32_t bits, int32_t formatType);
+  // With zeroRows false the rows are left as the allocator gives them: only for a caller that
+  // writes every byte of every row, fill bytes included.
+  uint8_t* create(int32_t width, int32_t height, uint32_t bits, int32_t formatType,
+                  bool zeroRows = true);
   void destroy();
   void setXDpi(int32_t dpi);
   void setYDpi(int32_t dpi);

@@ -22,7 +22,11 @@ bool Image::crop(int32_t left, int32_t top, int32_t right, int32_t bottom, Image
   const int32_t y0 = h - std::max(top, bottom);
   const int32_t y1 = h - std::min(top, bottom);
 
-  Image result(x1 - x0, y1 - y0, bitCount(), info.formatType);
+  // Whole-byte pixels are copied row by row and each row's fill bytes cleared, so those rows
+  // need no zeroing first; packed pixels are merged into zeroed rows.
+  const bool wholeBytes = bitCount() >= 8;
+  Image result(info.formatType);
+  result.create(x1 - x0, y1 - y0, bitCount(), info.formatType, !wholeBytes);
   if (!result.isValid()) return false;
   result.setPalette(palette(), paletteEntries());
   result.info.transparentIndex = info.transparentIndex;
@@ -34,7 +38,9 @@ bool Image::crop(int32_t left, int32_t top, int32_t right, int32_t bottom, Image
     uint8_t* out = result.pixelRow(y - y0);
     if (bits >= 8) {
       const std::size_t bytesPerPixel = bits / 8;
-      std::memcpy(out, in + std::size_t(x0) * bytesPerPixel, std::size_t(x1 - x0) * bytesPerPixel);
+      const std::size_t used = std::size_t(x1 - x0) * bytesPerPixel;
+      std::memcpy(out, in + std::size_t(x0) * bytesPerPixel, used);
+      std::memset(out + used, 0, std::size_t(result.info.rowBytes) - used);
     } else {
       for (int32_t x = x0; x < x1; ++x) setRowIndex(out, bits, x - x0, rowIndex(in, bits, x));
     }

@@ -74,6 +74,14 @@ TEST(ImageLayout, CreateZeroesTheWholeBlockAndStoresTheHeaderLittleEndian) {
   EXPECT_EQ(le32(b + 32), 256u);
   EXPECT_EQ(le32(b + 36), 0u);
   for (std::size_t i = 40; i < image.blockSize(); ++i) ASSERT_EQ(b[i], 0) << i;
+
+  // Rows a caller fills itself may come unzeroed, but header and palette are set as ever.
+  ASSERT_NE(image.create(10, 3, 8, FormatBmp, false), nullptr);
+  b = image.bitmapBlock;
+  EXPECT_EQ(le32(b + 4), 10u);
+  EXPECT_EQ(le32(b + 32), 256u);
+  EXPECT_EQ(image.pixels, b + 40 + 1024);
+  for (std::size_t i = 40; i < 40 + 1024; ++i) ASSERT_EQ(b[i], 0) << i;
 }
 
 TEST(ImageLayout, ConstructionDefaults) {
