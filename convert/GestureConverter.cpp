@@ -273,7 +273,15 @@ GestureResult convertSource(SourceGesture& gesture, const std::string& path, Gif
     return refused(skipped(GestureReason::NoPackageName, problem));
   }
   if (path.empty()) return refused(skipped(GestureReason::NotGesture));
-  std::vector<uint8_t> bytes;
+  // Sources come one after another on each worker thread, so each keeps its read buffer;
+  // one of an unusually large source is let go afterwards.
+  constexpr std::size_t KeptReadBuffer = std::size_t{4} << 20;
+  thread_local std::vector<uint8_t> bytes;
+  struct Trim {
+    ~Trim() {
+      if (bytes.capacity() > KeptReadBuffer) bytes = {};
+    }
+  } trim;
   int err = 0;
   try {
     // Read whole, without seeking, so pipes and FIFOs work as sources.
