@@ -40,7 +40,8 @@ bool Image::crop(int32_t left, int32_t top, int32_t right, int32_t bottom, Image
       const std::size_t bytesPerPixel = bits / 8;
       const std::size_t used = std::size_t(x1 - x0) * bytesPerPixel;
       std::memcpy(out, in + std::size_t(x0) * bytesPerPixel, used);
-      std::memset(out + used, 0, std::size_t(result.info.rowBytes) - used);
+      if (used < std::size_t(result.info.rowBytes))
+        std::memset(out + used, 0, std::size_t(result.info.rowBytes) - used);
     } else {
       for (int32_t x = x0; x < x1; ++x) setRowIndex(out, bits, x - x0, rowIndex(in, bits, x));
     }
