@@ -88,6 +88,7 @@ class GifCodec : public Image {
   int countFrames(ByteStream* stream);
   bool decodeFrame(ByteStream* stream, int frameNumber, int& firstTransparent);
   FrameHeader readFrameHeader(ByteStream* stream);
+  bool createFrame(const FrameHeader& frame);
   void readFramePixels(ByteStream* stream, const FrameHeader& frame);
   void setFramePalette(const FrameHeader& frame);
   void skimFrame(ByteStream* stream);

@@ -125,7 +125,10 @@ struct GifCodec::RowSink {
       return 0;
     }
     if (storedRow < 0) return -1;
-    std::memcpy(image->pixelRow(storedRow), line, bytes);
+    // The rows of a non-interlaced frame come unzeroed: what a line does not cover is cleared.
+    uint8_t* row = image->pixelRow(storedRow);
+    std::memcpy(row, line, bytes);
+    if (bytes < std::size_t(stride)) std::memset(row + bytes, 0, std::size_t(stride) - bytes);
     --storedRow;
     return 0;
   }
@@ -475,6 +478,16 @@ void GifCodec::readFramePixels(ByteStream* stream, const FrameHeader& frame) {
   }
   decodeFrameData(stream, sink);
   finishFrameData(stream);
+  // Rows the data never reached (stored rows 0..storedRow) are cleared.
+  if (sink.store && !sink.interlaced && sink.storedRow >= 0) {
+    std::memset(pixelRow(0), 0, std::size_t(sink.storedRow + 1) * std::size_t(info.rowBytes));
+  }
+}
+
+bool GifCodec::createFrame(const FrameHeader& frame) {
+  // Only an interlaced frame may leave rows between the ones written; the others are cleared
+  // behind the decoder as it goes (readFramePixels).
+  return create(frame.width, frame.height, frame.depth, FormatGif, frame.interlaced) != nullptr;
 }
 
 void GifCodec::skimFrame(ByteStream* stream) {
@@ -505,7 +518,7 @@ int GifCodec::countFrames(ByteStream* stream) {
       if (count == 0 && info.frameIndex == 0) {
         preparedStart = stream->tell();
         const FrameHeader frame = readFrameHeader(stream);
-        if (create(frame.width, frame.height, frame.depth, FormatGif) != nullptr) {
+        if (createFrame(frame)) {
           readFramePixels(stream, frame);
           preparedEnd = stream->tell();
           prepared = preparedStart >= 0 && preparedEnd >= 0;
@@ -573,7 +586,7 @@ bool GifCodec::decodeFrame(ByteStream* stream, int frameNumber, int& firstTransp
   if (frameNumber == 0) firstTransparent = info.transparentIndex;
 
   // A prepared first frame already has its pixels and a zeroed palette.
-  if (!ready && create(frame.width, frame.height, frame.depth, FormatGif) == nullptr) return false;
+  if (!ready && !createFrame(frame)) return false;
   setFramePalette(frame);
   if (ready) {
     stream->seek(preparedEnd, 0);

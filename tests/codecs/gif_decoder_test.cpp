@@ -411,6 +411,34 @@ TEST(GifDecoder, TruncatedAndMalformedData) {
   }
 }
 
+TEST(GifDecoder, EveryByteBeyondTheDecodedPixelsIsZero) {
+  // Cut data at each depth, on a width whose rows carry fill bytes: no byte of the rows may come
+  // from anywhere but the data.
+  for (int colors : {2, 16, 256}) {
+    const auto pixels = ramp(5, 4, colors);
+    const uint32_t sizeBits = colors == 2 ? 0 : colors == 16 ? 3 : 7;
+    const int minimumSize = colors == 2 ? 2 : int(sizeBits) + 1;
+    std::vector<uint8_t> part(pixels.begin(), pixels.begin() + 7);
+    Bytes cut;
+    cut.screen(5, 4, 0x80 | sizeBits).rampTable(uint32_t(colors));
+    cut.descriptor(0, 0, 5, 4, 0)
+        .imageData(uint32_t(minimumSize), literalLzw(part, minimumSize, false));
+    cut.u8(0x3B);
+    GifCodec codec;
+    ASSERT_TRUE(decodeBytes(codec, cut.data)) << colors;
+    Image expected(5, 4, codec.bitCount(), FormatGif);
+    for (int i = 0; i < 7; ++i) expected.setPixelIndex(i % 5, 3 - i / 5, pixels[std::size_t(i)]);
+    ASSERT_EQ(codec.blockSize(), expected.blockSize()) << colors;
+    for (int32_t y = 0; y < 4; ++y)
+      for (int32_t x = 0; x < 5; ++x)
+        EXPECT_EQ(indexAt(codec, x, y), indexAt(expected, x, y)) << colors << ": " << x << "," << y;
+    // Packed rows that were written keep what packing left past the last pixel; rows the data
+    // never reached, and whole-byte rows, are zero to the last byte.
+    const std::size_t rows = std::size_t(codec.info.rowBytes) * (colors == 256 ? 4 : 2);
+    EXPECT_EQ(0, std::memcmp(codec.pixels, expected.pixels, rows)) << colors;
+  }
+}
+
 TEST(GifDecoder, CodesBeyondTheTableAreTolerated) {
   // Codes past the next free slot and repeated such codes make the tables refer to themselves;
   // the decoder must finish without running away.
