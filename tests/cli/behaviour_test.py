@@ -391,6 +391,27 @@ class Streams(Base):
         report = self.json_run(self.path("cut.skm"), self.out, check=1)
         reason = report["files"][0]["reason"]
         self.assertRegex(reason, r"^damaged file: [a-z ]+ runs past the end of the file$")
+        # The same for a damaged package and for a file that is not one, shown or extracted.
+        self.put("s/nod.skm", "nod.skm")
+        self.run_cli(self.path("s", "nod.skm"), self.out, check=0)
+        with open(self.path("out", "nod.trn"), "rb") as f:
+            package = f.read()
+        with open(self.path("cut.trn"), "wb") as f:
+            f.write(package[:100])
+        dest = self.path("x")
+        os.makedirs(dest)
+        shown = self.run_cli("inspect", self.path("cut.trn"), check=1, text=True)
+        self.assertEqual(shown.stdout, f"{self.path('cut.trn')}: damaged package: "
+                         "the button picture runs past the end of the file\n")
+        cases = {self.path("cut.trn"):
+                 "damaged package: the button picture runs past the end of the file",
+                 self.path("s", "nod.skm"):
+                 "not a gesture package: the first byte is not 20 (hex)"}
+        for path, why in cases.items():
+            with self.subTest(path=path):
+                result = self.run_cli("extract", path, dest, check=1, text=True)
+                self.assertEqual(result.stderr, f"skm2trn: cannot extract '{path}': {why}\n")
+        self.assertEqual(os.listdir(dest), [])
 
 
 class Options(Base):
