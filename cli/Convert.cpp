@@ -68,10 +68,11 @@ std::string fileNameOf(const std::string& path) {
 // One source of the run and what became of it, in run order.
 struct Entry {
   std::string source;
-  std::string relFolder;  // its subfolder below the scanned folder, mirrored in the output
-  std::string package;    // the package path it gets (or would get in a dry run)
-  bool planned = false;   // handed to the conversion; otherwise decided while planning
-  bool replaces = false;  // a file of the package's name exists already
+  std::string relFolder;     // its subfolder below the scanned folder, mirrored in the output
+  std::string package;       // the package path it gets (or would get in a dry run)
+  bool planned = false;      // handed to the conversion; otherwise decided while planning
+  bool replaces = false;     // a file of the package's name exists already
+  std::string writeProblem;  // why a dry run foresees that the package cannot be written
   bool done = false;
   const char* status = "skipped";
   std::string reason;
@@ -300,6 +301,12 @@ class CliHost : public JobHost {
     const Entry& entry = entries_[jobEntries_[index]];
     const std::string folder = output_ + entry.relFolder;
     if (options_.dryRun) {
+      if (!entry.writeProblem.empty()) {
+        result.outcome = GestureOutcome::Failed;
+        result.reason = GestureReason::WriteFailed;
+        result.detail = entry.writeProblem;
+        return;
+      }
       result.packagePath = entry.package;
       return;
     }
@@ -401,6 +408,10 @@ void planPackages(std::vector<Entry>& entries, const std::string& output, bool c
     // atomically and spends no look-up on it.
     std::error_code ec;
     entry.replaces = (noClobber || dryRun) && fs::exists(pathFromUtf8(entry.package), ec);
+    // A name the folder cannot hold (too long) fails the same look-up a write would.
+    if (dryRun && ec) {
+      entry.writeProblem = "could not write the package " + entry.package + ": " + ec.message();
+    }
     if (entry.replaces && noClobber) {
       entry = decided(entry.source, "skipped", "package exists");
       continue;

@@ -201,6 +201,10 @@ class Sources(Base):
         package = os.path.join(self.out, "h" * 255 + ".trn")
         self.assertEqual(reason, f"could not write the package {package}: File name too long")
         self.assertEqual(self.listing(), [longest + ".trn"])
+        # A dry run foresees it.
+        report = self.json_run("--dry-run", too_long, self.out, check=1)
+        self.assertEqual((report["files"][0]["status"], report["files"][0]["reason"]),
+                         ("failed", reason))
 
     def test_missing_and_unreadable_named_sources_fail_alone(self):
         good = self.put("s/good.skm", "nod.skm")
