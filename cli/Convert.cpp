@@ -436,6 +436,7 @@ void printJson(const std::vector<Entry>& entries, const ConvertOptions& options,
                 ok ? jsonString(e.package).c_str() : "null", e.status,
                 e.reason.empty() ? "null" : jsonString(e.reason).c_str());
     if (ok) std::printf(", \"frames\": %d", e.frames);
+    if (ok && options.dryRun) std::printf(", \"replaces\": %s", e.replaces ? "true" : "false");
     std::printf("}");
   }
   std::printf("\n  ]\n}\n");

@@ -180,6 +180,8 @@ class OverwritePolicy(Base):
         self.assertIn(f"{self.path('s', 'toolong.skm')}: too many frames", result.stderr)
         self.assertIn(f"{self.path('t', 'wave.skm')}: same package name as "
                       f"{self.path('s', 'wave.skm')}", result.stderr)
+        report = self.json_run("--dry-run", self.path("s"), self.out, check=1)
+        self.assertEqual([f.get("replaces") for f in report["files"]], [True, None, False])
         report = self.json_run("--dry-run", "-n", self.path("s"), self.out, check=1)
         self.assertTrue(report["dry_run"])
         self.assertEqual([f["reason"] for f in report["files"]],
