@@ -171,12 +171,15 @@ bool hasLetter(const std::string& name) {
 // nothing: it asks an existing entry of the folder instead.
 std::string checkOutputFolder(const std::string& folder, bool dryRun, bool& caseInsensitive) {
   std::error_code ec;
-  if (!fs::exists(pathFromUtf8(folder), ec)) {
-    return "output folder '" + folder + "' does not exist";
-  }
-  if (!fs::is_directory(pathFromUtf8(folder), ec)) {
+  const fs::file_status status = fs::status(pathFromUtf8(folder), ec);
+  // "file/" and "file/x" fail with ENOTDIR, which counts as not found.
+  if (ec == std::errc::not_a_directory || (!ec && !fs::is_directory(status))) {
     return "output path '" + folder + "' is not a folder";
   }
+  if (status.type() == fs::file_type::not_found) {
+    return "output folder '" + folder + "' does not exist";
+  }
+  if (ec) return "cannot use output folder '" + folder + "': " + ec.message();
   const std::string prefix = withSeparator(folder);
 #ifdef _WIN32
   caseInsensitive = true;

@@ -454,7 +454,15 @@ class Options(Base):
                 self.assertEqual(result.stderr.splitlines()[0], f"skm2trn: {reason}")
         self.run_cli(check=2)
         self.run_cli(self.path("s"), check=2)
-        self.run_cli(self.path("s"), self.path("nowhere"), check=2)
+        a_file = self.path("s", "nod.skm")
+        for output, reason in ((self.path("nowhere"), "output folder '{}' does not exist"),
+                               (a_file, "output path '{}' is not a folder"),
+                               (a_file + "/", "output path '{}' is not a folder"),
+                               (a_file + "/x", "output path '{}' is not a folder")):
+            for dry in ([], ["--dry-run"]):
+                with self.subTest(output=output, dry=dry):
+                    result = self.run_cli(*dry, self.path("s"), output, check=2, text=True)
+                    self.assertEqual(result.stderr, f"skm2trn: {reason.format(output)}\n")
 
     def test_help_command_is_help(self):
         helped = self.run_cli("--help", check=0).stdout
