@@ -379,6 +379,21 @@ class CliHost : public JobHost {
   int position_ = 0;
 };
 
+// Why a dry run's mirrored folder (ending in a separator) could not be created, in the words of
+// the real run, or otherwise: a file where it or a folder above it would go.
+std::string mirrorFolderProblem(const std::string& folder, std::string otherwise) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(pathFromUtf8(folder.substr(0, folder.size() - 1)), ec);
+  if (ec == std::errc::not_a_directory) {
+    return "could not create the folder " + folder + ": " + ec.message();
+  }
+  if (!ec && !fs::is_directory(status)) {
+    return "could not create the folder " + folder + ": " +
+           std::make_error_code(std::errc::file_exists).message();
+  }
+  return otherwise;
+}
+
 // Gives every entry its package path and decides, before anything is converted and whatever the
 // number of workers, which sources cannot have one: no usable name, a name an earlier source of
 // the run already takes, or (with --no-clobber) an existing package.
@@ -414,6 +429,9 @@ void planPackages(std::vector<Entry>& entries, const std::string& output, bool c
     // A name the folder cannot hold (too long) fails the same look-up a write would.
     if (dryRun && ec) {
       entry.writeProblem = "could not write the package " + entry.package + ": " + ec.message();
+    }
+    if (dryRun && !entry.relFolder.empty()) {
+      entry.writeProblem = mirrorFolderProblem(output + entry.relFolder, entry.writeProblem);
     }
     if (entry.replaces && noClobber) {
       entry = decided(entry.source, "skipped", "package exists");

@@ -288,6 +288,27 @@ class Recursive(Base):
             self.assertEqual(self.listing(), ["a/deep/low.trn", "b/mid.trn", "top.trn"])
             self.assertEqual(self.stored_name("b/mid.trn"), "Blink")
 
+    def test_a_file_where_a_mirrored_folder_goes_fails_that_source_also_in_a_dry_run(self):
+        self.put("tree/sub/one.skm", "nod.skm")
+        self.put("tree/a/b/two.skm", "blink.skm")
+        self.put("tree/top.skm", "wave.skm")
+        self.put("tree/c/d/three.skm", "spin.skm")
+        for blocker in ("sub", "a"):
+            with open(self.path("out", blocker), "w") as f:
+                f.write("in the way")
+        out = os.path.join(self.out, "")
+        expected = [None,
+                    f"could not create the folder {out}a/b/: Not a directory", None,
+                    f"could not create the folder {out}sub/: File exists"]
+        for dry in ([], ["--dry-run"]):
+            with self.subTest(dry=dry):
+                report = self.json_run(*dry, "-r", self.path("tree"), self.out, check=1)
+                self.assertEqual([f["reason"] for f in report["files"]], expected)
+                self.assertEqual([f["status"] for f in report["files"]],
+                                 ["converted", "failed", "converted", "failed"])
+                shutil.rmtree(self.path("out", "c"), ignore_errors=True)
+        self.assertEqual(self.listing(), ["a", "sub", "top.trn"])
+
     def test_without_recursive_a_folder_of_subfolders_says_so(self):
         self.put("tree/b/mid.skm", "blink.skm")
         result = self.run_cli(self.path("tree"), self.out, check=2, text=True)
