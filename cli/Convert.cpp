@@ -425,10 +425,16 @@ void planPackages(std::vector<Entry>& entries, const std::string& output, bool c
     // Only a dry run and --no-clobber ask after an existing package; a plain run replaces it
     // atomically and spends no look-up on it.
     std::error_code ec;
-    entry.replaces = (noClobber || dryRun) && fs::exists(pathFromUtf8(entry.package), ec);
-    // A name the folder cannot hold (too long) fails the same look-up a write would.
-    if (dryRun && ec) {
+    fs::file_status existing;
+    if (noClobber || dryRun) existing = fs::status(pathFromUtf8(entry.package), ec);
+    entry.replaces = fs::exists(existing);
+    // A name the folder cannot hold (too long) fails the same look-up a write would, and a
+    // folder in the package's place cannot be replaced by it.
+    if (dryRun && ec && existing.type() != fs::file_type::not_found) {
       entry.writeProblem = "could not write the package " + entry.package + ": " + ec.message();
+    } else if (dryRun && fs::is_directory(existing)) {
+      entry.writeProblem = "could not write the package " + entry.package + ": " +
+                           std::make_error_code(std::errc::is_a_directory).message();
     }
     if (dryRun && !entry.relFolder.empty()) {
       entry.writeProblem = mirrorFolderProblem(output + entry.relFolder, entry.writeProblem);

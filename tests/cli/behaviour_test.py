@@ -182,6 +182,17 @@ class OverwritePolicy(Base):
                       f"{self.path('s', 'wave.skm')}", result.stderr)
         report = self.json_run("--dry-run", self.path("s"), self.out, check=1)
         self.assertEqual([f.get("replaces") for f in report["files"]], [True, None, False])
+        # A folder in a package's place is not replaced: the real run fails there, and so does a
+        # dry run.
+        os.makedirs(self.path("out", "wave.trn", "inner"))
+        for dry in (["--dry-run"], []):
+            with self.subTest(dry=dry):
+                report = self.json_run(*dry, self.path("s", "wave.skm"), self.out, check=1)
+                self.assertEqual((report["files"][0]["status"], report["files"][0]["reason"]),
+                                 ("failed", f"could not write the package {out}wave.trn: "
+                                  "Is a directory"))
+        os.rmdir(self.path("out", "wave.trn", "inner"))
+        os.rmdir(self.path("out", "wave.trn"))
         report = self.json_run("--dry-run", "-n", self.path("s"), self.out, check=1)
         self.assertTrue(report["dry_run"])
         self.assertEqual([f["reason"] for f in report["files"]],
