@@ -134,6 +134,7 @@ long long readFully(int fd, uint8_t* dst, std::size_t n) {
 }
 
 std::atomic<bool> streamsAbandoned{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 #ifndef _WIN32
 // A pipe that turns readable when stream reads are abandoned; every stream wait polls it beside
