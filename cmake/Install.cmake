@@ -1,5 +1,5 @@
 # What `cmake --install` puts where, and the packages CPack makes of it: a .deb natively, a .zip
-# in the Windows cross build. The program's own install rule lives next to its target in cli/.
+# in the Windows cross build, and a .zip of the web page in the WebAssembly build. The program's own install rule lives next to its target in cli/.
 include(GNUInstallDirs)
 
 # The manual page and the Debian changelog name the version themselves, so that the page people
@@ -22,7 +22,20 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "converts SKM gesture files into TRN gestu
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
 
-if(WIN32)
+if(EMSCRIPTEN)
+  # The web page's release: the finished page folder and a readme as skm2trn-VERSION-web.zip.
+  set(readme ${PROJECT_BINARY_DIR}/README-web.txt)
+  configure_file(${PROJECT_SOURCE_DIR}/docs/README-web.txt ${readme} @ONLY)
+  install(DIRECTORY ${SKM_PAGE_DIR}/ DESTINATION . COMPONENT web)
+  install(FILES ${readme} DESTINATION . RENAME README.txt COMPONENT web)
+  set(CPACK_STRIP_FILES OFF)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME web)
+  set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_ALL web)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+  set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
+elseif(WIN32)
   # The .zip is flat: the two programs and the readme side by side in one folder. Its files go in
   # a component of their own so that the CLI's bin/ rule does not put a second copy in the zip.
   set(readme ${PROJECT_BINARY_DIR}/README.txt)

@@ -11,6 +11,7 @@
 #include "codecs/GifCodec.h"
 #include "codecs/ImageFile.h"
 #include "convert/DefaultSound.h"
+#include "convert/FileIo.h"
 #include "convert/Md5.h"
 #include "convert/Package.h"
 #include "image/ByteStream.h"
@@ -70,8 +71,9 @@ std::vector<uint8_t> encodeToMemory(Encode&& encode, const Image& encoder, const
   return std::vector<uint8_t>(bytes.get(), bytes.get() + size);
 }
 
-std::vector<uint8_t> encodeFrames(Image** frames, int count, bool loop, std::string& why) {
-  GifCodec codec;
+std::vector<uint8_t> encodeFrames(Image** frames, int count, bool loop, GifWorkspace* gif,
+                                  std::string& why) {
+  GifCodec codec(gif);
   codec.setLoopCount(loop ? 0 : 1);
   codec.setDisposalMethod(GestureDisposalMethod);
   return encodeToMemory(
@@ -157,7 +159,7 @@ bool neutraliseStripMarker(uint8_t* data, uint32_t size) {
   return false;
 }
 
-GestureResult buildPackage(SourceGesture& gesture) {
+GestureResult buildPackage(SourceGesture& gesture, GifWorkspace* gif) {
   if ((gesture.flags & FlagSound) == 0) {
     gesture.setBlob(gesture.sound, defaultSoundData(), defaultSoundSize());
   }
@@ -174,10 +176,10 @@ GestureResult buildPackage(SourceGesture& gesture) {
   }
   Image strip(FormatBmp);
   Image button(FormatBmp);
-  if (!loadFromMemory(strip, gesture.strip.data, int32_t(gesture.strip.size), FormatGif)) {
+  if (!loadFromMemory(strip, gesture.strip.data, int32_t(gesture.strip.size), FormatGif, gif)) {
     return pictureRefused(strip, GestureReason::StripNotGif);
   }
-  if (!loadFromMemory(button, gesture.button.data, int32_t(gesture.button.size), FormatGif)) {
+  if (!loadFromMemory(button, gesture.button.data, int32_t(gesture.button.size), FormatGif, gif)) {
     return pictureRefused(button, GestureReason::ButtonNotGif);
   }
 
@@ -211,7 +213,7 @@ GestureResult buildPackage(SourceGesture& gesture) {
       frames[j]->info.frameDelay = GestureFrameDelay;
       frames[j]->reduceBitDepth(8, false, nullptr);
     }
-    animation = encodeFrames(frames.data(), frameCount, (gesture.flags & FlagLoop) != 0, why);
+    animation = encodeFrames(frames.data(), frameCount, (gesture.flags & FlagLoop) != 0, gif, why);
   }
   if (animation.empty()) return failed(GestureReason::EncodeFailed, why);
 
@@ -233,26 +235,55 @@ GestureResult buildPackage(SourceGesture& gesture) {
   return result;
 }
 
-GestureResult convertSource(SourceGesture& gesture, const std::string& path) {
+GestureResult convertBytes(SourceGesture& gesture, std::span<const uint8_t> bytes,
+                           const std::string& label, GifWorkspace* gif) {
   GestureResult result;
-  const std::string baseName = baseNameOf(path);
+  const std::string baseName = baseNameOf(label);
   const std::string problem = packageNameProblem(baseName);
   try {
     gesture.reset();
     if (!problem.empty()) {
       result = skipped(GestureReason::NoPackageName, problem);
-    } else if (gesture.read(path) == 0) {
-      result = gesture.readError.empty() ? skipped(GestureReason::NotGesture)
-                                         : skipped(GestureReason::CannotRead, gesture.readError);
+    } else if (gesture.readFromMemory(bytes.data(), bytes.size()) == 0) {
+      result = skipped(GestureReason::NotGesture);
     } else {
-      result = buildPackage(gesture);
+      result = buildPackage(gesture, gif);
     }
   } catch (const std::bad_alloc&) {
     result = failed(GestureReason::OutOfMemory);
-  } catch (const std::exception& error) {  // FileError: the source is damaged or unreadable
+  } catch (const std::exception& error) {  // FileError: the source is damaged
     result = failed(GestureReason::Damaged, error.what());
   }
   result.baseName = baseName;
+  return result;
+}
+
+GestureResult convertSource(SourceGesture& gesture, const std::string& path, GifWorkspace* gif) {
+  const std::string baseName = baseNameOf(path);
+  auto refused = [&](GestureResult result) {
+    result.baseName = baseName;
+    return result;
+  };
+  // A name that cannot become a package is refused before its file is read.
+  if (std::string problem = packageNameProblem(baseName); !problem.empty()) {
+    return refused(skipped(GestureReason::NoPackageName, problem));
+  }
+  if (path.empty()) return refused(skipped(GestureReason::NotGesture));
+  std::vector<uint8_t> bytes;
+  int err = 0;
+  try {
+    // Read whole, without seeking, so pipes and FIFOs work as sources.
+    err = readWholeFile(path, bytes);
+  } catch (const std::bad_alloc&) {
+    err = ENOMEM;
+  }
+  if (err == ENOMEM) return refused(failed(GestureReason::OutOfMemory));
+  if (err != 0) {
+    return refused(
+        skipped(GestureReason::CannotRead, err == EISDIR ? "is a folder" : systemMessage(err)));
+  }
+  GestureResult result = convertBytes(gesture, bytes, path, gif);
+  gesture.path = path;
   return result;
 }
 

@@ -9,7 +9,6 @@
 #include <new>
 
 #include "codecs/GifCodec.h"
-#include "convert/FileError.h"
 #include "convert/GestureConverter.h"
 #include "convert/Md5.h"
 #include "convert/Package.h"
@@ -18,13 +17,15 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   skm::SourceGesture gesture;
-  try {
-    if (gesture.readFromMemory(data, size) == 0) return 0;
-  } catch (const skm::FileError&) {
+  skm::GestureResult result = skm::convertBytes(gesture, {data, size}, "fuzz.skm");
+  if (result.outcome != skm::GestureOutcome::Converted) {
+    // Every refusal carries a reason in words; an empty one would reach the user as a blank.
+    if (result.reason == skm::GestureReason::None || skm::describeReason(result).empty()) {
+      std::abort();
+    }
     return 0;
   }
-  skm::GestureResult result = skm::buildPackage(gesture);
-  if (result.outcome != skm::GestureOutcome::Converted) return 0;
+  if (result.baseName != "fuzz") std::abort();
 
   std::vector<uint8_t> bytes = skm::buildPackageBytes(skm::packagePartsOf(result));
   skm::PackageView view = skm::parsePackage(bytes);

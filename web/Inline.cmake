@@ -1,0 +1,34 @@
+# Makes the single-file page: index.html with its style sheet, scripts and the worker (with the
+# module and its wasm inside) written into it, so it runs when opened from disk.
+# cmake -DPAGE=folder -DMODULE=skm2trn-single.js -DOUTPUT=file.html -P Inline.cmake
+file(READ ${PAGE}/index.html html)
+file(READ ${PAGE}/style.css css)
+file(READ ${PAGE}/fflate.js fflate)
+file(READ ${PAGE}/app.js app)
+file(READ ${PAGE}/worker.js worker)
+file(READ ${MODULE} module)
+
+foreach(part fflate app worker module)
+  string(FIND "${${part}}" "</script" at)
+  if(NOT at EQUAL -1)
+    message(FATAL_ERROR "${part} holds </script and cannot be inlined")
+  endif()
+endforeach()
+
+# The worker runs from a blob made of the module's script followed by worker.js, which then finds
+# createSkmModule defined instead of importing it.
+set(worker_tag "<script type=\"text/plain\" id=\"worker-source\">\n${module}\n${worker}</script>")
+
+# A function, not a macro: a macro would expand the ${...} of the scripts' template strings.
+function(swap tag replacement)
+  string(FIND "${html}" "${tag}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "index.html lacks ${tag}")
+  endif()
+  string(REPLACE "${tag}" "${replacement}" html "${html}")
+  set(html "${html}" PARENT_SCOPE)
+endfunction()
+swap("<link rel=\"stylesheet\" href=\"style.css\">" "<style>\n${css}</style>")
+swap("<script src=\"fflate.js\"></script>" "<script>\n${fflate}</script>")
+swap("<script src=\"app.js\"></script>" "${worker_tag}\n<script>\n${app}</script>")
+file(WRITE ${OUTPUT} "${html}")

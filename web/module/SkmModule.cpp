@@ -1,0 +1,145 @@
+// The WebAssembly module's entry points. A page worker (or a Node script) hands in the bytes of
+// one source and reads back the outcome, the reason in the command line's words and the package
+// bytes. Each module instance converts one source at a time and keeps its last result until the
+// next call, so the caller copies what it needs out of the module's memory first.
+
+#include <emscripten/emscripten.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "convert/GestureConverter.h"
+#include "convert/Md5.h"
+#include "convert/Package.h"
+#include "convert/SourceGesture.h"
+#include "convert/Version.h"
+
+namespace {
+
+struct LastResult {
+  skm::GestureResult result;
+  std::string reason;
+  std::vector<uint8_t> package;
+  skm::PackageView view;  // parsed back from `package`, as `skm2trn inspect` reads a package
+  bool identifierMatches = false;
+};
+
+LastResult& last() {
+  static LastResult state;
+  return state;
+}
+
+skm::SourceGesture& gesture() {
+  static skm::SourceGesture reused;
+  return reused;
+}
+
+std::span<const uint8_t> part(int which) {
+  const skm::PackageView& view = last().view;
+  switch (which) {
+    case 0:
+      return view.button;
+    case 1:
+      return view.animation;
+    case 2:
+      return view.sound;
+  }
+  return {};
+}
+
+}  // namespace
+
+extern "C" {
+
+EMSCRIPTEN_KEEPALIVE uint8_t* skm_alloc(uint32_t size) {
+  return static_cast<uint8_t*>(std::malloc(size ? size : 1));
+}
+
+EMSCRIPTEN_KEEPALIVE void skm_free(uint8_t* bytes) {
+  std::free(bytes);
+}
+
+// Converts `size` bytes at `bytes`; `label` (UTF-8) is the source's path or file name and gives the
+// package its name. Returns 0 converted, 1 skipped, 2 failed.
+EMSCRIPTEN_KEEPALIVE int skm_convert(const uint8_t* bytes, uint32_t size, const char* label) {
+  LastResult& state = last();
+  state = LastResult{};
+  state.result = skm::convertBytes(gesture(), {bytes, size}, label);
+  if (state.result.outcome == skm::GestureOutcome::Converted) {
+    try {
+      state.package = skm::buildPackageBytes(skm::packagePartsOf(state.result));
+      state.view = skm::parsePackage(state.package);
+      state.identifierMatches = state.view.identifier == skm::makeGestureId(state.view.name);
+    } catch (const std::bad_alloc&) {
+      state.package = {};
+      state.result.outcome = skm::GestureOutcome::Failed;
+      state.result.reason = skm::GestureReason::OutOfMemory;
+    } catch (const std::exception& error) {  // the package could not be laid out
+      state.package = {};
+      state.result.outcome = skm::GestureOutcome::Failed;
+      state.result.reason = skm::GestureReason::WriteFailed;
+      state.result.detail = error.what();
+    }
+  }
+  state.result.button = {};
+  state.result.animation = {};
+  state.result.sound = {};
+  state.reason = skm::describeReason(state.result);
+  return int(state.result.outcome);
+}
+
+EMSCRIPTEN_KEEPALIVE const char* skm_reason() {
+  return last().reason.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE int skm_frames() {
+  return last().result.frameCount;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* skm_base_name() {
+  return last().result.baseName.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE const uint8_t* skm_package() {
+  return last().package.data();
+}
+
+EMSCRIPTEN_KEEPALIVE uint32_t skm_package_size() {
+  return uint32_t(last().package.size());
+}
+
+// The package's name and identifier as read back from its bytes.
+EMSCRIPTEN_KEEPALIVE const char* skm_name() {
+  return last().view.name.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE uint32_t skm_name_size() {
+  return uint32_t(last().view.name.size());
+}
+
+EMSCRIPTEN_KEEPALIVE const char* skm_identifier() {
+  return last().view.identifier.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE int skm_identifier_matches() {
+  return last().identifierMatches ? 1 : 0;
+}
+
+// Where the button (0), the animation (1) and the sound (2) lie inside the package bytes.
+EMSCRIPTEN_KEEPALIVE uint32_t skm_part_offset(int which) {
+  std::span<const uint8_t> bytes = part(which);
+  return bytes.empty() ? 0 : uint32_t(bytes.data() - last().package.data());
+}
+
+EMSCRIPTEN_KEEPALIVE uint32_t skm_part_size(int which) {
+  return uint32_t(part(which).size());
+}
+
+EMSCRIPTEN_KEEPALIVE const char* skm_version() {
+  return skm::versionText();
+}
+
+}  // extern "C"

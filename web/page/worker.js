@@ -1,0 +1,94 @@
+// One converter thread of the page: it reads a source, converts it with the WebAssembly module
+// and hands back the outcome, the reason in the command line's words and the package bytes.
+// In the single-file page the module's script comes first in the same blob, so createSkmModule
+// is already defined.
+/* global createSkmModule, importScripts */
+'use strict';
+
+if (typeof createSkmModule === 'undefined') importScripts('skm2trn.js');
+
+const STATUS = ['converted', 'skipped', 'failed'];
+const utf8 = new TextEncoder();
+
+const ready = createSkmModule().then(
+  (module) => {
+    postMessage({ready: true, version: text(cString(module, module._skm_version()))});
+    return module;
+  },
+  (error) => {
+    postMessage({loadError: String(error && error.message ? error.message : error)});
+    throw error;
+  });
+
+function cString(module, pointer) {
+  const heap = module.HEAPU8;
+  let end = pointer;
+  while (heap[end] !== 0) ++end;
+  return heap.slice(pointer, end);
+}
+
+const decoder = new TextDecoder('utf-8', {fatal: true});
+const latin = new TextDecoder('windows-1252');
+function text(bytes) {
+  try {
+    return decoder.decode(bytes);
+  } catch (e) {
+    return latin.decode(bytes);  // names in older files are not UTF-8
+  }
+}
+
+function convert(module, bytes, label) {
+  const labelBytes = utf8.encode(label);
+  const source = module._skm_alloc(bytes.length);
+  const name = module._skm_alloc(labelBytes.length + 1);
+  if (!source || !name) {
+    module._skm_free(source);
+    module._skm_free(name);
+    return {status: 'failed', reason: 'out of memory', frames: 0};
+  }
+  module.HEAPU8.set(bytes, source);
+  module.HEAPU8.set(labelBytes, name);
+  module.HEAPU8[name + labelBytes.length] = 0;
+  const outcome = module._skm_convert(source, bytes.length, name);
+  module._skm_free(source);
+  module._skm_free(name);
+
+  const result = {
+    status: STATUS[outcome],
+    reason: text(cString(module, module._skm_reason())),
+    frames: module._skm_frames(),
+    baseName: text(cString(module, module._skm_base_name())),
+  };
+  if (outcome === 0) {
+    const at = module._skm_package();
+    result.package = module.HEAPU8.slice(at, at + module._skm_package_size()).buffer;
+    const nameAt = module._skm_name();
+    result.name = text(module.HEAPU8.slice(nameAt, nameAt + module._skm_name_size()));
+    result.identifier = text(cString(module, module._skm_identifier()));
+    result.identifierMatches = module._skm_identifier_matches() === 1;
+    result.parts = [0, 1, 2].map((i) => [module._skm_part_offset(i), module._skm_part_size(i)]);
+  }
+  return result;
+}
+
+onmessage = async (event) => {
+  const {id, file, label} = event.data;
+  const why = (error) => String(error && error.message ? error.message : error);
+  let result;
+  try {
+    const module = await ready;
+    let bytes;
+    try {
+      bytes = new Uint8Array(await file.arrayBuffer());
+    } catch (error) {
+      // The file went away or cannot be read: the command line's words for a path it cannot open.
+      bytes = null;
+      result = {status: 'skipped', reason: 'not a gesture file: ' + why(error), frames: 0};
+    }
+    if (bytes) result = convert(module, bytes, label);
+  } catch (error) {
+    result = {status: 'failed', reason: 'the converter stopped: ' + why(error), frames: 0};
+  }
+  result.id = id;
+  postMessage(result, result.package ? [result.package] : []);
+};
