@@ -115,6 +115,7 @@ class GifCodec : public Image {
 
   // Set when a frame's line buffer could not be allocated during this decode.
   bool lineRefused = false;
+  bool rowsToClear = false;  // the frame's rows came unzeroed (createFrame)
   int loops = 0;
   int disposal = 0;
 

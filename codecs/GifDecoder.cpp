@@ -479,15 +479,20 @@ void GifCodec::readFramePixels(ByteStream* stream, const FrameHeader& frame) {
   decodeFrameData(stream, sink);
   finishFrameData(stream);
   // Rows the data never reached (stored rows 0..storedRow) are cleared.
-  if (sink.store && !sink.interlaced && sink.storedRow >= 0) {
+  if (rowsToClear && sink.store && sink.storedRow >= 0) {
     std::memset(pixelRow(0), 0, std::size_t(sink.storedRow + 1) * std::size_t(info.rowBytes));
   }
 }
 
 bool GifCodec::createFrame(const FrameHeader& frame) {
   // Only an interlaced frame may leave rows between the ones written; the others are cleared
-  // behind the decoder as it goes (readFramePixels).
-  return create(frame.width, frame.height, frame.depth, FormatGif, frame.interlaced) != nullptr;
+  // behind the decoder as it goes (readFramePixels). A large picture is still had zeroed: fresh
+  // pages come zeroed for free, and a few bytes of data promising a huge frame should not make
+  // it touch every page.
+  constexpr std::size_t ClearedBehindUpTo = std::size_t{256} * 1024;
+  const std::size_t rows = rowBytesFor(frame.width, frame.depth) * std::size_t(frame.height);
+  rowsToClear = !frame.interlaced && rows <= ClearedBehindUpTo;
+  return create(frame.width, frame.height, frame.depth, FormatGif, !rowsToClear) != nullptr;
 }
 
 void GifCodec::skimFrame(ByteStream* stream) {

@@ -439,6 +439,24 @@ TEST(GifDecoder, EveryByteBeyondTheDecodedPixelsIsZero) {
   }
 }
 
+TEST(GifDecoder, LargeFrameCutShortIsZeroAfterItsData) {
+  // Past the size whose rows are cleared behind the decoder: the picture comes zeroed whole.
+  const std::vector<uint8_t> part = {1, 2, 3, 4, 5};
+  Bytes cut;
+  cut.screen(700, 400, 0x87).rampTable(256).descriptor(0, 0, 700, 400, 0);
+  cut.imageData(8, literalLzw(part, 8, false)).u8(0x3B);
+  GifCodec codec;
+  ASSERT_TRUE(decodeBytes(codec, cut.data));
+  ASSERT_EQ(codec.width(), 700);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(indexAt(codec, i, 0), part[std::size_t(i)]);
+  const std::size_t rows = std::size_t(codec.info.rowBytes) * 400;
+  const std::size_t topRow = std::size_t(codec.info.rowBytes) * 399;
+  for (std::size_t i = 0; i < rows; ++i) {
+    if (i >= topRow && i < topRow + 5) continue;
+    ASSERT_EQ(codec.pixels[i], 0) << i;
+  }
+}
+
 TEST(GifDecoder, CodesBeyondTheTableAreTolerated) {
   // Codes past the next free slot and repeated such codes make the tables refer to themselves;
   // the decoder must finish without running away.
