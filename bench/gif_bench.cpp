@@ -1,15 +1,21 @@
 // GIF decode and encode, side by side with giflib when it is linked (SKM_HAVE_GIFLIB).
 // Pictures: 1024x1024 with 256 and with 16 colours (smooth areas with grain, like a reduced
-// photo) and a 480x48 gesture strip (flat background, a few shapes). Both decoders read the
-// same bytes, written by our encoder; both encoders get the same indices.
+// photo), a 480x48 gesture strip (flat background, a few shapes), and three dithered ones that
+// bench/report makes with ImageMagick into $SKM_BENCH_PICTURES (plasma, blurred, dithered to 256
+// colours): a 480x48 strip, its first 48x48 frame and a 1024x1024 picture. Both decoders read
+// the same bytes, written by our encoder; both encoders get the same indices.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "codecs/GifCodec.h"
+#include "codecs/ImageFile.h"
 #include "image/ByteStream.h"
 
 #ifdef SKM_HAVE_GIFLIB
@@ -32,6 +38,8 @@ uint32_t nextRandom(uint32_t& state) {
   return state >> 24;
 }
 
+void setPicture(Picture& p);
+
 void fill(Picture& p, int kind) {
   p.indices.resize(std::size_t(p.width) * std::size_t(p.height));
   uint32_t state = 12345;
@@ -53,6 +61,35 @@ void fill(Picture& p, int kind) {
   }
   const uint32_t bits = p.colors <= 16 ? 4 : 8;
   p.image.create(p.width, p.height, bits, skm::FormatGif);
+  setPicture(p);
+}
+
+// Takes one of the dithered pictures made by bench/report; false when it is not there.
+bool load(Picture& p, const char* file, int32_t frameWidth) {
+  const char* folder = std::getenv("SKM_BENCH_PICTURES");
+  if (folder == nullptr) return false;
+  std::ifstream in(std::string(folder) + "/" + file, std::ios::binary);
+  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                   std::istreambuf_iterator<char>());
+  skm::Image whole(skm::FormatGif);
+  if (!skm::loadFromMemory(whole, bytes.data(), int32_t(bytes.size()), skm::FormatGif) ||
+      whole.bitCount() != 8) {
+    return false;
+  }
+  if (frameWidth > 0 && !whole.crop(0, 0, frameWidth, whole.height(), nullptr)) return false;
+  p.width = whole.width();
+  p.height = whole.height();
+  p.indices.resize(std::size_t(p.width) * std::size_t(p.height));
+  for (int32_t y = 0; y < p.height; ++y) {
+    std::memcpy(p.indices.data() + std::size_t(y) * std::size_t(p.width),
+                whole.pixelRow(p.height - 1 - y), std::size_t(p.width));
+  }
+  p.image.create(p.width, p.height, 8, skm::FormatGif);
+  setPicture(p);
+  return true;
+}
+
+void setPicture(Picture& p) {
   for (int i = 0; i < p.colors; ++i) {
     p.image.setPaletteColor(uint32_t(i), uint8_t(i * 37), uint8_t(i * 91), uint8_t(i * 53));
   }
@@ -71,18 +108,37 @@ void fill(Picture& p, int kind) {
   std::free(out.takeBuffer());
 }
 
+constexpr int PictureCount = 6;
+bool present[PictureCount] = {true, true, true, false, false, false};
+
 Picture& picture(int which) {
-  static Picture pictures[3] = {{1024, 1024, 256, {}, {}, skm::Image(skm::FormatGif)},
-                                {1024, 1024, 16, {}, {}, skm::Image(skm::FormatGif)},
-                                {480, 48, 256, {}, {}, skm::Image(skm::FormatGif)}};
+  static Picture pictures[PictureCount] = {{1024, 1024, 256, {}, {}, skm::Image(skm::FormatGif)},
+                                           {1024, 1024, 16, {}, {}, skm::Image(skm::FormatGif)},
+                                           {480, 48, 256, {}, {}, skm::Image(skm::FormatGif)},
+                                           {0, 0, 256, {}, {}, skm::Image(skm::FormatGif)},
+                                           {0, 0, 256, {}, {}, skm::Image(skm::FormatGif)},
+                                           {0, 0, 256, {}, {}, skm::Image(skm::FormatGif)}};
   static bool ready = false;
   if (!ready) {
     fill(pictures[0], 0);
     fill(pictures[1], 0);
     fill(pictures[2], 1);
+    present[3] = load(pictures[3], "strip.gif", 0);
+    present[4] = load(pictures[4], "strip.gif", 48);
+    present[5] = load(pictures[5], "picture-1024.gif", 0);
     ready = true;
   }
   return pictures[which];
+}
+
+// The picture for a case, or null (the case skipped) when bench/report did not make it.
+Picture* casePicture(benchmark::State& state) {
+  Picture& p = picture(int(state.range(0)));
+  if (!present[state.range(0)]) {
+    state.SkipWithError("no dithered pictures: run through bench/report");
+    return nullptr;
+  }
+  return &p;
 }
 
 void setLabels(benchmark::State& state, const Picture& p) {
@@ -91,11 +147,15 @@ void setLabels(benchmark::State& state, const Picture& p) {
 }
 
 void BM_DecodeOurs(benchmark::State& state) {
-  Picture& p = picture(int(state.range(0)));
+  Picture* picked = casePicture(state);
+  if (picked == nullptr) return;
+  Picture& p = *picked;
+  // As in a conversion, the tables are made once per thread.
+  skm::GifWorkspace workspace;
   for (auto _ : state) {
     skm::ByteStream in;
     in.attachMemory(p.gif.data(), int32_t(p.gif.size()));
-    auto* codec = new skm::GifCodec();
+    auto* codec = new skm::GifCodec(&workspace);
     if (!codec->decode(&in)) state.SkipWithError("decode failed");
     benchmark::DoNotOptimize(codec->pixels);
     delete codec;
@@ -104,7 +164,9 @@ void BM_DecodeOurs(benchmark::State& state) {
 }
 
 void BM_EncodeOurs(benchmark::State& state) {
-  Picture& p = picture(int(state.range(0)));
+  Picture* picked = casePicture(state);
+  if (picked == nullptr) return;
+  Picture& p = *picked;
   skm::ByteStream out;
   out.createMemory(int32_t(p.gif.size() + 4096));
   auto* codec = new skm::GifCodec();
@@ -142,7 +204,9 @@ int writeMemory(GifFileType* gif, const GifByteType* buffer, int length) {
 }
 
 void BM_DecodeGiflib(benchmark::State& state) {
-  Picture& p = picture(int(state.range(0)));
+  Picture* picked = casePicture(state);
+  if (picked == nullptr) return;
+  Picture& p = *picked;
   for (auto _ : state) {
     Source source{p.gif.data(), p.gif.size(), 0};
     int error = 0;
@@ -155,7 +219,9 @@ void BM_DecodeGiflib(benchmark::State& state) {
 }
 
 void BM_EncodeGiflib(benchmark::State& state) {
-  Picture& p = picture(int(state.range(0)));
+  Picture* picked = casePicture(state);
+  if (picked == nullptr) return;
+  Picture& p = *picked;
   std::vector<GifColorType> colors(std::size_t(p.colors));
   for (int i = 0; i < p.colors; ++i) {
     colors[std::size_t(i)] = {uint8_t(i * 37), uint8_t(i * 91), uint8_t(i * 53)};
@@ -180,14 +246,15 @@ void BM_EncodeGiflib(benchmark::State& state) {
 }
 #endif
 
-// Argument: 0 = 1024x1024 256 colours, 1 = 1024x1024 16 colours, 2 = 480x48 strip.
-BENCHMARK(BM_DecodeOurs)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+// Argument: 0 = 1024x1024 256 colours, 1 = 1024x1024 16 colours, 2 = 480x48 strip; dithered:
+// 3 = 480x48 strip, 4 = 48x48 frame, 5 = 1024x1024.
+BENCHMARK(BM_DecodeOurs)->DenseRange(0, 5)->Unit(benchmark::kMicrosecond);
 #ifdef SKM_HAVE_GIFLIB
-BENCHMARK(BM_DecodeGiflib)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DecodeGiflib)->DenseRange(0, 5)->Unit(benchmark::kMicrosecond);
 #endif
-BENCHMARK(BM_EncodeOurs)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_EncodeOurs)->DenseRange(0, 5)->Unit(benchmark::kMicrosecond);
 #ifdef SKM_HAVE_GIFLIB
-BENCHMARK(BM_EncodeGiflib)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_EncodeGiflib)->DenseRange(0, 5)->Unit(benchmark::kMicrosecond);
 #endif
 
 }  // namespace

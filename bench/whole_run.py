@@ -2,15 +2,16 @@
 """Whole-run benchmark: skm2trn against equivalent pipelines built on Pillow and ImageMagick.
 
 Usage: bench/whole_run.py PATH_TO_SKM2TRN [GESTURES] [IMAGEMAGICK_GESTURES]
-Generates GESTURES (default 1000) gestures with 480 x 48 strips of 10 frames and 32 x 32
+Generates GESTURES (default 1000) gestures of each set of bench/gesture_sets.py (flat: drawn
+shapes; hard: dithered plasma, 256 colours), all with 480 x 48 strips of 10 frames and 32 x 32
 buttons, converts them side by side in one run and prints gestures per second, the ratios and
-the peak memory (from /usr/bin/time -v) of skm2trn for GESTURES and 10 x GESTURES gestures.
-The ImageMagick pipeline starts two processes per gesture, so it runs over a smaller sample.
+the peak memory (from /usr/bin/time -v) of skm2trn for GESTURES and 10 x GESTURES flat gestures.
+The ImageMagick pipeline starts two processes per gesture, so it runs over a smaller sample of
+the flat set only.
 """
 import hashlib
 import io
 import os
-import random
 import re
 import shutil
 import struct
@@ -19,41 +20,10 @@ import sys
 import tempfile
 import time
 
-from PIL import Image, ImageDraw
+from PIL import Image
 
-
-def skm(name, flags, frame_width, button, strip):
-    data = name.encode()
-    out = b"SKMG0100" + bytes([len(data)]) + data + struct.pack(">Ih", flags, frame_width)
-    out += bytes(34) + struct.pack(">I", len(button)) + button + struct.pack(">I", len(strip))
-    return out + strip
-
-
-def gif(picture):
-    out = io.BytesIO()
-    picture.quantize(colors=64, dither=Image.Dither.NONE).save(out, "GIF")
-    return out.getvalue()
-
-
-def make_gestures(folder, count):
-    rng = random.Random(11)
-    strips, buttons = [], []
-    for k in range(40):
-        strip = Image.new("RGB", (480, 48), (255, 255, 255))
-        draw = ImageDraw.Draw(strip)
-        for f in range(10):
-            for _ in range(6):
-                x, y = f * 48 + rng.randrange(40), rng.randrange(40)
-                colour = (rng.randrange(256), rng.randrange(256), rng.randrange(256))
-                draw.ellipse((x, y, x + 8 + k % 8, y + 8), fill=colour)
-        strips.append(gif(strip))
-        button = Image.new("RGB", (32, 32), (rng.randrange(256), 200, 100))
-        ImageDraw.Draw(button).rectangle((8, 8, 24, 24), fill=(20, 20, rng.randrange(256)))
-        buttons.append(gif(button))
-    os.makedirs(folder, exist_ok=True)
-    for i in range(count):
-        with open(os.path.join(folder, f"g{i:05}.skm"), "wb") as f:
-            f.write(skm(f"Gesture {i}", i % 2, 48, buttons[i % 40], strips[(i * 7) % 40]))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import gesture_sets  # noqa: E402
 
 
 def read_source(path):
@@ -138,6 +108,42 @@ def peak_memory_kib(cmd):
     return int(match.group(1)) if match else -1
 
 
+def compare(tool, root, name, count, im_count, sound):
+    """Converts one gesture set with every pipeline and prints its table."""
+    src = os.path.join(root, name)
+    gesture_sets.SETS[name](src, count)
+    rows = []
+    cores = os.cpu_count() or 1
+    for workers in sorted({1, cores}):
+        out = os.path.join(root, f"{name}-ours{workers}")
+        os.makedirs(out)
+        seconds = timed(lambda: subprocess.run([tool, "-q", "-j", str(workers), src, out],
+                                               check=True))
+        rows.append((f"skm2trn -j {workers}", count, seconds))
+    out = os.path.join(root, f"{name}-pillow")
+    os.makedirs(out)
+    rows.append(("Pillow pipeline (1 core)", count,
+                 timed(lambda: pillow_pipeline(src, out, sound))))
+    if im_count > 0 and os.path.exists("/usr/bin/convert"):
+        out = os.path.join(root, f"{name}-im")
+        os.makedirs(out)
+        seconds, n = imagemagick_pipeline(src, out, sound, im_count)
+        rows.append(("ImageMagick pipeline (1 core)", n, seconds))
+
+    rate = {label: n / s for label, n, s in rows}
+    ours = rate["skm2trn -j 1"]
+    print(f"\n{name} gestures:\n")
+    print("| pipeline | gestures | seconds | gestures/s | skm2trn -j 1 is faster by |")
+    print("|---|---|---|---|---|")
+    for label, n, s in rows:
+        ratio = "—" if label.startswith("skm2trn") else f"{ours / (n / s):.1f}x"
+        print(f"| {label} | {n} | {s:.3f} | {n / s:.0f} | {ratio} |")
+    for label, n, s in rows:
+        if label.startswith("skm2trn -j") and label != "skm2trn -j 1":
+            print(f"\n{name}: {label} runs {(n / s) / ours:.2f} times as fast as skm2trn -j 1.")
+    return src
+
+
 def main():
     tool = os.path.abspath(sys.argv[1])
     count = int(sys.argv[2]) if len(sys.argv) > 2 else 1000
@@ -148,45 +154,19 @@ def main():
     root = tempfile.mkdtemp(prefix="skm2trn-bench-", dir=ram)
     print(f"working folder: {'RAM (tmpfs)' if ram else 'disk'}")
     try:
-        src = os.path.join(root, "src")
-        make_gestures(src, count)
         sound = bytes(8076)
-        rows = []
         cores = os.cpu_count() or 1
-        for workers in sorted({1, cores}):
-            out = os.path.join(root, f"ours{workers}")
-            os.makedirs(out)
-            seconds = timed(lambda: subprocess.run([tool, "-q", "-j", str(workers), src, out],
-                                                   check=True))
-            rows.append((f"skm2trn -j {workers}", count, seconds))
-        out = os.path.join(root, "pillow")
-        os.makedirs(out)
-        rows.append(("Pillow pipeline (1 core)", count,
-                     timed(lambda: pillow_pipeline(src, out, sound))))
-        if os.path.exists("/usr/bin/convert"):
-            out = os.path.join(root, "im")
-            os.makedirs(out)
-            seconds, n = imagemagick_pipeline(src, out, sound, im_count)
-            rows.append(("ImageMagick pipeline (1 core)", n, seconds))
+        flat = compare(tool, root, "flat", count, im_count, sound)
+        compare(tool, root, "hard", count, 0, sound)
 
-        rate = {label: n / s for label, n, s in rows}
-        ours = rate["skm2trn -j 1"]
-        print("| pipeline | gestures | seconds | gestures/s | skm2trn -j 1 is faster by |")
-        print("|---|---|---|---|---|")
-        for label, n, s in rows:
-            ratio = "—" if label.startswith("skm2trn") else f"{ours / (n / s):.1f}x"
-            print(f"| {label} | {n} | {s:.3f} | {n / s:.0f} | {ratio} |")
-        for label, n, s in rows:
-            if label.startswith("skm2trn -j") and label != "skm2trn -j 1":
-                print(f"\n{label} runs {(n / s) / ours:.2f} times as fast as skm2trn -j 1.")
-
+        print()
         big = os.path.join(root, "big")
-        make_gestures(big, count * 10)
-        for label, folder, n in (("", src, count), ("", big, count * 10)):
+        gesture_sets.make_flat(big, count * 10)
+        for folder, n in ((flat, count), (big, count * 10)):
             out = os.path.join(root, f"mem{n}")
             os.makedirs(out)
             kib = peak_memory_kib([tool, "-q", "-j", str(cores), folder, out])
-            print(f"peak memory, {n} gestures, -j {cores}: {kib} KiB")
+            print(f"peak memory, {n} flat gestures, -j {cores}: {kib} KiB")
     finally:
         shutil.rmtree(root, ignore_errors=True)
 

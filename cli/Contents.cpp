@@ -180,7 +180,8 @@ bool showPackage(const std::string& path, const Bytes& bytes) {
   try {
     package = parsePackage(bytes);
   } catch (const FileError& error) {
-    std::printf("%s: gesture package, damaged: %s\n", path.c_str(), error.what());
+    // The message says "damaged package: ..." itself.
+    std::printf("%s: %s\n", path.c_str(), error.what());
     return false;
   }
   std::printf("%s: gesture package\n", path.c_str());
@@ -250,8 +251,8 @@ int runExtract(const std::string& packagePath, const std::string& folder) {
   try {
     package = parsePackage(bytes);
   } catch (const FileError& failure) {
-    std::fprintf(stderr, "skm2trn: '%s' is not a gesture package: %s\n", packagePath.c_str(),
-                 failure.what());
+    // The message says "damaged package" or "not a gesture package" itself.
+    std::fprintf(stderr, "skm2trn: cannot extract '%s': %s\n", packagePath.c_str(), failure.what());
     return ExitSomeNotConverted;
   }
   std::string dir = folder;

@@ -68,10 +68,11 @@ std::string fileNameOf(const std::string& path) {
 // One source of the run and what became of it, in run order.
 struct Entry {
   std::string source;
-  std::string relFolder;  // its subfolder below the scanned folder, mirrored in the output
-  std::string package;    // the package path it gets (or would get in a dry run)
-  bool planned = false;   // handed to the conversion; otherwise decided while planning
-  bool replaces = false;  // a file of the package's name exists already
+  std::string relFolder;     // its subfolder below the scanned folder, mirrored in the output
+  std::string package;       // the package path it gets (or would get in a dry run)
+  bool planned = false;      // handed to the conversion; otherwise decided while planning
+  bool replaces = false;     // a file of the package's name exists already
+  std::string writeProblem;  // why a dry run foresees that the package cannot be written
   bool done = false;
   const char* status = "skipped";
   std::string reason;
@@ -170,12 +171,15 @@ bool hasLetter(const std::string& name) {
 // nothing: it asks an existing entry of the folder instead.
 std::string checkOutputFolder(const std::string& folder, bool dryRun, bool& caseInsensitive) {
   std::error_code ec;
-  if (!fs::exists(pathFromUtf8(folder), ec)) {
-    return "output folder '" + folder + "' does not exist";
-  }
-  if (!fs::is_directory(pathFromUtf8(folder), ec)) {
+  const fs::file_status status = fs::status(pathFromUtf8(folder), ec);
+  // "file/" and "file/x" fail with ENOTDIR, which counts as not found.
+  if (ec == std::errc::not_a_directory || (!ec && !fs::is_directory(status))) {
     return "output path '" + folder + "' is not a folder";
   }
+  if (status.type() == fs::file_type::not_found) {
+    return "output folder '" + folder + "' does not exist";
+  }
+  if (ec) return "cannot use output folder '" + folder + "': " + ec.message();
   const std::string prefix = withSeparator(folder);
 #ifdef _WIN32
   caseInsensitive = true;
@@ -300,6 +304,12 @@ class CliHost : public JobHost {
     const Entry& entry = entries_[jobEntries_[index]];
     const std::string folder = output_ + entry.relFolder;
     if (options_.dryRun) {
+      if (!entry.writeProblem.empty()) {
+        result.outcome = GestureOutcome::Failed;
+        result.reason = GestureReason::WriteFailed;
+        result.detail = entry.writeProblem;
+        return;
+      }
       result.packagePath = entry.package;
       return;
     }
@@ -369,6 +379,21 @@ class CliHost : public JobHost {
   int position_ = 0;
 };
 
+// Why a dry run's mirrored folder (ending in a separator) could not be created, in the words of
+// the real run, or otherwise: a file where it or a folder above it would go.
+std::string mirrorFolderProblem(const std::string& folder, std::string otherwise) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(pathFromUtf8(folder.substr(0, folder.size() - 1)), ec);
+  if (ec == std::errc::not_a_directory) {
+    return "could not create the folder " + folder + ": " + ec.message();
+  }
+  if (!ec && !fs::is_directory(status)) {
+    return "could not create the folder " + folder + ": " +
+           std::make_error_code(std::errc::file_exists).message();
+  }
+  return otherwise;
+}
+
 // Gives every entry its package path and decides, before anything is converted and whatever the
 // number of workers, which sources cannot have one: no usable name, a name an earlier source of
 // the run already takes, or (with --no-clobber) an existing package.
@@ -400,7 +425,20 @@ void planPackages(std::vector<Entry>& entries, const std::string& output, bool c
     // Only a dry run and --no-clobber ask after an existing package; a plain run replaces it
     // atomically and spends no look-up on it.
     std::error_code ec;
-    entry.replaces = (noClobber || dryRun) && fs::exists(pathFromUtf8(entry.package), ec);
+    fs::file_status existing;
+    if (noClobber || dryRun) existing = fs::status(pathFromUtf8(entry.package), ec);
+    entry.replaces = fs::exists(existing);
+    // A name the folder cannot hold (too long) fails the same look-up a write would, and a
+    // folder in the package's place cannot be replaced by it.
+    if (dryRun && ec && existing.type() != fs::file_type::not_found) {
+      entry.writeProblem = "could not write the package " + entry.package + ": " + ec.message();
+    } else if (dryRun && fs::is_directory(existing)) {
+      entry.writeProblem = "could not write the package " + entry.package + ": " +
+                           std::make_error_code(std::errc::is_a_directory).message();
+    }
+    if (dryRun && !entry.relFolder.empty()) {
+      entry.writeProblem = mirrorFolderProblem(output + entry.relFolder, entry.writeProblem);
+    }
     if (entry.replaces && noClobber) {
       entry = decided(entry.source, "skipped", "package exists");
       continue;
@@ -425,6 +463,7 @@ void printJson(const std::vector<Entry>& entries, const ConvertOptions& options,
                 ok ? jsonString(e.package).c_str() : "null", e.status,
                 e.reason.empty() ? "null" : jsonString(e.reason).c_str());
     if (ok) std::printf(", \"frames\": %d", e.frames);
+    if (ok && options.dryRun) std::printf(", \"replaces\": %s", e.replaces ? "true" : "false");
     std::printf("}");
   }
   std::printf("\n  ]\n}\n");

@@ -33,6 +33,7 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     restoreConsole();
     ExitProcess(UINT(128 + earlier));
   }
+  abandonStreamReads();
   if (signal == SignalHangUp) {
     // The system ends the process a few seconds after this returns: let the run finish its
     // file and print its summary meanwhile, and leave no temporary file either way.
@@ -53,6 +54,9 @@ void onSignal(int signal) {
     (void)ignored;
     _exit(128 + earlier);
   }
+  // A worker may be waiting for a pipe's writer; it holds no temporary file, so it need not
+  // hold the run either.
+  abandonStreamReads();
 }
 #endif
 

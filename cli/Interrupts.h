@@ -4,8 +4,8 @@ namespace skm::cli {
 
 // Catches SIGINT, SIGTERM and SIGHUP (on Windows: Ctrl-C, Ctrl-Break and closing the console).
 // The first one only asks the run to stop: no new file is started, and whatever is being written
-// is finished or removed. A second one removes every temporary file at once and ends the process
-// with 128 + its number.
+// is finished or removed; a read waiting on a pipe gives up. A second one removes every temporary
+// file at once and ends the process with 128 + its number.
 void catchInterrupts();
 
 // The number of the first interrupt that came, or 0.

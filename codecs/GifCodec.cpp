@@ -1,10 +1,45 @@
 #include "codecs/GifCodec.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
+
+#include "codecs/GifTables.h"
 
 namespace skm {
 
+GifWorkspace::Encoder::Encoder() {
+  // The direct table starts empty and stays so between uses: only `written` entries are set.
+  std::memset(child, 0, sizeof child);
+  std::fill(hashTable, hashTable + GifHashSize, -1);
+}
+
+GifWorkspace::GifWorkspace() = default;
+GifWorkspace::~GifWorkspace() = default;
+
+bool GifWorkspace::ensureEncoder() {
+  if (!encoder) encoder.reset(new (std::nothrow) Encoder());
+  return encoder != nullptr;
+}
+
+bool GifWorkspace::ensureDecoder() {
+  if (!decoder) decoder.reset(new (std::nothrow) Decoder);
+  return decoder != nullptr;
+}
+
 GifCodec::GifCodec() : Image(FormatGif) {}
+
+GifCodec::GifCodec(GifWorkspace* shared) : Image(FormatGif), workspace(shared) {}
+
+GifCodec::~GifCodec() = default;
+
+GifWorkspace* GifCodec::tables() {
+  if (workspace == nullptr) {
+    ownWorkspace.reset(new (std::nothrow) GifWorkspace);
+    workspace = ownWorkspace.get();
+  }
+  return workspace;
+}
 
 void GifCodec::setCommentText(const char* text) {
   std::size_t n = 0;

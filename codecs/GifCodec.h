@@ -1,19 +1,43 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "image/ByteStream.h"
 #include "image/Image.h"
 
 namespace skm {
 
+// The LZW tables of the GIF codec (about 2.2 MB for the encoder, 60 KB for the decoder), kept
+// on the heap and made once per thread that converts, not once per picture. A GifCodec without
+// one makes its own on first use. One workspace serves one codec at a time.
+class GifWorkspace {
+ public:
+  GifWorkspace();
+  ~GifWorkspace();
+  GifWorkspace(const GifWorkspace&) = delete;
+  GifWorkspace& operator=(const GifWorkspace&) = delete;
+
+ private:
+  friend class GifCodec;
+  struct Encoder;
+  struct Decoder;
+  // Make the tables on first use; false when that allocation failed.
+  bool ensureEncoder();
+  bool ensureDecoder();
+  std::unique_ptr<Encoder> encoder;
+  std::unique_ptr<Decoder> decoder;
+};
+
 // GIF reader and writer. The codec is an Image: decode fills it from a stream, encode writes it
-// (or, with encodeAnimation, a list of other Images) to a stream. All LZW tables are fixed
-// members, so the only allocation of a decode is the picture and one line buffer per frame, and
-// compressing allocates nothing.
+// (or, with encodeAnimation, a list of other Images) to a stream. The LZW tables live in a
+// GifWorkspace, so a decode allocates the picture and one frame buffer, and compressing
+// allocates nothing once the workspace exists.
 class GifCodec : public Image {
  public:
   GifCodec();
+  explicit GifCodec(GifWorkspace* workspace);
+  ~GifCodec();
 
   // Reads the frame info.frameIndex of the GIF at the stream's position into this Image and sets
   // info.frameCount. False for a missing stream, a signature other than "GIF8", a frame that is
@@ -58,7 +82,6 @@ class GifCodec : public Image {
 
   static constexpr int MaxCodes = 4096;
   static constexpr int BlockBytes = 16384;
-  static constexpr int HashSize = 5003;
 
   // Decoder.
   bool readExtension(ByteStream* stream);
@@ -80,11 +103,10 @@ class GifCodec : public Image {
   void writeScreen(const Image& first);
   void writeComment();
   void putWord(uint32_t value);
-  template <int Bits>
-  void compress(const Image& image);
+  template <int Bits, bool Runs>
+  void compress(const Image& image, GifWorkspace::Encoder& t);
   void startCompressor(int bits);
-  void resetRuns();
-  void clearHash();
+  bool encoderReady();
   void outputCode(int code);
   void putPacketByte(uint8_t value);
   void flushPacket();
@@ -103,7 +125,7 @@ class GifCodec : public Image {
   // getByte block: bytes delivered from the stream, index of the next one.
   int blockIndex = BlockBytes + 1;
   int blockCount = 0;
-  uint8_t block[BlockBytes + 1] = {};
+  uint8_t* block = nullptr;  // the workspace's, during a decode
 
   // Colour tables: the global one from the screen descriptor and the current frame's.
   int globalColors = 0;
@@ -111,36 +133,15 @@ class GifCodec : public Image {
   uint8_t globalTable[256 * 3] = {};
   uint8_t frameTable[256 * 3] = {};
 
-  // LZW tables. They are left uninitialised here on purpose: every decode and encode sets up what
-  // it reads (a codec is built three times per gesture, and zeroing 100 KB each time showed up
-  // as a third of a conversion's work).
-  // LZW decoder tables. prefix/suffix follow every code literally; the chunk tables hold the
-  // last up-to-32 bytes of each code's string so well-formed data is written 32 bytes per step.
-  uint16_t prefix[MaxCodes];
-  uint8_t suffix[MaxCodes];
-  uint8_t firstByte[MaxCodes];
-  uint16_t length[MaxCodes];
-  uint16_t chunkPrefix[MaxCodes];
-  static constexpr int ChunkBytes = 32;
-  alignas(32) uint8_t chunk[MaxCodes][ChunkBytes];
-  uint8_t stack[MaxCodes];
+  GifWorkspace* workspace = nullptr;
+  std::unique_ptr<GifWorkspace> ownWorkspace;
+  // The workspace to use, made when the codec has none; null when that failed.
+  GifWorkspace* tables();
 
   // Encoder state.
   ByteStream* output = nullptr;
   uint32_t accumulator = 0;
   int accumulatorBits = 0;
-  int32_t hashTable[HashSize];
-  uint16_t codeTable[HashSize];
-  // Slots filled since the hash table was last all empty, so that the next image clears just
-  // those; valid once hashTracked is set.
-  bool hashTracked = false;
-  int usedCount = 0;
-  uint16_t usedSlots[MaxCodes];
-  // Codes of the strings made of one repeated pixel value, for the 8-bit compressor:
-  // runCodes[v][n] is the code of v repeated n times, known for n up to runLimit[v].
-  static constexpr int RunCap = 64;
-  uint16_t runLimit[256];
-  uint16_t runCodes[256][RunCap + 1];
   int codeBits = 0;
   int maxCode = 0;
   int freeCode = 0;

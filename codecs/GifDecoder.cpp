@@ -7,6 +7,7 @@
 #include <new>
 
 #include "codecs/GifCodec.h"
+#include "codecs/GifTables.h"
 
 namespace skm {
 
@@ -16,6 +17,8 @@ constexpr int ExtensionIntroducer = 0x21;
 constexpr int ImageSeparator = 0x2C;
 constexpr int Trailer = 0x3B;
 constexpr int LongestCodeBits = 12;
+// Codes below the clear code: up to 512 of them with the largest code size the reader takes.
+constexpr int Roots = 512;
 
 int readByte(ByteStream* stream) {
   uint8_t byte = 0;
@@ -57,6 +60,16 @@ void packLine(uint8_t* line, int32_t width, uint32_t depth) {
         line[b] = uint8_t(((in[0] & 15) << 4) | (line[b] & 15));
       }
     }
+  }
+}
+
+// Copies a string the frame already holds `count` bytes ahead: 16 bytes a step when the source
+// ends before each step's destination starts, which may write up to 15 bytes past the string.
+inline void copyString(uint8_t* to, const uint8_t* from, int count) {
+  if (to - from >= 16) {
+    for (int i = 0; i < count; i += 16) std::memcpy(to + i, from + i, 16);
+  } else {
+    for (int i = 0; i < count; ++i) to[i] = from[i];
   }
 }
 
@@ -119,10 +132,13 @@ struct GifCodec::RowSink {
 };
 
 int GifCodec::getByte(ByteStream* stream) {
+  static_assert(BlockBytes == GifBlockBytes);
   if (blockIndex >= BlockBytes) {
     int32_t count = stream->read(block, 1, BlockBytes);
     if (count < 0) count = 0;
     if (count < BlockBytes) block[count] = 0xFF;
+    GifWorkspace::Decoder& t = *workspace->decoder;
+    if (count + 1 > t.blockUsed) t.blockUsed = count + 1;
     blockCount = count;
     blockIndex = 0;
   }
@@ -144,15 +160,17 @@ bool GifCodec::readSubBlock(ByteStream* stream, CodeReader& reader) {
 }
 
 // Decodes one frame's LZW data into the sink. Returns 0 when the data ended (end code or an
-// empty sub-block), a negative value when the code size is invalid, the line buffer cannot be
+// empty sub-block), a negative value when the code size is invalid, the frame buffer cannot be
 // had, the string stack would overflow, or the frame is full.
 //
-// Well-formed data (no code beyond the next free slot since the last clear) takes the fast path:
-// each code knows its length and keeps its last up-to-32 bytes, so a string is written backwards
-// one 32-byte chunk per step. Anything else follows the prefix/suffix chains byte by byte, with
-// the chain walk bounded by the stack so that cyclic tables from hostile data end the frame.
+// The frame is decoded into one buffer, line after line, and handed to the sink at the end.
+// In well-formed data (no code beyond the next free slot since the last clear) every code's
+// string was written to that buffer before, where the code was made: a code is one copy from
+// there. Anything else follows the prefix/suffix chains byte by byte, with the chain walk
+// bounded by the stack so that cyclic tables from hostile data end the frame.
 template <bool Store>
 int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
+  GifWorkspace::Decoder& t = *workspace->decoder;
   const int minimumSize = getByte(stream);
   if (minimumSize < 2 || minimumSize > 9) return -1;
   const int clear = 1 << minimumSize;
@@ -162,32 +180,56 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
   int topSlot = 1 << codeSize;
   int slot = firstFree;
 
-  std::memset(prefix, 0, sizeof prefix);
-  std::memset(suffix, 0, sizeof suffix);
-  for (int i = 0; i < clear; ++i) {
-    length[i] = 1;
-    chunkPrefix[i] = 0;
-    if constexpr (Store) {
-      firstByte[i] = uint8_t(i);
-      std::memset(chunk[i], 0, sizeof chunk[i]);
-      chunk[i][0] = uint8_t(i);
-    }
-  }
+  std::memset(t.prefix, 0, sizeof t.prefix);
+  std::memset(t.suffix, 0, sizeof t.suffix);
+  for (int i = 0; i < clear; ++i) t.length[i] = 1;
 
-  const int32_t width = sink.width;
-  uint8_t* line = nullptr;
-  int32_t fill = 0;
+  // A non-interlaced frame ends when a line beyond its last would start; an interlaced one
+  // drops whatever comes after its last line but reads on to the end of its data.
+  const uint64_t width = uint64_t(sink.width);
+  const uint64_t framePixels = width * uint64_t(sink.height);
+  const uint64_t stopAt = sink.interlaced ? UINT64_MAX : framePixels + width;
+  const uint64_t keepUpTo = sink.interlaced ? framePixels : framePixels + width;
+  // The buffer starts with the one-byte strings of the roots, so that every code, root or not, is a
+  // copy from its start; the frame follows.
+  uint8_t* base = nullptr;
+  uint8_t* frame = nullptr;
+  // The buffer grows with the data (a frame may promise far more pixels than its data holds);
+  // it always has room for a string starting before fastEnd, plus the copy's overrun.
+  uint64_t capacity = 0;
+  uint64_t fastEnd = 0;
+  constexpr uint64_t Slack = MaxCodes + 64;
+  auto reserveFor = [&](uint64_t upTo) -> bool {
+    const uint64_t want = Roots + upTo + Slack;
+    if (want > capacity) {
+      const uint64_t most = Roots + keepUpTo + Slack;
+      uint64_t grown = capacity * 2 > want ? capacity * 2 : want;
+      if (grown > most) grown = most;
+      // Offsets from the base must fit the start table.
+      if (grown > uint64_t(SIZE_MAX) || grown > uint64_t(UINT32_MAX)) return false;
+      auto* moved = static_cast<uint8_t*>(std::realloc(base, std::size_t(grown)));
+      if (moved == nullptr) return false;
+      base = moved;
+      frame = base + Roots;
+      capacity = grown;
+    }
+    fastEnd = capacity - Roots - Slack;
+    if (fastEnd > keepUpTo) fastEnd = keepUpTo;
+    return true;
+  };
   if constexpr (Store) {
-    // Room for a full line plus the longest string and the chunk writer's overrun.
-    line = static_cast<uint8_t*>(std::calloc(std::size_t(width) + MaxCodes + ChunkBytes, 1));
-    if (line == nullptr) {
+    if (!reserveFor(keepUpTo < 65536 ? keepUpTo : 65536)) {
+      std::free(base);
       lineRefused = true;
       return -1;
     }
+    for (int i = 0; i < Roots; ++i) base[i] = uint8_t(i);
+    for (int i = 0; i < clear; ++i) t.start[i] = uint32_t(i);
   }
 
   CodeReader reader;
-  auto nextCode = [&]() -> int {
+  // Tops up the bit buffer to at least codeSize bits; false at the end of the data.
+  auto refill = [&]() -> bool {
     while (reader.count < codeSize) {
       if (reader.left >= 8) {
         // Bytes past the whole ones taken land where they will be OR-ed in again, unchanged.
@@ -203,45 +245,72 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
         reader.count += 8;
         --reader.left;
       } else if (!readSubBlock(stream, reader)) {
-        return end;
+        return false;
       }
     }
+    return true;
+  };
+  auto nextCode = [&]() -> int {
+    if (reader.count < codeSize && !refill()) return end;
     const int code = int(reader.bits & ((1u << codeSize) - 1));
     reader.bits >>= codeSize;
     reader.count -= codeSize;
     return code;
   };
 
-  // A new code: the string of p followed by ch. The pre-scan only needs lengths and links.
-  auto addEntry = [this](int code, int p, uint8_t ch) {
-    prefix[code] = uint16_t(p);
-    length[code] = uint16_t(length[p] + 1);
-    if constexpr (Store) {
-      suffix[code] = ch;
-      firstByte[code] = firstByte[p];
-      const int tail = ((length[p] - 1) & (ChunkBytes - 1)) + 1;
-      if (tail < ChunkBytes) {
-        std::memcpy(chunk[code], chunk[p], ChunkBytes);
-        chunk[code][tail] = ch;
-        chunkPrefix[code] = chunkPrefix[p];
-      } else {
-        std::memset(chunk[code], 0, ChunkBytes);
-        chunk[code][0] = ch;
-        chunkPrefix[code] = uint16_t(p);
-      }
-    }
-  };
-
   int result = 0;
   bool corrupt = false;
   int previous = 0;
+  uint64_t previousAt = 0;  // where the previous code's string starts in the frame
   uint8_t firstChar = 0;
-  bool sane = true;
+  // Data that does not open with a clear code extends a string 0 that was never written: it is
+  // followed byte by byte until the first clear.
+  bool sane = false;
+  uint64_t at = 0;  // pixels decoded so far
+  // Codes below this take the common case: known, while the data is sane and the frame fills.
+  int fastBelow = 0;
   for (;;) {
     int code = nextCode();
+    if constexpr (Store) {
+      if (code < fastBelow && unsigned(code - clear) >= 2) [[likely]] {
+        const int count = t.length[code];
+        uint8_t* out = frame + at;
+        copyString(out, base + t.start[code], count);
+        if (slot < topSlot) {
+          t.prefix[slot] = uint16_t(previous);
+          t.suffix[slot] = out[0];
+          t.length[slot] = uint16_t(t.length[previous] + 1);
+          t.start[slot] = uint32_t(Roots + previousAt);
+          fastBelow = ++slot;
+          previous = code;
+          previousAt = at;
+          firstChar = out[0];
+          if (slot >= topSlot && codeSize < LongestCodeBits) {
+            topSlot <<= 1;
+            ++codeSize;
+          }
+        }
+        at += uint64_t(count);
+        if (at >= fastEnd) {
+          if (at >= stopAt) {
+            result = -1;
+            break;
+          }
+          fastBelow = 0;
+        }
+        continue;
+      }
+    }
     if (code == end) break;
+    // Whether this string's bytes are kept: always until the frame is full.
+    const bool keep = Store && at < keepUpTo;
+    if (keep && !reserveFor(at)) {
+      lineRefused = true;
+      result = -1;
+      break;
+    }
+    uint8_t* out = keep ? frame + at : nullptr;
     int count = 0;
-    uint8_t* out = line + fill;
     if (code == clear) {
       codeSize = minimumSize + 1;
       slot = firstFree;
@@ -252,69 +321,68 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
       if (code == end) break;
       if (code >= slot) code = 0;
       previous = code;
+      previousAt = at;
       firstChar = uint8_t(code);
       sane = true;
       count = 1;
-      if constexpr (Store) out[0] = uint8_t(code);
+      if (keep) out[0] = uint8_t(code);
     } else if (sane) {
-      int emitted = code;
-      const bool beyond = code >= slot;
-      if (beyond) {
-        // The string of the previous code plus its own first byte; the entry is made first so
-        // that it can be written like any other.
-        emitted = slot;
-        addEntry(slot, previous, firstChar);
-        ++slot;
-        previous = code;
+      if (code >= slot) {
+        // The string of the previous code plus its own first byte, which starts where the
+        // previous one did: the copy below overlaps itself by that one byte.
+        t.prefix[slot] = uint16_t(previous);
+        t.suffix[slot] = firstChar;
+        t.length[slot] = uint16_t(t.length[previous] + 1);
+        t.start[slot] = uint32_t(Roots + previousAt);
         // A code past the next free slot leaves a previous code whose string is not known yet.
-        if (code != emitted) sane = false;
-      }
-      count = length[emitted];
-      if constexpr (Store) {
-        const int tail = ((count - 1) & (ChunkBytes - 1)) + 1;
-        uint8_t* at = out + count - tail;
-        std::memcpy(at, chunk[emitted], ChunkBytes);
-        int link = chunkPrefix[emitted];
-        while (at > out) {
-          at -= ChunkBytes;
-          std::memcpy(at, chunk[link], ChunkBytes);
-          link = chunkPrefix[link];
-        }
-      }
-      if (!beyond && slot < topSlot) {
-        const uint8_t first = Store ? firstByte[code] : 0;
-        addEntry(slot, previous, first);
+        if (code != slot) sane = false;
+        count = t.length[slot];
+        if (keep) copyString(out, frame + previousAt, count);
         ++slot;
         previous = code;
-        firstChar = first;
+        previousAt = at;
+      } else {
+        count = t.length[code];
+        if (keep) copyString(out, base + t.start[code], count);
+        if (slot < topSlot) {
+          const uint8_t first = keep ? out[0] : 0;
+          t.prefix[slot] = uint16_t(previous);
+          t.suffix[slot] = first;
+          t.length[slot] = uint16_t(t.length[previous] + 1);
+          t.start[slot] = uint32_t(Roots + previousAt);
+          ++slot;
+          previous = code;
+          previousAt = at;
+          firstChar = first;
+        }
       }
     } else {
       int k = code;
       int depth = 0;
       if (k >= slot) {
         k = previous;
-        stack[depth++] = firstChar;
+        t.stack[depth++] = firstChar;
       }
       while (k >= firstFree && depth < MaxCodes) {
-        stack[depth++] = suffix[k];
-        k = prefix[k];
+        t.stack[depth++] = t.suffix[k];
+        k = t.prefix[k];
       }
       if (depth >= MaxCodes) {
         // A cyclic chain: the data ends here, keeping what was decoded before it.
         corrupt = true;
         break;
       }
-      stack[depth++] = uint8_t(k);
+      t.stack[depth++] = uint8_t(k);
       if (slot < topSlot) {
         firstChar = uint8_t(k);
-        suffix[slot] = uint8_t(k);
-        prefix[slot] = uint16_t(previous);
+        t.suffix[slot] = uint8_t(k);
+        t.prefix[slot] = uint16_t(previous);
         ++slot;
         previous = code;
       }
       count = depth;
-      if constexpr (Store) {
-        for (int i = 0; i < depth; ++i) out[i] = stack[depth - 1 - i];
+      if (keep) {
+        for (int i = 0; i < depth; ++i) out[i] = t.stack[depth - 1 - i];
       }
     }
     if (slot >= topSlot && codeSize < LongestCodeBits) {
@@ -322,36 +390,39 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
       ++codeSize;
     }
 
+    at += uint64_t(count);
     if constexpr (!Store) {
-      sink.pixels += uint64_t(count);
-      if (sink.pixels >= sink.limit) {
+      if (at >= sink.limit) {
         result = -1;
         break;
       }
     } else {
-      fill += count;
-      if (fill >= width) {
-        int32_t start = 0;
-        while (fill - start >= width) {
-          if (sink.writeRow(line + start, width) < 0) {
-            result = -1;
-            break;
-          }
-          start += width;
-        }
-        if (result < 0) break;
-        std::memmove(line, line + start, std::size_t(fill - start));
-        fill -= start;
+      if (at >= stopAt) {
+        result = -1;
+        break;
       }
+      fastBelow = sane && at < fastEnd ? slot : 0;
     }
   }
   if constexpr (Store) {
-    if (result == 0 && fill > 0) {
-      // The line's unfilled pixels are not data; they are packed as zeros.
-      std::memset(line + fill, 0, std::size_t(width - fill));
-      result = sink.writeRow(line, fill);
+    // Whole lines go to the sink; a last partial one is padded with zeros (they are not data).
+    const uint64_t kept = at < keepUpTo ? at : keepUpTo;
+    const uint64_t lines = kept / width;
+    const uint64_t rest = kept % width;
+    for (uint64_t k = 0; k < lines && k < uint64_t(sink.height); ++k) {
+      if (sink.writeRow(frame + k * width, sink.width) < 0) result = -1;
     }
-    std::free(line);
+    if (result == 0 && rest > 0 && lines < uint64_t(sink.height)) {
+      if (!reserveFor((lines + 1) * width)) {
+        std::free(base);
+        lineRefused = true;
+        return -1;
+      }
+      uint8_t* line = frame + lines * width;
+      std::memset(line + rest, 0, std::size_t(width - rest));
+      result = sink.writeRow(line, int32_t(rest));
+    }
+    std::free(base);
   }
   return corrupt ? -1 : result;
 }
@@ -541,6 +612,16 @@ void GifCodec::setFramePalette(const FrameHeader& frame) {
 
 bool GifCodec::decode(ByteStream* stream) {
   if (stream == nullptr) return false;
+  GifWorkspace* w = tables();
+  if (w == nullptr || !w->ensureDecoder()) {
+    setLastError(OutOfMemoryMessage);
+    return false;
+  }
+  // Past the bytes a read delivered, the block reads as a fresh one would: zeros, or what an
+  // earlier read of this decode left there.
+  block = w->decoder->block;
+  std::memset(block, 0, std::size_t(w->decoder->blockUsed));
+  w->decoder->blockUsed = 0;
   uint8_t screen[13] = {};
   if (stream->read(screen, 1, 13) != 13) return false;
   if (std::memcmp(screen, "GIF8", 4) != 0) return false;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "codecs/GifCodec.h"
+#include "codecs/GifTables.h"
 
 namespace skm {
 
@@ -52,7 +53,7 @@ inline int32_t repeatsOf(const uint8_t* at, uint8_t value, int32_t room, int32_t
   return more;
 }
 
-// Whether at least a quarter of the pixels in a few sample rows repeat their left neighbour.
+// Whether at least half of the pixels in a few sample rows repeat their left neighbour.
 bool mostlyRuns(const Image& image) {
   const int32_t width = image.width();
   const int32_t height = image.height();
@@ -65,7 +66,7 @@ bool mostlyRuns(const Image& image) {
       ++pairs;
     }
   }
-  return repeats * 4 >= pairs;
+  return repeats * 2 >= pairs;
 }
 
 }  // namespace
@@ -127,26 +128,65 @@ void GifCodec::outputCode(int code) {
   }
 }
 
-// Every value starts as a run of one. The key of "0 then 0" is 0, which the probe takes for an
-// empty slot: that one string can be overwritten and come back under a new code, so runs of 0
-// step from one pixel to two only while its slot still holds it.
-void GifCodec::resetRuns() {
+void GifWorkspace::Encoder::emptyDirect() {
+  for (int k = 0; k < writtenCount; ++k) child[written[k]] = 0;
+  writtenCount = 0;
+}
+
+void GifWorkspace::Encoder::emptyHash() {
+  for (int k = 0; k < usedCount; ++k) hashTable[usedSlots[k]] = -1;
+  usedCount = 0;
+}
+
+// Every value starts as a run of one.
+void GifWorkspace::Encoder::resetRuns() {
   for (int v = 0; v < 256; ++v) {
     runLimit[v] = 1;
     runCodes[v][1] = uint16_t(v);
   }
 }
 
-// Empties every hash slot. A frame of an animation fills a few hundred of the 5003, so after the
-// first frame only those are cleared.
-void GifCodec::clearHash() {
-  if (hashTracked && usedCount < 1024) {
-    for (int k = 0; k < usedCount; ++k) hashTable[usedSlots[k]] = -1;
-  } else {
-    std::memset(hashTable, 0xFF, sizeof hashTable);
+int GifWorkspace::Encoder::probe(int32_t key, uint32_t pixel, uint32_t prefix, bool& found) {
+  int i = int((pixel << HashShift) ^ prefix);
+  found = hashTable[i] == key;
+  if (found || hashTable[i] < 0) return i;
+  const int step = i == 0 ? 1 : GifHashSize - i;
+  do {
+    i -= step;
+    if (i < 0) i += GifHashSize;
+    if (hashTable[i] == key) {
+      found = true;
+      return i;
+    }
+  } while (hashTable[i] > 0);
+  return i;
+}
+
+// Whether the direct table holds a string whose home slot in the hashed table is 0; the first
+// such string took slot 0, where no later probe from another home ever arrives.
+bool GifWorkspace::Encoder::homeZeroTaken() const {
+  for (int k = 0; k < writtenCount; ++k) {
+    if ((written[k] >> 8) == (written[k] & 0xFF) << HashShift) return true;
   }
-  usedCount = 0;
-  hashTracked = true;
+  return false;
+}
+
+void GifWorkspace::Encoder::hashAdd(int slot, int32_t key, int code) {
+  hashTable[slot] = key;
+  codeTable[slot] = uint16_t(code);
+  usedSlots[usedCount++] = uint16_t(slot);
+}
+
+// Up to here every key was found or placed exactly as a dictionary would, so adding the direct
+// table's strings in the order they were made gives the hashed table slot for slot.
+void GifWorkspace::Encoder::hashFromDirect(int firstFree) {
+  for (int k = 0; k < writtenCount; ++k) {
+    const uint32_t prefix = written[k] >> 8;
+    const uint32_t pixel = written[k] & 0xFF;
+    const int32_t key = int32_t((pixel << LongestCodeBits) + prefix);
+    bool found = false;
+    hashAdd(probe(key, pixel, prefix, found), key, firstFree + k);
+  }
 }
 
 void GifCodec::startCompressor(int bits) {
@@ -162,34 +202,34 @@ void GifCodec::startCompressor(int bits) {
 }
 
 // Pixels run from the top picture row (the last stored row) down, each row left to right.
-// The loop keeps the bit accumulator and packet count in locals and packs codes inline: this is
-// where a conversion spends most of its time, and the member round trips of outputCode cost a
-// third of it. The packing is outputCode's, byte for byte; the first and last codes still go
-// through outputCode itself.
-template <int Bits>
-void GifCodec::compress(const Image& image) {
+//
+// The strings live in the workspace's direct table: one read per pixel finds the next code.
+// The codes must be those of the hashed compressor, and the two agree as long as the hashed
+// table behaves as a dictionary. It stops doing so in one case: "0 then 0" has key 0, which a
+// probe takes for an empty slot, so once that string sits off its home slot 0 (because a string
+// whose home is 0 got there first) a later probe may stop at it and overwrite it. When that
+// string is about to be added with slot 0 taken (checked then, as it is added once per table
+// generation), the hashed table is rebuilt from the direct one and decides the rest of the
+// generation.
+//
+// The loop keeps the bit accumulator and packet count in locals and packs codes inline, four
+// bytes at a time; the bytes are outputCode's, and the first and last codes go through it.
+template <int Bits, bool Runs>
+void GifCodec::compress(const Image& image, GifWorkspace::Encoder& t) {
   const int32_t width = image.width();
   const int32_t height = image.height();
-  if (width <= 0 || height <= 0) {
-    // No pixels: a clear code and the end code make well-formed, empty image data.
-    outputCode(clearCode);
-    outputCode(endCode);
-    return;
-  }
-  clearHash();
-  // The run shortcut pays on drawn pictures and costs a fifth on noisy ones; both paths write
-  // the same bytes.
-  const bool useRuns = Bits == 8 && mostlyRuns(image);
-  if (useRuns) resetRuns();
+  t.emptyDirect();
+  t.emptyHash();
+  if constexpr (Runs) t.resetRuns();
   uint32_t current = uint32_t(pixelAt<Bits>(image.pixelRow(height - 1), 0));
   outputCode(clearCode);
   // Whether current is the code of runValue repeated runLength times (0: not such a string).
   uint32_t runValue = current;
   int32_t runLength = 1;
-  // Where "0 then 0" was last entered; read only once runLimit[0] says it was.
-  std::size_t zeroSlot = 0;
+  bool hashing = false;
 
-  uint32_t bits = accumulator;
+  // Bits not yet written, least significant first; up to 31 wait between 4-byte writes.
+  uint64_t bits = accumulator & BitMasks[accumulatorBits];
   int bitCount = accumulatorBits;
   int codeWidth = codeBits;
   int largest = maxCode;
@@ -197,7 +237,12 @@ void GifCodec::compress(const Image& image) {
   int pending = clearPending;
   int count = packetCount;
   const int clear = clearCode;
+  const int firstFree = clear + 2;
   const int initial = initialBits;
+  uint16_t* const child = t.child;
+  // The log's length stays in a register; the workspace has it whenever its functions run.
+  uint32_t* const written = t.written;
+  int logged = 0;
 
   auto putByte = [&](uint32_t value) {
     packet[count++] = uint8_t(value);
@@ -208,13 +253,25 @@ void GifCodec::compress(const Image& image) {
     }
   };
   auto emit = [&](uint32_t code) {
-    bits &= BitMasks[bitCount];
-    bits = bitCount > 0 ? bits | (code << bitCount) : code;
+    bits |= uint64_t(code) << bitCount;
     bitCount += codeWidth;
-    while (bitCount >= 8) {
-      putByte(bits);
-      bits >>= 8;
-      bitCount -= 8;
+    if (bitCount >= 32) {
+      if (count <= PacketLimit - 4) {
+        const uint32_t word = uint32_t(bits);
+        const uint8_t bytes[4] = {uint8_t(word), uint8_t(word >> 8), uint8_t(word >> 16),
+                                  uint8_t(word >> 24)};
+        std::memcpy(packet + count, bytes, 4);
+        count += 4;
+        if (count >= PacketLimit) {
+          packetCount = count;
+          flushPacket();
+          count = 0;
+        }
+      } else {
+        for (int k = 0; k < 4; ++k) putByte(uint32_t(bits >> (8 * k)));
+      }
+      bits >>= 32;
+      bitCount -= 32;
     }
     if (nextCode > largest || pending) {
       if (pending) {
@@ -227,83 +284,88 @@ void GifCodec::compress(const Image& image) {
       }
     }
   };
+  // The table is full: start again rather than keep compressing with stale strings.
+  auto restart = [&]() {
+    t.writtenCount = logged;
+    t.emptyDirect();
+    logged = 0;
+    t.emptyHash();
+    hashing = false;
+    if constexpr (Runs) t.resetRuns();
+    nextCode = firstFree;
+    pending = 1;
+    emit(uint32_t(clear));
+  };
 
   int32_t x = 1;
   for (int32_t y = height - 1; y >= 0; --y) {
     const uint8_t* row = image.pixelRow(y);
     for (; x < width; ++x) {
       const uint32_t c = uint32_t(pixelAt<Bits>(row, x));
-      if (useRuns) {
-        if (runLength != 0) {
-          if (c == runValue && runLength < runLimit[c] &&
-              (c != 0 || runLength > 1 || hashTable[zeroSlot] == 0)) {
-            // Walking a run through strings the table already holds needs no hashing: count
-            // the repeats and take the code of the longest known string.
-            const int32_t n = runLength + 1;
-            // Further pixels of this row that may join: up to the longest known run.
-            const int32_t room = std::min(runLimit[c] - n, width - 1 - x);
-            const int32_t more = repeatsOf(row + x + 1, uint8_t(c), room, width - 1 - x);
-            x += more;
-            runLength = n + more;
-            current = runCodes[c][runLength];
-            continue;
-          }
-          if (c != runValue) runLength = 0;
-        }
-      }
-      const int32_t key = int32_t((c << LongestCodeBits) + current);
-      std::size_t slot = (c << HashShift) ^ current;
-      if (hashTable[slot] == key) {
-        current = codeTable[slot];
-        if (runLength != 0) ++runLength;
-        continue;
-      }
-      if (hashTable[slot] >= 0) {
-        int i = int(slot);
-        const int step = i == 0 ? 1 : HashSize - i;
-        bool found = false;
-        do {
-          i -= step;
-          if (i < 0) i += HashSize;
-          if (hashTable[i] == key) {
-            current = codeTable[i];
-            if (runLength != 0) ++runLength;
-            found = true;
-            break;
-          }
-        } while (hashTable[i] > 0);
-        if (found) continue;
-        slot = std::size_t(i);
-      }
-      emit(current);
-      current = c;
-      if (nextCode < CodeLimit) {
-        if (useRuns) {
-          // The new string is the known run one pixel longer.
-          if (c == 0 && runLength == 1) {
-            // "0 then 0", new or entered again after dropping out (its longer runs went with
-            // it): while its slot still holds key 0, the hashing would find it.
-            runCodes[0][2] = uint16_t(nextCode);
-            runLimit[0] = 2;
-            zeroSlot = slot;
-          } else if (runLength != 0 && runLength == runLimit[c] && runLength < RunCap) {
-            runCodes[c][runLength + 1] = uint16_t(nextCode);
-            runLimit[c] = uint16_t(runLength + 1);
+      if (!hashing) [[likely]] {
+        if constexpr (Runs) {
+          if (runLength != 0) {
+            if (c == runValue && runLength < t.runLimit[c]) {
+              // Walking a run through strings the table already holds needs no lookups: count
+              // the repeats and take the code of the longest known string.
+              const int32_t n = runLength + 1;
+              const int32_t room = std::min(t.runLimit[c] - n, width - 1 - x);
+              const int32_t more = repeatsOf(row + x + 1, uint8_t(c), room, width - 1 - x);
+              x += more;
+              runLength = n + more;
+              current = t.runCodes[c][runLength];
+              continue;
+            }
+            if (c != runValue) runLength = 0;
           }
         }
-        codeTable[slot] = uint16_t(nextCode++);
-        hashTable[slot] = key;
-        usedSlots[usedCount++] = uint16_t(slot);
+        const uint32_t at = (current << 8) | c;
+        const uint32_t known = child[at];
+        if (known != 0) {
+          current = known;
+          if constexpr (Runs) runLength += runLength != 0;
+          continue;
+        }
+        emit(current);
+        if (nextCode < CodeLimit) {
+          if ((current | c) == 0 && (t.writtenCount = logged, t.homeZeroTaken())) [[unlikely]] {
+            t.hashFromDirect(firstFree);
+            bool found = false;
+            t.hashAdd(t.probe(0, 0, 0, found), 0, nextCode);
+            hashing = true;
+          } else {
+            child[at] = uint16_t(nextCode);
+            written[logged++] = at;
+            if constexpr (Runs) {
+              // The new string is the known run one pixel longer.
+              if (runLength != 0 && runLength == t.runLimit[c] &&
+                  runLength < GifWorkspace::Encoder::RunCap) {
+                t.runCodes[c][runLength + 1] = uint16_t(nextCode);
+                t.runLimit[c] = uint16_t(runLength + 1);
+              }
+            }
+          }
+          ++nextCode;
+        } else {
+          restart();
+        }
       } else {
-        // Table full: start again rather than keep compressing with stale strings.
-        std::memset(hashTable, 0xFF, sizeof hashTable);
-        usedCount = 0;
-        if (useRuns) resetRuns();
-        nextCode = clear + 2;
-        pending = 1;
-        emit(uint32_t(clear));
+        const int32_t key = int32_t((c << LongestCodeBits) + current);
+        bool found = false;
+        const int slot = t.probe(key, c, current, found);
+        if (found) {
+          current = t.codeTable[slot];
+          continue;
+        }
+        emit(current);
+        if (nextCode < CodeLimit) {
+          t.hashAdd(slot, key, nextCode++);
+        } else {
+          restart();
+        }
       }
-      if (useRuns) {
+      current = c;
+      if constexpr (Runs) {
         runValue = c;
         runLength = 1;
       }
@@ -311,7 +373,13 @@ void GifCodec::compress(const Image& image) {
     x = 0;
   }
 
-  accumulator = bits;
+  while (bitCount >= 8) {
+    putByte(uint32_t(bits));
+    bits >>= 8;
+    bitCount -= 8;
+  }
+  t.writtenCount = logged;
+  accumulator = uint32_t(bits);
   accumulatorBits = bitCount;
   codeBits = codeWidth;
   maxCode = largest;
@@ -320,6 +388,11 @@ void GifCodec::compress(const Image& image) {
   packetCount = count;
   outputCode(int(current));
   outputCode(endCode);
+}
+
+bool GifCodec::encoderReady() {
+  GifWorkspace* w = tables();
+  return w != nullptr && w->ensureEncoder();
 }
 
 void GifCodec::writeScreen(const Image& first) {
@@ -368,12 +441,20 @@ bool GifCodec::writeImage(const Image& image, int disposalValue) {
   output->putByte(minimumSize);
   streamError = false;
   startCompressor(minimumSize + 1);
-  if (bits == 1) {
-    compress<1>(image);
+  GifWorkspace::Encoder& t = *workspace->encoder;
+  if (image.width() <= 0 || image.height() <= 0) {
+    // No pixels: a clear code and the end code make well-formed, empty image data.
+    outputCode(clearCode);
+    outputCode(endCode);
+  } else if (bits == 1) {
+    compress<1, false>(image, t);
   } else if (bits == 4) {
-    compress<4>(image);
+    compress<4, false>(image, t);
+  } else if (mostlyRuns(image)) {
+    // The run shortcut pays on drawn pictures and costs on noisy ones; both write the same.
+    compress<8, true>(image, t);
   } else {
-    compress<8>(image);
+    compress<8, false>(image, t);
   }
   output->putByte(0);
   return !streamError;
@@ -401,6 +482,10 @@ bool GifCodec::encode(ByteStream* stream) {
   }
   if (!isValid()) {
     setLastError("Bad image pointer");
+    return false;
+  }
+  if (!encoderReady()) {
+    setLastError(OutOfMemoryMessage);
     return false;
   }
   output = stream;
@@ -431,6 +516,7 @@ bool GifCodec::encodeAnimation(ByteStream* stream, Image** frames, int count) {
       return fail("GIF Images must be 8 bit or less");
     }
   }
+  if (!encoderReady()) return fail(OutOfMemoryMessage);
 
   output = stream;
   writeScreen(*frames[0]);

@@ -61,23 +61,24 @@ bool saveToStream(Image& image, ByteStream& stream, int formatType) {
   }
 }
 
-bool loadFromMemory(Image& image, const uint8_t* buffer, int32_t byteCount, int formatType) {
+bool loadFromMemory(Image& image, const uint8_t* buffer, int32_t byteCount, int formatType,
+                    GifWorkspace* gif) {
   ByteStream stream;
   // The stream only reads; the cast lets one stream type serve reading and writing.
   stream.attachMemory(const_cast<uint8_t*>(buffer), byteCount < 0 ? 0 : byteCount);
-  const bool loaded = loadFromStream(image, stream, formatType);
+  const bool loaded = loadFromStream(image, stream, formatType, gif);
   stream.close();
   return loaded;
 }
 
-bool loadFromStream(Image& image, ByteStream& stream, int formatType) {
+bool loadFromStream(Image& image, ByteStream& stream, int formatType, GifWorkspace* gif) {
   switch (formatType) {
     case FormatBmp: {
       BmpCodec codec;
       return decodeInto(codec, image, stream);
     }
     case FormatGif: {
-      GifCodec codec;
+      GifCodec codec(gif);
       codec.info.frameIndex = image.info.frameIndex;
       return decodeInto(codec, image, stream);
     }

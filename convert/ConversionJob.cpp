@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "codecs/GifCodec.h"
 #include "convert/GestureConverter.h"
 #include "convert/SourceGesture.h"
 
@@ -22,10 +23,16 @@ std::string convertedText(std::size_t count) {
   return std::to_string(count) + " gestures converted.";
 }
 
+// What one converting thread keeps from one gesture to the next.
+struct WorkerState {
+  SourceGesture gesture;
+  GifWorkspace gif;
+};
+
 // Every failure of one file stays with that file.
-GestureResult convertGuarded(SourceGesture& gesture, const std::string& path) {
+GestureResult convertGuarded(WorkerState& state, const std::string& path) {
   try {
-    return convertSource(gesture, path);
+    return convertSource(state.gesture, path, &state.gif);
   } catch (...) {
     GestureResult result;
     result.outcome = GestureOutcome::Failed;
@@ -69,7 +76,7 @@ class Prefetcher {
 
  private:
   void work() {
-    SourceGesture gesture;
+    WorkerState state;
     for (;;) {
       std::size_t index;
       {
@@ -79,7 +86,7 @@ class Prefetcher {
         if (stopping_ || next_ >= paths_.size()) return;
         index = next_++;
       }
-      GestureResult result = convertGuarded(gesture, paths_[index]);
+      GestureResult result = convertGuarded(state, paths_[index]);
       {
         std::lock_guard<std::mutex> lock(mutex_);
         results_[index % window_] = std::move(result);
@@ -112,12 +119,12 @@ unsigned ConversionJob(JobHost& host) {
 unsigned ConversionJob(JobHost& host, int workers) {
   const std::vector<std::string>& paths = host.sourcePaths();
   std::optional<Prefetcher> prefetcher;
-  std::optional<SourceGesture> gesture;
+  std::optional<WorkerState> state;
   if (workers > 1 && paths.size() > 1) {
     prefetcher.emplace(paths,
                        std::min<int>(workers, int(std::min<std::size_t>(paths.size(), 256))));
   } else {
-    gesture.emplace();
+    state.emplace();
   }
 
   std::size_t written = 0;
@@ -128,7 +135,7 @@ unsigned ConversionJob(JobHost& host, int workers) {
     host.setStatusText(convertedText(i + 1));
     host.setMessageText("Converting: " + baseNameOf(paths[i]) + ".skm");
 
-    GestureResult result = prefetcher ? prefetcher->take(i) : convertGuarded(*gesture, paths[i]);
+    GestureResult result = prefetcher ? prefetcher->take(i) : convertGuarded(*state, paths[i]);
     // An interrupt that came while this file was converted starts no new file.
     if (result.outcome == GestureOutcome::Converted && host.stopRequested()) {
       result = GestureResult();

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <mutex>
 #include <new>
 #include <random>
 #include <system_error>
@@ -22,6 +23,7 @@
 #include <stdio.h>  // _wrename
 #include <wchar.h>
 #else
+#include <poll.h>
 #include <unistd.h>
 #endif
 
@@ -81,7 +83,9 @@ int unlinkPath(const char* path) {
 #else
 using StatRecord = struct stat;
 int openRead(const char* path) {
-  return ::open(path, O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that opening a FIFO does not wait for a writer: the wait happens in
+  // waitReadable, where an interrupt can end it.
+  return ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
 }
 int openNew(const char* path) {
   return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -129,12 +133,61 @@ long long readFully(int fd, uint8_t* dst, std::size_t n) {
   return (long long)got;
 }
 
+std::atomic<bool> streamsAbandoned{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+#ifndef _WIN32
+// A pipe that turns readable when stream reads are abandoned; every stream wait polls it beside
+// its own descriptor, so a signal handled on another thread still ends the wait.
+std::atomic<int> wakeReadEnd{-1};
+std::atomic<int> wakeWriteEnd{-1};
+
+int wakeDescriptor() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    int ends[2];
+    if (::pipe(ends) != 0) return;
+    for (int end : ends) {
+      ::fcntl(end, F_SETFD, FD_CLOEXEC);
+      ::fcntl(end, F_SETFL, O_NONBLOCK);
+    }
+    wakeReadEnd.store(ends[0]);
+    wakeWriteEnd.store(ends[1]);
+  });
+  return wakeReadEnd.load();
+}
+#endif
+
+// Waits until fd has data or has ended; returns 0, or EINTR once stream reads are abandoned. A
+// FIFO opened before any writer came reads as ended at once but does not poll as ended, so the
+// wait comes before every read.
+int waitReadable(int fd) {
+#ifdef _WIN32
+  (void)fd;
+  return streamsAbandoned.load() ? EINTR : 0;
+#else
+  // Created before the flag is looked at: an abandon that finds no pipe yet is seen here.
+  const int wake = wakeDescriptor();
+  for (;;) {
+    if (streamsAbandoned.load()) return EINTR;
+    pollfd fds[2] = {{fd, POLLIN, 0}, {wake, POLLIN, 0}};
+    // Without the wake pipe (no descriptors left) the flag is looked at ten times a second.
+    const int ready = ::poll(fds, 2, wake < 0 ? 100 : -1);
+    if (ready < 0 && errno != EINTR) return errno;
+    if (ready > 0 && fds[0].revents != 0) return 0;
+  }
+#endif
+}
+
 int readStream(int fd, std::vector<uint8_t>& bytes, std::size_t limit) {
   std::size_t used = 0;
   std::size_t chunk = 64 * 1024;
   for (;;) {
+    if (const int err = waitReadable(fd)) return err;
     if (bytes.size() - used < chunk) bytes.resize(used + chunk);
+    errno = 0;
     long long r = readSome(fd, bytes.data() + used, bytes.size() - used);
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
     if (r < 0) return errno ? errno : EIO;
     if (r == 0) break;
     used += std::size_t(r);
@@ -292,6 +345,18 @@ int writeFileAtomically(const std::string& folder, const std::string& target, co
   if (err != 0) unlinkPath(temp.c_str());
   unregisterTemporary(slot);
   return err;
+}
+
+void abandonStreamReads() noexcept {
+  if (streamsAbandoned.exchange(true)) return;
+#ifndef _WIN32
+  const int wake = wakeWriteEnd.load();
+  if (wake >= 0) {
+    const char byte = 1;
+    const ssize_t ignored = ::write(wake, &byte, 1);
+    (void)ignored;
+  }
+#endif
 }
 
 void removeLiveTemporaries() noexcept {

@@ -13,7 +13,8 @@ namespace skm {
 // Reads the whole file at path into bytes. A regular file is read in one read sized by its
 // length; pipes, FIFOs and devices, which cannot tell their length or seek, are read to their
 // end, at most maxStreamBytes. Returns 0 or the errno of the failure (EISDIR for a folder,
-// EFBIG for a stream longer than maxStreamBytes).
+// EFBIG for a stream longer than maxStreamBytes, EINTR for a stream once abandonStreamReads()
+// was called).
 int readWholeFile(const std::string& path, std::vector<uint8_t>& bytes,
                   std::size_t maxStreamBytes = std::size_t{256} << 20);
 
@@ -30,6 +31,11 @@ int writeFileAtomically(const std::string& folder, const std::string& target, co
 
 // The prefix of every temporary file name the converter creates.
 inline constexpr char TemporaryPrefix[] = ".skm2trn-";
+
+// Makes every read of a pipe, FIFO or device, the ones waiting now and all later ones, give up
+// with EINTR. An interrupt calls it, so that a worker thread waiting for a writer that never
+// comes does not hold the run. Async-signal-safe.
+void abandonStreamReads() noexcept;
 
 // Removes every temporary file this process is writing at the moment. Async-signal-safe: an
 // interrupt handler calls it before ending the process at once.

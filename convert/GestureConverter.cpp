@@ -71,8 +71,9 @@ std::vector<uint8_t> encodeToMemory(Encode&& encode, const Image& encoder, const
   return std::vector<uint8_t>(bytes.get(), bytes.get() + size);
 }
 
-std::vector<uint8_t> encodeFrames(Image** frames, int count, bool loop, std::string& why) {
-  GifCodec codec;
+std::vector<uint8_t> encodeFrames(Image** frames, int count, bool loop, GifWorkspace* gif,
+                                  std::string& why) {
+  GifCodec codec(gif);
   codec.setLoopCount(loop ? 0 : 1);
   codec.setDisposalMethod(GestureDisposalMethod);
   return encodeToMemory(
@@ -163,7 +164,7 @@ bool neutraliseStripMarker(uint8_t* data, uint32_t size) {
   return false;
 }
 
-GestureResult buildPackage(SourceGesture& gesture) {
+GestureResult buildPackage(SourceGesture& gesture, GifWorkspace* gif) {
   if ((gesture.flags & FlagSound) == 0) {
     gesture.setBlob(gesture.sound, defaultSoundData(), defaultSoundSize());
   }
@@ -180,10 +181,10 @@ GestureResult buildPackage(SourceGesture& gesture) {
   }
   Image strip(FormatBmp);
   Image button(FormatBmp);
-  if (!loadFromMemory(strip, gesture.strip.data, int32_t(gesture.strip.size), FormatGif)) {
+  if (!loadFromMemory(strip, gesture.strip.data, int32_t(gesture.strip.size), FormatGif, gif)) {
     return pictureRefused(strip, GestureReason::StripNotGif);
   }
-  if (!loadFromMemory(button, gesture.button.data, int32_t(gesture.button.size), FormatGif)) {
+  if (!loadFromMemory(button, gesture.button.data, int32_t(gesture.button.size), FormatGif, gif)) {
     return pictureRefused(button, GestureReason::ButtonNotGif);
   }
 
@@ -217,7 +218,7 @@ GestureResult buildPackage(SourceGesture& gesture) {
       frames[j]->info.frameDelay = GestureFrameDelay;
       frames[j]->reduceBitDepth(8, false, nullptr);
     }
-    animation = encodeFrames(frames.data(), frameCount, (gesture.flags & FlagLoop) != 0, why);
+    animation = encodeFrames(frames.data(), frameCount, (gesture.flags & FlagLoop) != 0, gif, why);
   }
   if (animation.empty()) return failed(GestureReason::EncodeFailed, why);
 
@@ -240,7 +241,7 @@ GestureResult buildPackage(SourceGesture& gesture) {
 }
 
 GestureResult convertBytes(SourceGesture& gesture, std::span<const uint8_t> bytes,
-                           const std::string& label) {
+                           const std::string& label, GifWorkspace* gif) {
   GestureResult result;
   const std::string baseName = baseNameOf(label);
   const std::string problem = packageNameProblem(baseName);
@@ -251,7 +252,7 @@ GestureResult convertBytes(SourceGesture& gesture, std::span<const uint8_t> byte
     } else if (gesture.readFromMemory(bytes.data(), bytes.size()) == 0) {
       result = skipped(GestureReason::NotGesture);
     } else {
-      result = buildPackage(gesture);
+      result = buildPackage(gesture, gif);
     }
   } catch (const std::bad_alloc&) {
     result = failed(GestureReason::OutOfMemory);
@@ -262,7 +263,7 @@ GestureResult convertBytes(SourceGesture& gesture, std::span<const uint8_t> byte
   return result;
 }
 
-GestureResult convertSource(SourceGesture& gesture, const std::string& path) {
+GestureResult convertSource(SourceGesture& gesture, const std::string& path, GifWorkspace* gif) {
   const std::string baseName = baseNameOf(path);
   auto refused = [&](GestureResult result) {
     result.baseName = baseName;
@@ -286,7 +287,7 @@ GestureResult convertSource(SourceGesture& gesture, const std::string& path) {
     return refused(
         skipped(GestureReason::CannotRead, err == EISDIR ? "is a folder" : systemMessage(err)));
   }
-  GestureResult result = convertBytes(gesture, bytes, path);
+  GestureResult result = convertBytes(gesture, bytes, path, gif);
   gesture.path = path;
   return result;
 }

@@ -10,6 +10,8 @@
 
 namespace skm {
 
+class GifWorkspace;
+
 inline constexpr int MaxFrames = 30;
 inline constexpr uint32_t GestureFrameDelay = 20;
 inline constexpr int GestureDisposalMethod = 2;
@@ -82,19 +84,21 @@ bool neutraliseStripMarker(uint8_t* data, uint32_t size);
 
 // Builds the package contents of a gesture already read into `gesture` (its sound may be
 // replaced by the built-in default). Every outcome is in the result; only running out of memory
-// raises (std::bad_alloc).
-GestureResult buildPackage(SourceGesture& gesture);
+// raises (std::bad_alloc). A converting thread passes its own `gif` tables to reuse them from
+// one gesture to the next; without them each picture makes its own.
+GestureResult buildPackage(SourceGesture& gesture, GifWorkspace* gif = nullptr);
 
 // Converts a source held in memory: the one conversion every front end goes through (the job,
 // the web module, the fuzzers). `label` is the source's path, or its file name where there is
 // no path; it gives the result its base name. Every outcome, running out of memory included, is
-// in the result.
+// in the result. A converting thread passes its own `gif` tables, as to buildPackage.
 GestureResult convertBytes(SourceGesture& gesture, std::span<const uint8_t> bytes,
-                           const std::string& label);
+                           const std::string& label, GifWorkspace* gif = nullptr);
 
 // Reads the source at `path` whole into memory and converts it with convertBytes (no file is
 // written). A file that cannot be read is skipped with the system's reason.
-GestureResult convertSource(SourceGesture& gesture, const std::string& path);
+GestureResult convertSource(SourceGesture& gesture, const std::string& path,
+                            GifWorkspace* gif = nullptr);
 
 // Writes the package of a converted result to folder + baseName + ".trn" atomically, then
 // releases its contents; a failure turns the result into a failed one. With KeepExisting an

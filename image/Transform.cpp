@@ -50,6 +50,43 @@ int32_t sampleAt(int32_t i, float scale) {
   return int32_t(float(i) * scale);
 }
 
+// Maps each source palette index to the result's entry setPixelColor would pick for its colour:
+// the nearest, lowest-index one. The result's palette is a copy of the source's, so that is the
+// lowest index holding the same colour, found through a small hash of the colours met so far
+// instead of a distance search over the whole palette per entry. A colour the result lacks
+// (not possible with a copied palette) still gets the nearest entry.
+void mapToFirstEqualEntry(const Image& source, const Image& result, uint8_t* indexMap) {
+  constexpr uint32_t Slots = 512;  // a power of two, at least twice the entries
+  constexpr uint32_t Empty = 0xFFFFFFFFu;
+  uint32_t colours[Slots];
+  uint8_t firsts[Slots];
+  std::fill(colours, colours + Slots, Empty);
+  auto rgb = [](RgbQuad c) {
+    return uint32_t(c.red) | uint32_t(c.green) << 8 | uint32_t(c.blue) << 16;
+  };
+  auto slotOf = [&](uint32_t colour) {
+    uint32_t slot = (colour * 0x9E3779B1u) >> 23;
+    while (colours[slot] != Empty && colours[slot] != colour) slot = (slot + 1) & (Slots - 1);
+    return slot;
+  };
+  const RgbQuad* entries = result.palette();
+  const uint32_t resultEntries = entries != nullptr ? std::min(result.paletteEntries(), 256u) : 0;
+  for (uint32_t i = 0; i < resultEntries; ++i) {
+    const uint32_t colour = rgb(entries[i]);
+    const uint32_t slot = slotOf(colour);
+    if (colours[slot] == Empty) {
+      colours[slot] = colour;
+      firsts[slot] = uint8_t(i);
+    }
+  }
+  const uint32_t sourceEntries = std::min(source.paletteEntries(), 256u);
+  for (uint32_t k = 0; k < sourceEntries; ++k) {
+    const RgbQuad colour = source.getPaletteColor(k);
+    const uint32_t slot = slotOf(rgb(colour));
+    indexMap[k] = colours[slot] != Empty ? firsts[slot] : result.nearestIndex(colour);
+  }
+}
+
 void resampleNearest(Image& source, Image& result, float xScale, float yScale) {
   const int32_t w = source.width();
   const int32_t h = source.height();
@@ -57,11 +94,8 @@ void resampleNearest(Image& source, Image& result, float xScale, float yScale) {
   const int32_t newHeight = result.height();
   const uint32_t bits = source.bitCount();
 
-  // Each palette index maps to the result's nearest entry for its colour; the result's palette
-  // is already final, so the table gives what setPixelColor would.
   uint8_t indexMap[256] = {};
-  for (uint32_t k = 0; k < source.paletteEntries(); ++k)
-    indexMap[k] = result.nearestIndex(source.getPaletteColor(k));
+  if (bits != 24) mapToFirstEqualEntry(source, result, indexMap);
 
   for (int32_t i = 0; i < newHeight; ++i) {
     source.info.progress = int32_t(int64_t(i) * 100 / newHeight);

@@ -180,6 +180,19 @@ class OverwritePolicy(Base):
         self.assertIn(f"{self.path('s', 'toolong.skm')}: too many frames", result.stderr)
         self.assertIn(f"{self.path('t', 'wave.skm')}: same package name as "
                       f"{self.path('s', 'wave.skm')}", result.stderr)
+        report = self.json_run("--dry-run", self.path("s"), self.out, check=1)
+        self.assertEqual([f.get("replaces") for f in report["files"]], [True, None, False])
+        # A folder in a package's place is not replaced: the real run fails there, and so does a
+        # dry run.
+        os.makedirs(self.path("out", "wave.trn", "inner"))
+        for dry in (["--dry-run"], []):
+            with self.subTest(dry=dry):
+                report = self.json_run(*dry, self.path("s", "wave.skm"), self.out, check=1)
+                self.assertEqual((report["files"][0]["status"], report["files"][0]["reason"]),
+                                 ("failed", f"could not write the package {out}wave.trn: "
+                                  "Is a directory"))
+        os.rmdir(self.path("out", "wave.trn", "inner"))
+        os.rmdir(self.path("out", "wave.trn"))
         report = self.json_run("--dry-run", "-n", self.path("s"), self.out, check=1)
         self.assertTrue(report["dry_run"])
         self.assertEqual([f["reason"] for f in report["files"]],
@@ -201,6 +214,10 @@ class Sources(Base):
         package = os.path.join(self.out, "h" * 255 + ".trn")
         self.assertEqual(reason, f"could not write the package {package}: File name too long")
         self.assertEqual(self.listing(), [longest + ".trn"])
+        # A dry run foresees it.
+        report = self.json_run("--dry-run", too_long, self.out, check=1)
+        self.assertEqual((report["files"][0]["status"], report["files"][0]["reason"]),
+                         ("failed", reason))
 
     def test_missing_and_unreadable_named_sources_fail_alone(self):
         good = self.put("s/good.skm", "nod.skm")
@@ -281,6 +298,27 @@ class Recursive(Base):
                              ["top.skm", "a/deep/low.SKM", "b/mid.skm"])
             self.assertEqual(self.listing(), ["a/deep/low.trn", "b/mid.trn", "top.trn"])
             self.assertEqual(self.stored_name("b/mid.trn"), "Blink")
+
+    def test_a_file_where_a_mirrored_folder_goes_fails_that_source_also_in_a_dry_run(self):
+        self.put("tree/sub/one.skm", "nod.skm")
+        self.put("tree/a/b/two.skm", "blink.skm")
+        self.put("tree/top.skm", "wave.skm")
+        self.put("tree/c/d/three.skm", "spin.skm")
+        for blocker in ("sub", "a"):
+            with open(self.path("out", blocker), "w") as f:
+                f.write("in the way")
+        out = os.path.join(self.out, "")
+        expected = [None,
+                    f"could not create the folder {out}a/b/: Not a directory", None,
+                    f"could not create the folder {out}sub/: File exists"]
+        for dry in ([], ["--dry-run"]):
+            with self.subTest(dry=dry):
+                report = self.json_run(*dry, "-r", self.path("tree"), self.out, check=1)
+                self.assertEqual([f["reason"] for f in report["files"]], expected)
+                self.assertEqual([f["status"] for f in report["files"]],
+                                 ["converted", "failed", "converted", "failed"])
+                shutil.rmtree(self.path("out", "c"), ignore_errors=True)
+        self.assertEqual(self.listing(), ["a", "sub", "top.trn"])
 
     def test_without_recursive_a_folder_of_subfolders_says_so(self):
         self.put("tree/b/mid.skm", "blink.skm")
@@ -391,6 +429,27 @@ class Streams(Base):
         report = self.json_run(self.path("cut.skm"), self.out, check=1)
         reason = report["files"][0]["reason"]
         self.assertRegex(reason, r"^damaged file: [a-z ]+ runs past the end of the file$")
+        # The same for a damaged package and for a file that is not one, shown or extracted.
+        self.put("s/nod.skm", "nod.skm")
+        self.run_cli(self.path("s", "nod.skm"), self.out, check=0)
+        with open(self.path("out", "nod.trn"), "rb") as f:
+            package = f.read()
+        with open(self.path("cut.trn"), "wb") as f:
+            f.write(package[:100])
+        dest = self.path("x")
+        os.makedirs(dest)
+        shown = self.run_cli("inspect", self.path("cut.trn"), check=1, text=True)
+        self.assertEqual(shown.stdout, f"{self.path('cut.trn')}: damaged package: "
+                         "the button picture runs past the end of the file\n")
+        cases = {self.path("cut.trn"):
+                 "damaged package: the button picture runs past the end of the file",
+                 self.path("s", "nod.skm"):
+                 "not a gesture package: the first byte is not 20 (hex)"}
+        for path, why in cases.items():
+            with self.subTest(path=path):
+                result = self.run_cli("extract", path, dest, check=1, text=True)
+                self.assertEqual(result.stderr, f"skm2trn: cannot extract '{path}': {why}\n")
+        self.assertEqual(os.listdir(dest), [])
 
 
 class Options(Base):
@@ -427,7 +486,15 @@ class Options(Base):
                 self.assertEqual(result.stderr.splitlines()[0], f"skm2trn: {reason}")
         self.run_cli(check=2)
         self.run_cli(self.path("s"), check=2)
-        self.run_cli(self.path("s"), self.path("nowhere"), check=2)
+        a_file = self.path("s", "nod.skm")
+        for output, reason in ((self.path("nowhere"), "output folder '{}' does not exist"),
+                               (a_file, "output path '{}' is not a folder"),
+                               (a_file + "/", "output path '{}' is not a folder"),
+                               (a_file + "/x", "output path '{}' is not a folder")):
+            for dry in ([], ["--dry-run"]):
+                with self.subTest(output=output, dry=dry):
+                    result = self.run_cli(*dry, self.path("s"), output, check=2, text=True)
+                    self.assertEqual(result.stderr, f"skm2trn: {reason.format(output)}\n")
 
     def test_help_command_is_help(self):
         helped = self.run_cli("--help", check=0).stdout

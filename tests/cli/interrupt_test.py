@@ -153,22 +153,34 @@ class HeldRuns(Base):
                 self.tearDown()
                 self.setUp()
 
-    def test_a_second_signal_ends_the_run_at_once(self):
+
+class PipesNobodyWrites(Base):
+    def test_the_first_signal_ends_a_run_waiting_for_pipes(self):
+        # The pipes are never written: whichever thread waits on one, the first signal alone
+        # must end the run and report them as interrupted.
+        second = os.path.join(self.tmp, "held2.skm")
+        os.mkfifo(second)
         paths = self.sources(3)
-        process = self.start(2, [paths[0], self.fifo, *paths[1:]])
-        self.wait_for(os.path.join(self.out, "g0000.trn"), process)
-        time.sleep(0.2)
-        process.send_signal(signal.SIGINT)
-        time.sleep(0.2)
-        self.assertIsNone(process.poll(), "the held run ended on the first signal")
-        process.send_signal(signal.SIGTERM)
-        stdout, stderr = process.communicate(timeout=30)
-        # The first signal's number: the second only makes it end sooner.
-        self.assertEqual(process.returncode, 128 + signal.SIGINT)
-        self.assertIn("interrupted again", stderr)
-        self.assertEqual(stdout, "")
-        self.assert_clean()
-        self.assertEqual(sorted(os.listdir(self.out)), ["g0000.trn"])
+        for jobs in (1, 2, 4):
+            with self.subTest(jobs=jobs):
+                for name in os.listdir(self.out):
+                    os.remove(os.path.join(self.out, name))
+                sources = [paths[0], self.fifo, paths[1], second, paths[2]]
+                process = self.start(jobs, sources)
+                self.wait_for(os.path.join(self.out, "g0000.trn"), process)
+                time.sleep(0.3)  # time for the workers to reach both pipes
+                process.send_signal(signal.SIGINT)
+                try:
+                    stdout, stderr = process.communicate(timeout=10)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.communicate()
+                    self.fail("the run waited for a pipe after the signal")
+                self.assertEqual(process.returncode, 128 + signal.SIGINT, stderr)
+                self.assert_clean()
+                report = json.loads(stdout)
+                self.assertEqual(report["converted"], 1)
+                self.assert_interrupted(report, stderr, sources[1:])
 
 
 class BusyRuns(Base):
@@ -195,6 +207,26 @@ class BusyRuns(Base):
                 self.assertEqual([f["source"] for f in report["files"]],
                                  [f["source"] for f in converted] + rest)
                 self.assert_interrupted(report, stderr, [r for r in rest if r != self.fifo])
+
+    def test_a_second_signal_ends_the_run_at_once(self):
+        # Two signals at once, while packages are being written: the second one ends the run
+        # before it reports, with the number of whichever was handled first, and still leaves
+        # only whole packages.
+        paths = self.sources(300, "bounce.skm")
+        for jobs, after in ((1, 5), (2, 30), (2, 120)):
+            with self.subTest(jobs=jobs, after=after):
+                for name in os.listdir(self.out):
+                    os.remove(os.path.join(self.out, name))
+                process = self.start(jobs, paths + [self.fifo])
+                self.wait_for(os.path.join(self.out, f"g{after:04}.trn"), process)
+                process.send_signal(signal.SIGINT)
+                process.send_signal(signal.SIGTERM)
+                self.release_when_read(process)
+                stdout, stderr = process.communicate(timeout=60)
+                self.assertIn(process.returncode, (128 + signal.SIGINT, 128 + signal.SIGTERM))
+                self.assertIn("interrupted again", stderr)
+                self.assertEqual(stdout, "")
+                self.assert_clean()
 
 
 if __name__ == "__main__":

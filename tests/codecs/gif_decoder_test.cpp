@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -468,6 +469,55 @@ TEST(GifDecoder, EmptyFramesStoreNothing) {
     next.info.frameIndex = 1;
     ASSERT_TRUE(decodeBytes(next, b.data));
     expectPixels(next, 3, 2, pixels);
+  }
+}
+
+// Data that does not open with a clear code: the first new entry extends the string of code 0,
+// which was never written, so entry 6 is "0 3", not a piece of what the frame holds.
+TEST(GifDecoder, DataWithoutLeadingClearExtendsStringZero) {
+  CodeWriter writer;
+  writer.put(3, 3);  // 3 (entry 6 = 0 then 3)
+  writer.put(6, 3);  // 0 3 (entry 7 = 3 0; the width grows)
+  writer.put(1, 4);  // 1 (entry 8 = 0 3 1)
+  writer.put(8, 4);  // 0 3 1
+  writer.put(5, 4);
+  Bytes b;
+  b.screen(8, 1, 0x81).rampTable(4).descriptor(0, 0, 8, 1, 0).imageData(2, writer.finish());
+  b.u8(0x3B);
+  GifCodec codec;
+  ASSERT_TRUE(decodeBytes(codec, b.data));
+  expectPixels(codec, 8, 1, {3, 0, 3, 1, 0, 3, 1, 0});
+}
+
+// One workspace decodes many pictures, as in a conversion run; what one picture left in the
+// shared tables and read block must not reach the next, whose data here runs past its end.
+TEST(GifDecoder, SharedWorkspaceDecodesLikeAFreshCodec) {
+  GifWorkspace workspace;
+  std::vector<std::vector<uint8_t>> files;
+  files.push_back(singleFrame(97, 61, 256, ramp(97, 61, 251)).u8(0x3B).data);
+  const auto whole = singleFrame(9, 5, 16, ramp(9, 5, 16)).u8(0x3B).data;
+  for (std::size_t n = 20; n < whole.size(); n += 3) {
+    files.emplace_back(whole.begin(), whole.begin() + long(n));
+  }
+  CodeWriter writer;
+  writer.put(3, 3);
+  writer.put(6, 3);
+  files.push_back(Bytes().screen(4, 4, 0x81).rampTable(4).descriptor(0, 0, 4, 4, 0).data);
+  files.back().push_back(2);
+  files.back().push_back(1);
+  files.back().push_back(writer.finish()[0]);
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    GifCodec fresh;
+    GifCodec shared(&workspace);
+    const bool a = decodeBytes(fresh, files[k]);
+    ASSERT_EQ(decodeBytes(shared, files[k]), a) << k;
+    if (!a) continue;
+    ASSERT_EQ(shared.height(), fresh.height()) << k;
+    for (int32_t y = 0; y < fresh.height(); ++y) {
+      ASSERT_EQ(
+          std::memcmp(shared.pixelRow(y), fresh.pixelRow(y), std::size_t(fresh.info.rowBytes)), 0)
+          << k << " row " << y;
+    }
   }
 }
 

@@ -11,10 +11,13 @@
 namespace skm {
 namespace {
 
+using gif_test::codecLzw;
 using gif_test::decodeBytes;
 using gif_test::fillImage;
 using gif_test::indexAt;
 using gif_test::OutStream;
+using gif_test::plainHashedLzw;
+using gif_test::ReferenceStats;
 using gif_test::subBlockSizes;
 
 std::vector<uint8_t> encodeOne(GifCodec& codec) {
@@ -306,88 +309,11 @@ TEST(GifEncoder, WriteErrorsAreReported) {
   std::fclose(full);
 }
 
-// The hashed compressor written out step by step, slow and plain: its bytes are the ones the
-// codec must write. `keyZeroLost` counts how often the string "0 then 0" (key 0) was overwritten
-// by a probe that took its slot for empty.
-std::vector<uint8_t> plainHashedLzw(const std::vector<uint8_t>& pixels, int minimumSize,
-                                    int& keyZeroLost) {
-  constexpr int Size = 5003;
-  std::vector<int32_t> hash(Size, -1);
-  std::vector<int> code(Size, 0);
-  const int clear = 1 << minimumSize;
-  int width = minimumSize + 1;
-  int largest = (1 << width) - 1;
-  int next = clear + 2;
-  bool clearPending = false;
-  gif_test::CodeWriter writer;
-  auto output = [&](int c) {
-    writer.put(uint32_t(c), width);
-    if (next > largest || clearPending) {
-      if (clearPending) {
-        width = minimumSize + 1;
-        clearPending = false;
-      } else {
-        ++width;
-      }
-      largest = width == 12 ? 4096 : (1 << width) - 1;
-    }
-  };
-  int p = pixels[0];
-  output(clear);
-  for (std::size_t at = 1; at < pixels.size(); ++at) {
-    const int c = pixels[at];
-    const int32_t key = (c << 12) + p;
-    int i = (c << 4) ^ p;
-    bool found = hash[std::size_t(i)] == key;
-    if (!found && hash[std::size_t(i)] >= 0) {
-      const int step = i == 0 ? 1 : Size - i;
-      do {
-        i -= step;
-        if (i < 0) i += Size;
-        found = hash[std::size_t(i)] == key;
-      } while (!found && hash[std::size_t(i)] > 0);
-    }
-    if (found) {
-      p = code[std::size_t(i)];
-      continue;
-    }
-    output(p);
-    p = c;
-    if (next < 4096) {
-      if (hash[std::size_t(i)] == 0) ++keyZeroLost;
-      code[std::size_t(i)] = next++;
-      hash[std::size_t(i)] = key;
-    } else {
-      std::fill(hash.begin(), hash.end(), -1);
-      next = clear + 2;
-      clearPending = true;
-      output(clear);
-    }
-  }
-  output(p);
-  output(clear + 1);
-  return writer.finish();
-}
-
-// The codec's LZW data for pixels (top row first) as an image of the given size.
-std::vector<uint8_t> codecLzw(const std::vector<uint8_t>& pixels, int32_t w, int32_t h,
-                              uint32_t bits) {
-  Image image;
-  fillImage(image, w, h, bits, [&](int x, int y) { return pixels[std::size_t(y * w + x)]; });
-  GifCodec codec;
-  codec.shareFrom(&image);
-  const auto file = encodeOne(codec);
-  std::size_t from = 13 + 3 * (std::size_t(1) << bits) + 8 + 10;
-  std::vector<uint8_t> lzw;
-  subBlockSizes(file, from, &lzw);
-  return lzw;
-}
-
 // Runs of one value (background 0 above all, long ones, ones across rows) and noise that fills
 // the table: every case the codec's shortcut for runs has to agree with the plain hashing on.
 TEST(GifEncoder, BytesMatchThePlainHashedCompressor) {
   std::mt19937 random(2024);
-  int keyZeroLost = 0;
+  ReferenceStats stats;
   int cases = 0;
   for (uint32_t bits : {1u, 4u, 8u}) {
     const int colors = 1 << bits;
@@ -406,7 +332,7 @@ TEST(GifEncoder, BytesMatchThePlainHashedCompressor) {
           for (std::size_t k = 0; k < length && at < runs.size(); ++k) runs[at++] = uint8_t(value);
         }
         const int minimumSize = bits == 1 ? 2 : int(bits);
-        ASSERT_EQ(codecLzw(runs, w, h, bits), plainHashedLzw(runs, minimumSize, keyZeroLost))
+        ASSERT_EQ(codecLzw(runs, w, h, bits), plainHashedLzw(runs, minimumSize, stats))
             << bits << " bits, pattern " << pattern << ", " << w << " x " << h;
         ++cases;
       }
@@ -439,8 +365,8 @@ TEST(GifEncoder, AnimationFramesMatchThePlainHashedCompressor) {
     ASSERT_EQ(file[at], 8);
     std::vector<uint8_t> lzw;
     subBlockSizes(file, at, &lzw);
-    int lost = 0;
-    EXPECT_EQ(lzw, plainHashedLzw(pixels[f], 8, lost)) << "frame " << f;
+    ReferenceStats stats;
+    EXPECT_EQ(lzw, plainHashedLzw(pixels[f], 8, stats)) << "frame " << f;
   }
   EXPECT_EQ(file[at], 0x3B);
 }
@@ -461,11 +387,99 @@ TEST(GifEncoder, BytesMatchWhenZeroThenZeroDropsOut) {
       for (std::size_t k = random() % 4; k > 0; --k) pixels.push_back(uint8_t(1 + random() % 255));
     }
     pixels.resize(64 * 64);
-    int lost = 0;
-    ASSERT_EQ(codecLzw(pixels, 64, 64, 8), plainHashedLzw(pixels, 8, lost)) << trial;
-    if (lost > 0) ++dropped;
+    ReferenceStats stats;
+    ASSERT_EQ(codecLzw(pixels, 64, 64, 8), plainHashedLzw(pixels, 8, stats)) << trial;
+    if (stats.keyZeroLost > 0) ++dropped;
   }
   EXPECT_GT(dropped, 0);
+}
+
+// Frames of 48 x 48 dithered-looking noise over a few values with 0 among them, each opened by
+// a string whose home slot is 0 ("16c then c"), so that "0 then 0" often lands off its home and
+// the compressor has to hand the table generation to the hashed table. One workspace writes
+// them all, as a converting thread does.
+TEST(GifEncoder, BytesMatchWhereZeroThenZeroLandsOffItsHome) {
+  std::mt19937 random(13);
+  GifWorkspace workspace;
+  int offHome = 0;
+  int lost = 0;
+  for (int frame = 0; frame < 300; ++frame) {
+    const int values = 2 + int(random() % 40);
+    std::vector<uint8_t> pixels(48 * 48);
+    for (auto& v : pixels) v = uint8_t(random() % 3 == 0 ? 0 : random() % unsigned(values));
+    const int c = int(random() % 16);
+    pixels[std::size_t(random() % 64)] = uint8_t(16 * c);
+    for (std::size_t k = 0; k < 40; ++k) {
+      const std::size_t at = random() % (pixels.size() - 1);
+      pixels[at] = uint8_t(16 * c);
+      pixels[at + 1] = uint8_t(c);
+    }
+    ReferenceStats stats;
+    ASSERT_EQ(codecLzw(pixels, 48, 48, 8, &workspace), plainHashedLzw(pixels, 8, stats))
+        << "frame " << frame;
+    offHome += stats.keyZeroOffHome > 0;
+    lost += stats.keyZeroLost > 0;
+  }
+  // Both the hand-over and the overwriting it exists for were met.
+  EXPECT_GT(offHome, 30);
+  EXPECT_GT(lost, 3);
+}
+
+// The same on one big picture: blocks of such noise, many table generations, each with its
+// chance of "0 then 0" off its home.
+TEST(GifEncoder, BigPictureBytesMatchWhereZeroThenZeroLandsOffItsHome) {
+  std::mt19937 random(17);
+  const int32_t w = 640;
+  const int32_t h = 480;
+  std::vector<uint8_t> pixels(std::size_t(w) * std::size_t(h));
+  for (std::size_t at = 0; at < pixels.size(); at += 2304) {
+    const int values = 2 + int(random() % 40);
+    const int c = int(random() % 16);
+    for (std::size_t k = at; k < at + 2304 && k < pixels.size(); ++k) {
+      pixels[k] = uint8_t(random() % 3 == 0 ? 0 : random() % unsigned(values));
+      if (random() % 50 == 0 && k + 1 < pixels.size()) {
+        pixels[k] = uint8_t(16 * c);
+        pixels[++k] = uint8_t(c);
+      }
+    }
+  }
+  ReferenceStats stats;
+  ASSERT_EQ(codecLzw(pixels, w, h, 8), plainHashedLzw(pixels, 8, stats));
+  EXPECT_GT(stats.clears, 20);
+  EXPECT_GT(stats.keyZeroOffHome, 3);
+}
+
+// Pixel values of every width from 1 to 8 bits, in the narrowest picture depth that holds them,
+// on pictures big enough to fill the 4096 codes many times over: noise, runs, a mix, and noise
+// on a bigger picture.
+TEST(GifEncoder, BytesMatchAtEveryDepthThroughFullTableClears) {
+  std::mt19937 random(31);
+  GifWorkspace workspace;
+  for (int depth = 1; depth <= 8; ++depth) {
+    const uint32_t bits = depth == 1 ? 1u : depth <= 4 ? 4u : 8u;
+    const int minimumSize = bits == 1 ? 2 : int(bits);
+    const unsigned values = 1u << depth;
+    for (int pattern = 0; pattern < 4; ++pattern) {
+      const int32_t w = pattern < 3 ? 320 : 640;
+      const int32_t h = pattern < 3 ? 200 : 480;
+      std::vector<uint8_t> pixels(std::size_t(w) * std::size_t(h));
+      std::size_t at = 0;
+      while (at < pixels.size()) {
+        const uint8_t value = uint8_t(random() % values);
+        const std::size_t length = pattern == 0 || pattern == 3 ? 1
+                                   : pattern == 1               ? 1 + random() % 30
+                                                                : 1 + random() % 3;
+        for (std::size_t k = 0; k < length && at < pixels.size(); ++k) pixels[at++] = value;
+      }
+      ReferenceStats stats;
+      ASSERT_EQ(codecLzw(pixels, w, h, bits, &workspace),
+                plainHashedLzw(pixels, minimumSize, stats))
+          << depth << "-bit values, pattern " << pattern;
+      if (pattern == 0 && depth >= 2) {
+        EXPECT_GE(stats.clears, 2) << depth;
+      }
+    }
+  }
 }
 
 // decode(encode(image)) gives back the image: size, indices, palette, delay and transparency.

@@ -163,4 +163,97 @@ inline std::vector<int> subBlockSizes(const std::vector<uint8_t>& file, std::siz
   return sizes;
 }
 
+// What the reference compressor met on its way: how often "0 then 0" (key 0) was added off its
+// home slot 0, how often it was overwritten by a probe that took its slot for empty, and how
+// many times the full table was cleared.
+struct ReferenceStats {
+  int keyZeroOffHome = 0;
+  int keyZeroLost = 0;
+  int clears = 0;
+};
+
+// The hashed compressor written out step by step, slow and plain: its bytes are the ones the
+// codec must write (the LZW data without sub-block framing). Pixels are in drawing order.
+inline std::vector<uint8_t> plainHashedLzw(const std::vector<uint8_t>& pixels, int minimumSize,
+                                           ReferenceStats& stats) {
+  constexpr int Size = 5003;
+  std::vector<int32_t> hash(Size, -1);
+  std::vector<int> code(Size, 0);
+  const int clear = 1 << minimumSize;
+  int width = minimumSize + 1;
+  int largest = (1 << width) - 1;
+  int next = clear + 2;
+  bool clearPending = false;
+  CodeWriter writer;
+  auto output = [&](int c) {
+    writer.put(uint32_t(c), width);
+    if (next > largest || clearPending) {
+      if (clearPending) {
+        width = minimumSize + 1;
+        clearPending = false;
+      } else {
+        ++width;
+      }
+      largest = width == 12 ? 4096 : (1 << width) - 1;
+    }
+  };
+  int p = pixels[0];
+  output(clear);
+  for (std::size_t at = 1; at < pixels.size(); ++at) {
+    const int c = pixels[at];
+    const int32_t key = (c << 12) + p;
+    int i = (c << 4) ^ p;
+    bool found = hash[std::size_t(i)] == key;
+    if (!found && hash[std::size_t(i)] >= 0) {
+      const int step = i == 0 ? 1 : Size - i;
+      do {
+        i -= step;
+        if (i < 0) i += Size;
+        found = hash[std::size_t(i)] == key;
+      } while (!found && hash[std::size_t(i)] > 0);
+    }
+    if (found) {
+      p = code[std::size_t(i)];
+      continue;
+    }
+    output(p);
+    p = c;
+    if (next < 4096) {
+      if (hash[std::size_t(i)] == 0) ++stats.keyZeroLost;
+      if (key == 0 && i != 0) ++stats.keyZeroOffHome;
+      code[std::size_t(i)] = next++;
+      hash[std::size_t(i)] = key;
+    } else {
+      std::fill(hash.begin(), hash.end(), -1);
+      next = clear + 2;
+      clearPending = true;
+      ++stats.clears;
+      output(clear);
+    }
+  }
+  output(p);
+  output(clear + 1);
+  return writer.finish();
+}
+
+// The codec's LZW data (sub-blocks joined) for pixels, top row first, written as a single
+// image of the given size and depth.
+inline std::vector<uint8_t> codecLzw(const std::vector<uint8_t>& pixels, int32_t w, int32_t h,
+                                     uint32_t bits, GifWorkspace* workspace = nullptr) {
+  Image image;
+  fillImage(image, w, h, bits, [&](int x, int y) { return pixels[std::size_t(y * w + x)]; });
+  GifCodec codec(workspace);
+  codec.shareFrom(&image);
+  ByteStream out;
+  out.createMemory();
+  codec.encode(&out);
+  const std::vector<uint8_t> file(static_cast<uint8_t*>(out.handle),
+                                  static_cast<uint8_t*>(out.handle) + out.size);
+  std::free(out.takeBuffer());
+  std::size_t from = 13 + 3 * (std::size_t(1) << bits) + 8 + 10;
+  std::vector<uint8_t> lzw;
+  subBlockSizes(file, from, &lzw);
+  return lzw;
+}
+
 }  // namespace skm::gif_test

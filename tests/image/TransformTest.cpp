@@ -250,6 +250,34 @@ TEST(ResampleNearest, PackedDepthsMatchTheAccessorDefinition) {
   }
 }
 
+// Palettes drawn from a few colours, so most entries repeat a lower one (as in real buttons),
+// with reserved bytes that differ between equal colours: every index, sampled once, must land
+// on the entry setPixelColor would choose.
+TEST(ResampleNearest, EveryIndexOfARepeatingPaletteMapsLikeNearestIndex) {
+  std::mt19937 random(77);
+  for (uint32_t bits : {1u, 4u, 8u}) {
+    for (int trial = 0; trial < 20; ++trial) {
+      const uint32_t entries = 1u << bits;
+      Image image(int32_t(entries), 1, bits, FormatGif);
+      const uint32_t kinds = 1 + random() % (trial < 10 ? 4u : entries);
+      for (uint32_t k = 0; k < entries; ++k) {
+        const uint32_t kind = uint32_t(random() % kinds);
+        image.setPaletteColor(k, uint8_t(kind * 40), uint8_t(kind * 7), uint8_t(kind & 1),
+                              uint8_t(random()));
+        image.setPixelIndex(int32_t(k), 0, uint8_t(k));
+      }
+      Image original;
+      ASSERT_TRUE(original.copy(image));
+      ASSERT_TRUE(image.resample(int32_t(entries) * 2, 1, 1));
+      for (uint32_t k = 0; k < entries; ++k) {
+        const uint8_t want = image.nearestIndex(original.getPaletteColor(k));
+        ASSERT_EQ(image.getPixelIndex(int32_t(2 * k), 0), want) << bits << " bits, index " << k;
+        ASSERT_EQ(image.getPixelIndex(int32_t(2 * k + 1), 0), want) << bits << " bits, index " << k;
+      }
+    }
+  }
+}
+
 TEST(ResampleNearest, AlphaFollowsTheNearestPixelAndSelectionIsDropped) {
   Image image(4, 4, 24, FormatBmp);
   ASSERT_TRUE(image.alphaCreate());

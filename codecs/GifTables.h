@@ -1,0 +1,62 @@
+#pragma once
+
+// The LZW tables behind a GifWorkspace; only the codec's own sources include this.
+
+#include <cstdint>
+
+#include "codecs/GifCodec.h"
+
+namespace skm {
+
+inline constexpr int GifMaxCodes = 4096;
+inline constexpr int GifHashSize = 5003;
+inline constexpr int GifBlockBytes = 16384;
+
+struct GifWorkspace::Encoder {
+  // Direct string table: child[prefix << 8 | pixel] is the code of that string, 0 when it is
+  // not in the table (codes start above the clear code, so 0 is never one). Every entry set
+  // since the table was last empty is in `written`, in the order set, so that a clear or a new
+  // image resets just those; and as codes are given out in order, entry k has code
+  // firstFree + k.
+  uint16_t child[GifMaxCodes * 256];
+  uint32_t written[GifMaxCodes];
+  int writtenCount = 0;
+
+  // The hashed table, for a table generation in which the direct one would differ from it:
+  // all -1 while unused; usedSlots lists the slots filled since.
+  int32_t hashTable[GifHashSize];
+  uint16_t codeTable[GifHashSize];
+  uint16_t usedSlots[GifMaxCodes];
+  int usedCount = 0;
+
+  // Codes of the strings made of one repeated pixel value, for pictures that are mostly runs:
+  // runCodes[v][n] is the code of v repeated n times, known for n up to runLimit[v].
+  static constexpr int RunCap = 64;
+  uint16_t runLimit[256];
+  uint16_t runCodes[256][RunCap + 1];
+
+  Encoder();
+  void emptyDirect();
+  void emptyHash();
+  void resetRuns();
+  // The hashed compressor's probe for key (pixel, prefix): the slot holding it (found), or the
+  // slot where the probe stopped, where it would be added.
+  int probe(int32_t key, uint32_t pixel, uint32_t prefix, bool& found);
+  bool homeZeroTaken() const;
+  void hashAdd(int slot, int32_t key, int code);
+  void hashFromDirect(int firstFree);
+};
+
+struct GifWorkspace::Decoder {
+  uint8_t block[GifBlockBytes + 1];
+  int blockUsed = GifBlockBytes + 1;  // bytes of block written since it was last all zero
+  // A code's string is the one it extends (prefix) plus one byte (suffix); `length` bytes long,
+  // first met in the frame buffer at `start`, so a known code is one copy from there.
+  uint16_t prefix[GifMaxCodes];
+  uint8_t suffix[GifMaxCodes];
+  uint16_t length[GifMaxCodes];
+  uint32_t start[GifMaxCodes];
+  uint8_t stack[GifMaxCodes];
+};
+
+}  // namespace skm
