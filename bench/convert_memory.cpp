@@ -1,9 +1,10 @@
 // The in-memory conversion the web module does, natively, for comparison with the module under
 // Node (bench/web_module.mjs): every source of a folder is read into memory first, then each
-// round converts all of them on one thread (convertBytes, the package bytes, the package read
-// back) and the best round counts. Rounds are timed in processor time, which the other work of
-// a shared machine disturbs less than the wall clock.
-// convert_memory FOLDER [ROUNDS]  ->  one JSON line: gestures, best seconds, gestures per second
+// round converts all of them on one thread (convertBytes with the thread's GIF tables, the
+// package bytes, the package read back) and the best round counts. Rounds are timed in processor
+// time, which the other work of a shared machine disturbs less than the wall clock.
+//
+//   convert_memory FOLDER [ROUNDS]  ->  one JSON line: gestures, best seconds, gestures per second
 
 #include <algorithm>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "codecs/GifCodec.h"
 #include "convert/GestureConverter.h"
 #include "convert/Md5.h"
 #include "convert/Package.h"
@@ -40,6 +42,7 @@ int main(int argc, char** argv) {
   // A small folder is gone through several times per round, so a round is long enough to time.
   const std::size_t repeat = sources.empty() ? 1 : (999 + sources.size()) / sources.size();
   skm::SourceGesture gesture;
+  skm::GifWorkspace gif;  // one thread's tables, as each worker of a conversion job keeps them
   double best = 1e9;
   std::size_t converted = 0, bytes = 0;
   for (int round = 0; round < rounds; ++round) {
@@ -48,7 +51,7 @@ int main(int argc, char** argv) {
     const std::clock_t start = std::clock();
     for (std::size_t n = 0; n < sources.size() * repeat; ++n) {
       const std::size_t i = n % sources.size();
-      skm::GestureResult result = skm::convertBytes(gesture, sources[i], paths[i]);
+      skm::GestureResult result = skm::convertBytes(gesture, sources[i], paths[i], &gif);
       std::string reason = skm::describeReason(result);
       if (result.outcome != skm::GestureOutcome::Converted) continue;
       std::vector<uint8_t> package = skm::buildPackageBytes(skm::packagePartsOf(result));

@@ -26,14 +26,16 @@ try {
                                         downloads);
       await web.drop(page, [folder]);
       await web.waitFinished(page, 600000);
-      const seconds = await page.evaluate(() => {
+      const [seconds, convertedAt] = await page.evaluate(() => {
         const mark = (name) => performance.getEntriesByName(name)[0].startTime;
-        return (mark('skm-finished') - mark('skm-started')) / 1000;
+        const since = (name) => (mark(name) - mark('skm-started')) / 1000;
+        return [since('skm-finished'), since('skm-converted')];
       });
       const offered = await page.$$eval('#results a.package-link', (links) => links.length);
       await page.close();
       console.log(`${workers} worker${workers > 1 ? 's' : ''}, run ${run + 1}: ${count} gestures, ` +
-                  `${offered} packages offered in ${seconds.toFixed(2)} s`);
+                  `${offered} packages offered in ${seconds.toFixed(2)} s ` +
+                  `(the last converted at ${convertedAt.toFixed(2)} s)`);
       best[workers] = Math.min(best[workers] ?? Infinity, seconds);
     }
   }

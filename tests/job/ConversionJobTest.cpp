@@ -459,6 +459,19 @@ TEST_F(ConversionJobTest, StripMarkerIsNeutralisedOnceOnly) {
   EXPECT_TRUE(neutraliseStripMarker(tail.data(), uint32_t(tail.size())));
   EXPECT_EQ(tail[flush], 0xFF);
   EXPECT_EQ(std::count(tail.begin(), tail.begin() + std::ptrdiff_t(flush), 0xFF), 2);
+  Bytes exact = marker;
+  EXPECT_TRUE(neutraliseStripMarker(exact.data(), uint32_t(exact.size())));
+  EXPECT_EQ(exact[0], 0xFF);
+  // Introducers that start no marker, one cut short just before a whole one, which ends the data.
+  Bytes decoys = {0x21, 0x21, 0x00};
+  decoys.insert(decoys.end(), marker.begin(), marker.end() - 1);
+  decoys.insert(decoys.end(), marker.begin(), marker.end());
+  Bytes scanned = decoys;
+  EXPECT_TRUE(neutraliseStripMarker(scanned.data(), uint32_t(scanned.size())));
+  const std::size_t last = decoys.size() - marker.size();
+  EXPECT_EQ(scanned[last], 0xFF);
+  scanned[last] = 0x21;
+  EXPECT_EQ(scanned, decoys) << "only the whole marker's introducer changes";
 
   GestureDraft once;
   once.strip = strip;

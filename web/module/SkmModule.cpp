@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "codecs/GifCodec.h"
 #include "convert/GestureConverter.h"
 #include "convert/Md5.h"
 #include "convert/Package.h"
@@ -35,6 +36,14 @@ LastResult& last() {
 skm::SourceGesture& gesture() {
   static skm::SourceGesture reused;
   return reused;
+}
+
+// The GIF tables, made once per module as a converting thread of the command line makes them:
+// made per picture they cost more than the conversion itself here, where fresh memory is zeroed
+// by hand.
+skm::GifWorkspace& gifTables() {
+  static skm::GifWorkspace tables;
+  return tables;
 }
 
 std::span<const uint8_t> part(int which) {
@@ -67,7 +76,7 @@ EMSCRIPTEN_KEEPALIVE void skm_free(uint8_t* bytes) {
 EMSCRIPTEN_KEEPALIVE int skm_convert(const uint8_t* bytes, uint32_t size, const char* label) {
   LastResult& state = last();
   state = LastResult{};
-  state.result = skm::convertBytes(gesture(), {bytes, size}, label);
+  state.result = skm::convertBytes(gesture(), {bytes, size}, label, &gifTables());
   if (state.result.outcome == skm::GestureOutcome::Converted) {
     try {
       state.package = skm::buildPackageBytes(skm::packagePartsOf(state.result));

@@ -10,6 +10,8 @@
   const workerCount = Math.max(1, Math.min(16, Number(params.get('workers')) || cores));
   // How long one burst of list updates may keep the page busy, in milliseconds.
   const FRAME_BUDGET = 8;
+  // How often, in milliseconds, new results are drawn while a run goes on.
+  const DRAW_EVERY = 100;
   const ANNOUNCE_EVERY = 1500;
 
   const elements = {
@@ -89,6 +91,7 @@
   let converted = 0;
   let drawn = 0;  // jobs whose rows are in the list, which is in source order
   let drawScheduled = false;
+  let drawTimer = 0;
   let lastAnnounce = 0;
   let announceTimer = 0;
 
@@ -148,15 +151,31 @@
     if (result.status === 'converted') converted++;
     // Marks for the benchmark: when every source is converted, and when every row is drawn.
     if (done === jobs.length) performance.mark('skm-converted');
+    // Results are drawn a few times a second, not every frame: each drawn frame restyles and
+    // repaints the page, and at sixty a second that took the main thread nearly two seconds per
+    // thousand gestures, time the workers need on a small machine. The last is drawn at once.
+    const last = done === jobs.length;
     if (!drawScheduled) {
       drawScheduled = true;
-      requestAnimationFrame(draw);
+      drawTimer = setTimeout(drawSoon, last ? 0 : DRAW_EVERY);
+    } else if (last && drawTimer) {
+      clearTimeout(drawTimer);
+      drawTimer = setTimeout(drawSoon, 0);
     }
+  }
+
+  function drawSoon() {
+    drawTimer = 0;
+    requestAnimationFrame(draw);
   }
 
   // Rows are drawn in source order, in bursts that fit in a frame, so a thousand results never
   // freeze the page.
   function draw() {
+    if (!jobs.length) {  // the list was cleared while this frame was asked for
+      drawScheduled = false;
+      return;
+    }
     const start = performance.now();
     const fragment = document.createDocumentFragment();
     while (drawn < jobs.length && jobs[drawn].result && performance.now() - start < FRAME_BUDGET) {
@@ -327,6 +346,9 @@
   function clearAll() {
     batch++;
     queue.length = 0;
+    clearTimeout(drawTimer);
+    drawTimer = 0;
+    drawScheduled = false;
     inView.disconnect();
     for (const job of jobs) {
       if (job.urls) Object.values(job.urls).forEach((url) => URL.revokeObjectURL(url));
