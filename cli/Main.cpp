@@ -64,21 +64,21 @@ int showVersion() {
   return finish(skm::cli::ExitOk);
 }
 
-struct OptionSpec {
+struct KnownOption {
   char shortName;  // 0 when there is only the long form
   const char* longName;
   bool takesValue;
 };
 
 // The options of all commands; convert takes them all, inspect and extract only the last two.
-const OptionSpec Options[] = {
+const KnownOption Options[] = {
     {'j', "jobs", true},        {'q', "quiet", false}, {'r', "recursive", false},
     {'n', "no-clobber", false}, {0, "dry-run", false}, {0, "json", false},
     {'h', "help", false},       {0, "version", false},
 };
 
 struct ParsedOption {
-  const OptionSpec* spec;
+  const KnownOption* known;
   std::string value;
 };
 
@@ -87,9 +87,9 @@ struct ParsedOption {
 // prefix, and "--" ending the options. Returns an error text, empty on success.
 std::string parseArguments(const std::vector<std::string>& args, bool allOptions,
                            std::vector<ParsedOption>& options, std::vector<std::string>& operands) {
-  auto allowed = [&](const OptionSpec& spec) {
-    return allOptions || std::string(spec.longName) == "help" ||
-           std::string(spec.longName) == "version";
+  auto allowed = [&](const KnownOption& known) {
+    return allOptions || std::string(known.longName) == "help" ||
+           std::string(known.longName) == "version";
   };
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -103,16 +103,16 @@ std::string parseArguments(const std::vector<std::string>& args, bool allOptions
       const std::size_t equals = arg.find('=');
       const std::string name =
           arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-      const OptionSpec* match = nullptr;
+      const KnownOption* match = nullptr;
       int matches = 0;
-      for (const OptionSpec& spec : Options) {
-        if (!allowed(spec) || std::string(spec.longName).rfind(name, 0) != 0) continue;
-        if (name == spec.longName) {
-          match = &spec;
+      for (const KnownOption& known : Options) {
+        if (!allowed(known) || std::string(known.longName).rfind(name, 0) != 0) continue;
+        if (name == known.longName) {
+          match = &known;
           matches = 1;
           break;
         }
-        match = &spec;
+        match = &known;
         ++matches;
       }
       if (matches == 0) return "unknown option '--" + name + "'";
@@ -132,9 +132,9 @@ std::string parseArguments(const std::vector<std::string>& args, bool allOptions
       options.push_back(parsed);
     } else {
       for (std::size_t k = 1; k < arg.size(); ++k) {
-        const OptionSpec* match = nullptr;
-        for (const OptionSpec& spec : Options) {
-          if (spec.shortName == arg[k] && allowed(spec)) match = &spec;
+        const KnownOption* match = nullptr;
+        for (const KnownOption& known : Options) {
+          if (known.shortName == arg[k] && allowed(known)) match = &known;
         }
         if (match == nullptr) return std::string("unknown option '-") + arg[k] + "'";
         ParsedOption parsed{match, {}};
@@ -168,10 +168,10 @@ bool parseWorkers(const std::string& text, int& workers) {
 // Answers --help and --version for every command; returns -1 when neither was given.
 int helpOrVersion(const std::vector<ParsedOption>& options) {
   for (const ParsedOption& option : options) {
-    if (std::string(option.spec->longName) == "help") return showHelp();
+    if (std::string(option.known->longName) == "help") return showHelp();
   }
   for (const ParsedOption& option : options) {
-    if (std::string(option.spec->longName) == "version") return showVersion();
+    if (std::string(option.known->longName) == "version") return showVersion();
   }
   return -1;
 }
@@ -187,7 +187,7 @@ int convertCommand(const std::vector<std::string>& args) {
   int shown = helpOrVersion(options);
   if (shown >= 0) return shown;
   for (const ParsedOption& option : options) {
-    const std::string name = option.spec->longName;
+    const std::string name = option.known->longName;
     if (name == "jobs") {
       if (!parseWorkers(option.value, settings.workers)) {
         return usageError("invalid worker count '" + option.value + "' (1 to 1024)");
