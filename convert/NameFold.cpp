@@ -35,7 +35,7 @@ constexpr char32_t kHangulFirst = 0xAC00, kHangulCount = 11172;
 constexpr char32_t kLeadFirst = 0x1100, kVowelFirst = 0x1161, kTrailFirst = 0x11A7;
 constexpr char32_t kVowelCount = 21, kTrailCount = 28;
 
-bool isContinuation(unsigned char b) {
+bool isContinuation(unsigned b) {
   return (b & 0xC0) == 0x80;
 }
 
@@ -92,18 +92,73 @@ void encode(char32_t cp, std::string& out) {
   }
 }
 
-uint8_t combiningClass(char32_t cp) {
-  if (cp < 0x300) return 0;
-  const auto end = std::end(kCombiningRanges);
-  const auto after = std::partition_point(std::begin(kCombiningRanges), end,
+// Every code point the tables know lies below this limit, so one bit per code point tells
+// whether a table need be searched at all: most letters of a name have no entry.
+constexpr char32_t kTableLimit = 0x30000;
+
+constexpr bool tablesBelowLimit() {
+  for (const CombiningRange& r : kCombiningRanges) {
+    if (r.last >= kTableLimit) return false;
+  }
+  for (uint64_t e : kDecompositions) {
+    if ((e >> 42) >= kTableLimit) return false;
+  }
+  for (const FoldRun& r : kFoldRuns) {
+    if (r.last >= kTableLimit) return false;
+  }
+  for (const FoldExpansion& e : kFoldExpansions) {
+    if (e.from >= kTableLimit) return false;
+  }
+  return true;
+}
+static_assert(tablesBelowLimit(), "raise kTableLimit to cover the Unicode tables");
+
+// Which code points have a combining class, a decomposition or a case folding.
+class QuickCheck {
+ public:
+  QuickCheck() {
+    for (const CombiningRange& r : kCombiningRanges) {
+      for (char32_t cp = r.first; cp <= r.last; ++cp) set(combining_, cp);
+    }
+    for (uint64_t e : kDecompositions) set(decomposes_, char32_t(e >> 42));
+    for (const FoldRun& r : kFoldRuns) {
+      for (char32_t cp = r.first; cp <= r.last; cp += r.step) set(folds_, cp);
+    }
+    for (const FoldExpansion& e : kFoldExpansions) set(folds_, e.from);
+  }
+
+  bool combining(char32_t cp) const { return test(combining_, cp); }
+  bool decomposes(char32_t cp) const { return test(decomposes_, cp); }
+  bool folds(char32_t cp) const { return test(folds_, cp); }
+
+ private:
+  static constexpr size_t kWords = kTableLimit / 64;
+  using Bits = uint64_t[kWords];
+
+  static void set(Bits& bits, char32_t cp) { bits[cp / 64] |= uint64_t(1) << (cp % 64); }
+  static bool test(const Bits& bits, char32_t cp) {
+    return cp < kTableLimit && (bits[cp / 64] >> (cp % 64) & 1) != 0;
+  }
+
+  Bits combining_ = {};
+  Bits decomposes_ = {};
+  Bits folds_ = {};
+};
+
+const QuickCheck& quickCheck() {
+  static const QuickCheck table;
+  return table;
+}
+
+uint8_t combiningClass(const QuickCheck& quick, char32_t cp) {
+  if (!quick.combining(cp)) return 0;
+  const auto after = std::partition_point(std::begin(kCombiningRanges), std::end(kCombiningRanges),
                                           [cp](const CombiningRange& r) { return r.first <= cp; });
-  if (after == std::begin(kCombiningRanges)) return 0;
-  const CombiningRange& r = after[-1];
-  return cp <= r.last ? r.combiningClass : 0;
+  return after[-1].combiningClass;
 }
 
 // Appends the full canonical decomposition of cp.
-void appendDecomposed(char32_t cp, std::vector<char32_t>& out) {
+void appendDecomposed(const QuickCheck& quick, char32_t cp, std::vector<char32_t>& out) {
   if (cp - kHangulFirst < kHangulCount) {
     const char32_t index = cp - kHangulFirst;
     out.push_back(kLeadFirst + index / (kVowelCount * kTrailCount));
@@ -111,26 +166,22 @@ void appendDecomposed(char32_t cp, std::vector<char32_t>& out) {
     if (index % kTrailCount != 0) out.push_back(kTrailFirst + index % kTrailCount);
     return;
   }
-  if (cp >= 0xC0 && cp < kRawByte) {
-    const uint64_t* end = std::end(kDecompositions);
-    const uint64_t* at = std::partition_point(std::begin(kDecompositions), end,
-                                              [cp](uint64_t e) { return (e >> 42) < cp; });
-    if (at != end && (*at >> 42) == cp) {
-      constexpr uint64_t kMask = (uint64_t(1) << 21) - 1;
-      appendDecomposed(char32_t(*at >> 21 & kMask), out);
-      if ((*at & kMask) != 0) appendDecomposed(char32_t(*at & kMask), out);
-      return;
-    }
+  if (!quick.decomposes(cp)) {
+    out.push_back(cp);
+    return;
   }
-  out.push_back(cp);
+  const uint64_t e = *std::partition_point(std::begin(kDecompositions), std::end(kDecompositions),
+                                           [cp](uint64_t d) { return (d >> 42) < cp; });
+  constexpr uint64_t kMask = (uint64_t(1) << 21) - 1;
+  appendDecomposed(quick, char32_t(e >> 21 & kMask), out);
+  if ((e & kMask) != 0) appendDecomposed(quick, char32_t(e & kMask), out);
 }
 
 // Writes the full case folding of cp into to[] and returns how many code points it has.
-int caseFold(char32_t cp, char32_t to[3]) {
+int caseFold(const QuickCheck& quick, char32_t cp, char32_t to[3]) {
   to[0] = cp;
-  if (cp < 0x41 || cp >= kRawByte) return 1;
-  const auto runEnd = std::end(kFoldRuns);
-  const auto run = std::partition_point(std::begin(kFoldRuns), runEnd,
+  if (!quick.folds(cp)) return 1;
+  const auto run = std::partition_point(std::begin(kFoldRuns), std::end(kFoldRuns),
                                         [cp](const FoldRun& r) { return r.first <= cp; });
   if (run != std::begin(kFoldRuns)) {
     const FoldRun& r = run[-1];
@@ -139,36 +190,35 @@ int caseFold(char32_t cp, char32_t to[3]) {
       return 1;
     }
   }
-  const auto expEnd = std::end(kFoldExpansions);
-  const auto exp = std::partition_point(std::begin(kFoldExpansions), expEnd,
-                                        [cp](const FoldExpansion& e) { return e.from < cp; });
-  if (exp == expEnd || exp->from != cp) return 1;
+  const FoldExpansion& e =
+      *std::partition_point(std::begin(kFoldExpansions), std::end(kFoldExpansions),
+                            [cp](const FoldExpansion& x) { return x.from < cp; });
   int n = 0;
-  while (n < 3 && exp->to[n] != 0) {
-    to[n] = exp->to[n];
+  while (n < 3 && e.to[n] != 0) {
+    to[n] = e.to[n];
     ++n;
   }
   return n;
 }
 
-// Sorts every run of non-starters stably by combining class. The class rides in the bits above
-// the code point (which needs 21) while the run is sorted.
-void canonicalOrder(std::vector<char32_t>& text) {
-  size_t i = 0;
+// Sorts every run of non-starters in text[from, end) stably by combining class. The class rides
+// in the bits above the code point (which needs 21) while the run is sorted.
+void canonicalOrder(const QuickCheck& quick, std::vector<char32_t>& text, size_t from) {
+  size_t i = from;
   while (i < text.size()) {
-    if (combiningClass(text[i]) == 0) {
+    if (combiningClass(quick, text[i]) == 0) {
       ++i;
       continue;
     }
     size_t end = i;
     while (end < text.size()) {
-      const uint8_t cc = combiningClass(text[end]);
+      const uint8_t cc = combiningClass(quick, text[end]);
       if (cc == 0) break;
       text[end] |= char32_t(cc) << 24;
       ++end;
     }
     if (end - i > 1) {
-      std::stable_sort(text.begin() + i, text.begin() + end,
+      std::stable_sort(text.data() + i, text.data() + end,
                        [](char32_t a, char32_t b) { return (a >> 24) < (b >> 24); });
     }
     for (size_t k = i; k < end; ++k) text[k] &= 0xFFFFFF;
@@ -187,35 +237,36 @@ std::string caselessNameKey(std::string_view utf8) {
     return key;
   }
 
-  std::vector<char32_t> decomposed;
-  decomposed.reserve(utf8.size() + 8);
+  // One buffer: the decomposed name, then its folded form after it.
+  const QuickCheck& quick = quickCheck();
+  std::vector<char32_t> text;
+  text.reserve(2 * utf8.size() + 16);
   for (size_t at = 0; at < utf8.size();) {
     char32_t cp = 0;
     const size_t length = decodeAt(utf8, at, cp);
     if (length == 0) {
-      decomposed.push_back(kRawByte + (unsigned char)utf8[at]);
+      text.push_back(kRawByte + (unsigned char)utf8[at]);
       ++at;
       continue;
     }
-    appendDecomposed(cp, decomposed);
+    appendDecomposed(quick, cp, text);
     at += length;
   }
-  canonicalOrder(decomposed);
+  canonicalOrder(quick, text, 0);
 
   // Folding can yield precomposed letters and starters where marks stood (U+0345 becomes
   // iota), so the folded text is decomposed and ordered again.
-  std::vector<char32_t> folded;
-  folded.reserve(decomposed.size() + 8);
-  for (char32_t cp : decomposed) {
+  const size_t decomposed = text.size();
+  for (size_t i = 0; i < decomposed; ++i) {
     char32_t to[3];
-    const int n = caseFold(cp, to);
-    for (int k = 0; k < n; ++k) appendDecomposed(to[k], folded);
+    const int n = caseFold(quick, text[i], to);
+    for (int k = 0; k < n; ++k) appendDecomposed(quick, to[k], text);
   }
-  canonicalOrder(folded);
+  canonicalOrder(quick, text, decomposed);
 
   std::string key;
   key.reserve(utf8.size() + 8);
-  for (char32_t cp : folded) encode(cp, key);
+  for (size_t i = decomposed; i < text.size(); ++i) encode(text[i], key);
   return key;
 }
 
