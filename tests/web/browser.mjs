@@ -141,9 +141,10 @@ export async function chooseFolder(page, folder) {
   await input.uploadFile(folder);
 }
 
-// Drops files and folders on the drop zone the way the operating system hands them over.
-export async function drop(page, paths) {
-  const zone = await page.$('#drop-zone');
+// Drops files and folders on the drop zone (or on `where`) the way the operating system hands
+// them over.
+export async function drop(page, paths, where = '#drop-zone') {
+  const zone = await page.$(where);
   const box = await zone.boundingBox();
   const point = {x: box.x + box.width / 2, y: box.y + box.height / 2};
   const data = {items: [], files: paths, dragOperationsMask: 1};

@@ -4,6 +4,7 @@
 // SKM2TRN=native program, SKM_PAGE=page folder, SKM_WORK=folder with the generated corpora
 // tree/ and bulk/, SKM_SHOTS=screenshot folder, SKM_BROWSERS=chromium,firefox.
 import assert from 'node:assert/strict';
+import {execFileSync} from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -22,6 +23,35 @@ const shots = process.env.SKM_SHOTS;
 const browsers = (process.env.SKM_BROWSERS || 'chromium,firefox').split(',').filter(Boolean);
 const samplesDir = path.resolve(here, '../../samples');
 const samples = fs.readdirSync(samplesDir).sort().map((name) => path.join(samplesDir, name));
+
+// Inputs made here: two different wave.skm, a non-ASCII name, a folder with other files beside its
+// gestures, and big sources (wave.skm followed by zeros, which the converter ignores; sparse on
+// disk): one the page converts and one over its 256 MiB limit.
+const scratch = path.join(work, 'scratch');
+const MiB = 1 << 20;
+function makeScratch() {
+  fs.rmSync(scratch, {recursive: true, force: true});
+  const put = (to, from) => {
+    fs.mkdirSync(path.dirname(path.join(scratch, to)), {recursive: true});
+    fs.copyFileSync(path.join(samplesDir, from), path.join(scratch, to));
+  };
+  for (const name of browsers) {
+    put(`${name}/a/wave.skm`, 'wave.skm');
+    put(`${name}/b/wave.skm`, 'blink.skm');
+  }
+  put('names/Grüße Wave.skm', 'wave.skm');
+  put('names/日本 bow.skm', 'Bow.SKM');
+  put('mixed/wave.skm', 'wave.skm');
+  put('mixed/blink.skm', 'blink.skm');
+  for (const other of ['notes.txt', 'wave.trn', 'picture.gif']) {
+    fs.writeFileSync(path.join(scratch, 'mixed', other), 'not a gesture');
+  }
+  put('big/big.skm', 'wave.skm');
+  fs.truncateSync(path.join(scratch, 'big/big.skm'), 200 * MiB);
+  put('big/huge.skm', 'wave.skm');
+  fs.truncateSync(path.join(scratch, 'big/huge.skm'), 300 * MiB);
+}
+makeScratch();
 
 // The command line's results, keyed by the path the page shows for each source.
 function expectations(cwd, folders) {
@@ -128,6 +158,24 @@ async function takeDownloads(page, downloads, expected) {
     const bytes = await web.downloaded(downloads, file);
     assert.ok(bytes.equals(byPackage.get(file)), `${file} differs from the command line's`);
   }
+}
+
+// Whether leaving the page makes the browser ask first; the answer given is to stay. Browsers
+// ask only on a page the user has touched, hence the click.
+async function leaveAsks(page) {
+  await page.click('#summary');
+  let handler;
+  const asked = new Promise((resolve) => page.once('dialog', handler = resolve));
+  await page.evaluate(() => { setTimeout(() => location.reload(), 0); });
+  const dialog = await Promise.race([asked, new Promise((resolve) => setTimeout(resolve, 3000))]);
+  if (dialog) {
+    assert.equal(dialog.type(), 'beforeunload');
+    await dialog.dismiss();
+    return true;
+  }
+  page.off('dialog', handler);
+  await page.waitForFunction(() => document.getElementById('version').textContent !== '');
+  return false;
 }
 
 async function clear(page) {
@@ -252,8 +300,14 @@ for (const name of browsers) {
           return e.id || e.getAttribute('download') || e.textContent.trim();
         }));
       }
-      assert.deepEqual(order, ['file-input', 'folder-input', 'download-all', 'clear', 'Bow.trn',
-                               'Sound', 'blink.trn']);
+      assert.deepEqual(order, ['file-input', 'folder-input', 'download-all', 'clear', 'copy-report',
+                               'save-report', 'Bow.trn']);
+      // One Tab stop per row: its sound, named after the gesture, is an arrow key away.
+      await page.keyboard.press('ArrowRight');
+      assert.equal(await page.evaluate(() => document.activeElement.textContent), 'Sound of "Bow"');
+      await page.keyboard.press('ArrowLeft');
+      await page.keyboard.press('Tab');
+      assert.equal(await page.evaluate(() => document.activeElement.getAttribute('download')), 'blink.trn');
       const missingAlt = await page.$$eval('#results img', (imgs) => imgs.filter((i) => !i.alt).length);
       assert.equal(missingAlt, 0);
       // The zip from the keyboard.
@@ -267,15 +321,196 @@ for (const name of browsers) {
       await clear(page);
     });
 
-    test('a second source of a package name is skipped, as the command line does', async () => {
-      const wave = path.join(samplesDir, 'wave.skm');
-      await web.chooseFiles(page, [wave]);
+    test('a changed file chosen again starts a new list; one choice\'s clash in the command line\'s words', async () => {
+      const [first, second] = ['a', 'b'].map((folder) => path.join(scratch, name, folder, 'wave.skm'));
+      const expected = new Map([first, second].map((file) => [file, web.nativeRun(cli, scratch, [file]).files[0]]));
+      await web.chooseFiles(page, [first]);
       await web.waitFinished(page);
-      await web.chooseFiles(page, [wave]);
-      await web.waitFinished(page);
+      await web.chooseFiles(page, [second]);
+      await page.waitForFunction(() => document.querySelectorAll('#results li').length === 1 &&
+                                       document.body.dataset.state === 'finished');
+      assert.deepEqual(await web.rows(page), [web.expectedLine('wave.skm', expected.get(second))]);
+      const byName = new Map([['wave.skm', expected.get(second)]]);
+      await checkZip(page, downloads, byName);
+      // Both in one choice: the first has the name, the second is named as clashing.
+      await web.chooseFiles(page, [first, second]);
       await page.waitForFunction(() => document.querySelectorAll('#results li').length === 2);
-      assert.deepEqual(await web.rows(page), ['wave.skm: converted (10 frames)',
-                                              'wave.skm: skipped (the same file as wave.skm)']);
+      assert.deepEqual(await web.rows(page), [web.expectedLine('wave.skm', expected.get(first)),
+                                              'wave.skm: skipped (same package name as wave.skm)']);
+      assert.equal(await page.$eval('#summary', (e) => e.textContent),
+                   '1 gesture converted. Not converted (1).');
+      await checkZip(page, downloads, new Map([['wave.skm', expected.get(first)]]));
+      await clear(page);
+    });
+
+    test('Stop mid-run keeps the finished packages, names the rest; a choice during the run is refused', async () => {
+      const bulk = path.join(work, 'bulk');
+      const names = fs.readdirSync(bulk).sort();
+      const expected = new Map(web.nativeRun(cli, bulk, names).files.map((e) => [e.source, e]));
+      // The count of files being read is the first thing the page shows.
+      await page.evaluate(() => {
+        window.__counts = [];
+        new MutationObserver(() => window.__counts.push(document.getElementById('count').textContent))
+            .observe(document.getElementById('count'), {childList: true, characterData: true, subtree: true});
+      });
+      await web.chooseFiles(page, names.map((f) => path.join(bulk, f)));
+      await page.waitForFunction(() => document.getElementById('progress').value >= 100);
+      await web.chooseFiles(page, samples.slice(0, 2));
+      await page.click('#stop');
+      await web.waitFinished(page);
+      assert.match((await page.evaluate(() => window.__counts))[0], /^Reading what was chosen: 1,000 files…$/);
+      const lines = await web.rows(page);
+      assert.equal(lines.length, 1000);
+      const kept = new Map();
+      lines.forEach((line, i) => {
+        if (line.endsWith(': skipped (interrupted)')) return;
+        assert.equal(line, web.expectedLine(names[i], expected.get(names[i])));
+        kept.set(names[i], expected.get(names[i]));
+      });
+      const stopped = 1000 - kept.size;
+      assert.ok(kept.size >= 100 && stopped > 0, `${kept.size} finished before the stop`);
+      const converted = [...kept.values()].filter((e) => e.status === 'converted').length;
+      assert.equal(await page.$eval('#summary', (e) => e.textContent),
+                   `Stopped. ${converted} gestures converted. Not converted (${1000 - converted}).`);
+      assert.equal(await page.$eval('#notice', (e) => e.textContent), '');
+      // Unsaved packages make the browser ask before the page is left; once saved it does not.
+      assert.equal(await leaveAsks(page), true);
+      assert.equal(await checkZip(page, downloads, kept), converted);
+      // The report: every source not converted with its reason, and the command line's JSON.
+      const listed = await page.$eval('#failures', (e) => e.textContent.split('\n'));
+      assert.deepEqual(listed, lines.filter((l) => !l.includes(': converted (')).map((l) => l.replace(/: \w+ \((.*)\)$/, ': $1')));
+      for (const file of fs.readdirSync(downloads)) fs.rmSync(path.join(downloads, file));
+      await page.click('#save-report');
+      const report = JSON.parse(await web.downloaded(downloads, 'skm2trn-report.json'));
+      const failed = [...kept.values()].filter((e) => e.status === 'failed').length;
+      assert.deepEqual({...report, files: undefined},
+                       {converted, skipped: 1000 - converted - failed, failed,
+                        total: 1000, dry_run: false, interrupted: 'Stop', files: undefined});
+      report.files.forEach((entry, i) => {
+        const cli = kept.get(names[i]) || {source: names[i], package: null, status: 'skipped', reason: 'interrupted'};
+        assert.deepEqual(entry, {source: names[i], status: cli.status, reason: cli.reason ?? null,
+                                 package: cli.package ? cli.package.slice(cli.package.lastIndexOf('/') + 1) : null,
+                                 ...(cli.frames !== undefined && cli.status === 'converted' ? {frames: cli.frames} : {})});
+      });
+      assert.equal(await leaveAsks(page), false);
+      await clear(page);
+    });
+
+    test('zip entries made by Unix: unzip, Python and bsdtar read the names beyond ASCII', async () => {
+      const folder = path.join(scratch, 'names');
+      const files = fs.readdirSync(folder).sort().map((f) => path.join(folder, f));
+      await web.chooseFiles(page, files);
+      await web.waitFinished(page);
+      for (const file of fs.readdirSync(downloads)) fs.rmSync(path.join(downloads, file));
+      await page.click('#download-all');
+      const zip = path.join(scratch, `${name}.zip`);
+      fs.writeFileSync(zip, await web.downloaded(downloads, 'gesture-packages.zip'));
+      const wanted = ['Grüße Wave.trn', '日本 bow.trn'];
+      const run = (command, args) => execFileSync(command, args, {encoding: 'utf8', env: {...process.env, LC_ALL: 'C.UTF-8'}});
+      const listings = {
+        unzip: run('unzip', ['-Z1', zip]),
+        python: run('/usr/bin/python3', ['-c', 'import sys, zipfile\nfor i in zipfile.ZipFile(sys.argv[1]).infolist(): print(i.filename, i.create_system, oct(i.external_attr >> 16), i.flag_bits & 0x800)', zip]),
+        bsdtar: run('bsdtar', ['-tf', zip]),
+      };
+      assert.deepEqual(listings.unzip.trim().split('\n').sort(), wanted);
+      assert.deepEqual(listings.bsdtar.trim().split('\n').sort(), wanted);
+      assert.deepEqual(listings.python.trim().split('\n').sort(), wanted.map((n) => `${n} 3 0o100644 2048`));
+      const expected = expectations(folder, ['.']);
+      for (const [tool, args] of [['unzip', ['-q', zip, '-d']], ['bsdtar', ['-xf', zip, '-C']]]) {
+        const out = fs.mkdtempSync(path.join(os.tmpdir(), `skm-web-${tool}-`));
+        run(tool, [...args, out]);
+        for (const [label, entry] of expected) {
+          const bytes = fs.readFileSync(path.join(out, zipPathOf(label)));
+          assert.ok(bytes.equals(entry.bytes), `${tool}: ${label}`);
+          assert.equal(fs.statSync(path.join(out, zipPathOf(label))).mode & 0o777, 0o644, tool);
+        }
+        fs.rmSync(out, {recursive: true, force: true});
+      }
+      await clear(page);
+    });
+
+    test('the focus ring is drawn on the control that has focus, in both themes', async () => {
+      await web.chooseFiles(page, samples);
+      await web.waitFinished(page);
+      const colours = [];
+      for (const scheme of ['light', 'dark']) {
+        await page.emulateMediaFeatures([{name: 'prefers-color-scheme', value: scheme}]);
+        await page.focus('#file-input');
+        await page.keyboard.press('Tab');
+        await page.keyboard.down('Shift');
+        await page.keyboard.press('Tab');
+        await page.keyboard.up('Shift');
+        for (let i = 0; i < 8; ++i) {
+          if (i) await page.keyboard.press('Tab');
+          const ring = await page.evaluate(() => {
+            const active = document.activeElement;
+            const drawn = active.tagName === 'INPUT' ? document.querySelector(`label[for="${active.id}"]`) : active;
+            const ringed = [...document.querySelectorAll('label, button, a, summary, input')]
+                .filter((e) => getComputedStyle(e).outlineStyle !== 'none' && getComputedStyle(e).outlineWidth !== '0px');
+            return {ringed: ringed.length === 1 && ringed[0] === drawn, colour: getComputedStyle(drawn).outlineColor,
+                    what: active.id || active.textContent};
+          });
+          assert.ok(ring.ringed, `${scheme}: the ring is not on ${ring.what} alone`);
+          colours.push(ring.colour);
+        }
+      }
+      assert.equal(new Set(colours).size, 2, 'one ring colour per theme');
+      await page.emulateMediaFeatures([{name: 'prefers-color-scheme', value: 'light'}]);
+      await clear(page);
+    });
+
+    test('rows reflow at 390 and 320 px: every field in view, no sideways scrolling', async () => {
+      await web.chooseFiles(page, samples);
+      await web.waitFinished(page);
+      for (const width of [390, 320]) {
+        await page.setViewport({width, height: 800});
+        const layout = await page.evaluate(() => {
+          const outside = [];
+          for (const item of document.querySelectorAll('#results li')) {
+            item.scrollIntoView();
+            for (const part of item.querySelectorAll('.path, .status, a, img, dt, dd, summary')) {
+              const box = part.getBoundingClientRect();
+              if (box.width === 0 || box.left < 0 || box.right > innerWidth + 0.5) outside.push(part.textContent || part.alt);
+            }
+          }
+          const tallest = Math.max(...[...document.querySelectorAll('#results li')].map((li) => li.offsetHeight));
+          return {outside, tallest, scrollWidth: document.documentElement.scrollWidth};
+        });
+        assert.deepEqual(layout.outside, [], `${width} px`);
+        assert.ok(layout.scrollWidth <= width, `${width} px: the page is ${layout.scrollWidth} px wide`);
+        assert.ok(layout.tallest < 400, `${width} px: a row is ${layout.tallest} px tall`);
+        await page.evaluate(() => document.querySelector('#results li.converted').scrollIntoView());
+        await shot(`narrow-${width}`);
+      }
+      await page.setViewport({width: 1000, height: 900});
+      await clear(page);
+    });
+
+    test('a big source gives its worker\'s memory back; one over 256 MiB is refused unread', async () => {
+      const folder = path.join(scratch, 'big');
+      const wave = web.nativeRun(cli, samplesDir, ['wave.skm']).files[0];
+      await web.chooseFiles(page, [path.join(folder, 'big.skm'), path.join(folder, 'huge.skm')]);
+      await web.waitFinished(page, 300000);
+      assert.deepEqual(await web.rows(page), [
+        'big.skm: converted (10 frames)',
+        'huge.skm: failed (cannot read: File too large (314,572,800 bytes; this page converts ' +
+        'sources up to 256 MiB, the skm2trn command line larger ones))']);
+      await takeDownloads(page, downloads, new Map([['big.skm', {...wave, package: 'big.trn'}]]));
+      await page.waitForFunction(() => Number(document.body.dataset.workerRestarts) >= 1 &&
+          document.body.dataset.workerMemory.split(',').every((mib) => Number(mib) < 96), {timeout: 60000});
+      await clear(page);
+    });
+
+    test('folders: files left out are counted; a drop beside the zone is taken', folders, async () => {
+      await web.chooseFolder(page, path.join(scratch, 'mixed'));
+      await web.waitFinished(page);
+      assert.equal(await page.$eval('#notice', (e) => e.textContent),
+                   '3 files left out: not .skm files (from a folder only .skm files are taken).');
+      assert.equal((await web.rows(page)).length, 2);
+      await web.drop(page, [path.join(scratch, 'names')], '#results-heading');
+      await page.waitForFunction(() => document.querySelectorAll('#results li').length === 2 &&
+                                       document.body.dataset.state === 'finished');
+      assert.deepEqual((await web.rows(page)).map((l) => l.split(':')[0]), ['names/Grüße Wave.skm', 'names/日本 bow.skm']);
       await clear(page);
     });
 
