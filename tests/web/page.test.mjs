@@ -160,6 +160,32 @@ async function takeDownloads(page, downloads, expected) {
   }
 }
 
+// Tabs from the first control through the list; at each step exactly one control draws a ring,
+// the focused one (a file input's label for the input). Returns the ring's colour.
+async function ringColour(page, scheme) {
+  await page.focus('#file-input');
+  await page.keyboard.press('Tab');
+  await page.keyboard.down('Shift');
+  await page.keyboard.press('Tab');
+  await page.keyboard.up('Shift');
+  const colours = new Set();
+  for (let i = 0; i < 8; ++i) {
+    if (i) await page.keyboard.press('Tab');
+    const ring = await page.evaluate(() => {
+      const active = document.activeElement;
+      const drawn = active.tagName === 'INPUT' ? document.querySelector(`label[for="${active.id}"]`) : active;
+      const ringed = [...document.querySelectorAll('label, button, a, summary, input')].filter((e) =>
+        getComputedStyle(e).outlineStyle !== 'none' && getComputedStyle(e).outlineWidth !== '0px');
+      return {alone: ringed.length === 1 && ringed[0] === drawn, colour: getComputedStyle(drawn).outlineColor,
+              what: active.id || active.textContent};
+    });
+    assert.ok(ring.alone, `${scheme}: the ring is not on ${ring.what} alone`);
+    colours.add(ring.colour);
+  }
+  assert.equal(colours.size, 1, scheme);
+  return [...colours][0];
+}
+
 // Whether leaving the page makes the browser ask first; the answer given is to stay. Browsers
 // ask only on a page the user has touched, hence the click.
 async function leaveAsks(page) {
@@ -356,6 +382,8 @@ for (const name of browsers) {
       await web.chooseFiles(page, names.map((f) => path.join(bulk, f)));
       await page.waitForFunction(() => document.getElementById('progress').value >= 100);
       await web.chooseFiles(page, samples.slice(0, 2));
+      await page.waitForFunction(() => document.getElementById('notice').textContent ===
+          'Not added: a run is going on. Stop it or let it finish, then choose again.');
       await page.click('#stop');
       await web.waitFinished(page);
       assert.match((await page.evaluate(() => window.__counts))[0], /^Reading what was chosen: 1,000 files…$/);
@@ -432,30 +460,24 @@ for (const name of browsers) {
     test('the focus ring is drawn on the control that has focus, in both themes', async () => {
       await web.chooseFiles(page, samples);
       await web.waitFinished(page);
-      const colours = [];
-      for (const scheme of ['light', 'dark']) {
-        await page.emulateMediaFeatures([{name: 'prefers-color-scheme', value: scheme}]);
-        await page.focus('#file-input');
-        await page.keyboard.press('Tab');
-        await page.keyboard.down('Shift');
-        await page.keyboard.press('Tab');
-        await page.keyboard.up('Shift');
-        for (let i = 0; i < 8; ++i) {
-          if (i) await page.keyboard.press('Tab');
-          const ring = await page.evaluate(() => {
-            const active = document.activeElement;
-            const drawn = active.tagName === 'INPUT' ? document.querySelector(`label[for="${active.id}"]`) : active;
-            const ringed = [...document.querySelectorAll('label, button, a, summary, input')]
-                .filter((e) => getComputedStyle(e).outlineStyle !== 'none' && getComputedStyle(e).outlineWidth !== '0px');
-            return {ringed: ringed.length === 1 && ringed[0] === drawn, colour: getComputedStyle(drawn).outlineColor,
-                    what: active.id || active.textContent};
-          });
-          assert.ok(ring.ringed, `${scheme}: the ring is not on ${ring.what} alone`);
-          colours.push(ring.colour);
+      const colours = [await ringColour(page, 'light')];
+      if (name === 'chromium') {
+        await page.emulateMediaFeatures([{name: 'prefers-color-scheme', value: 'dark'}]);
+        colours.push(await ringColour(page, 'dark'));
+        await page.emulateMediaFeatures([{name: 'prefers-color-scheme', value: 'light'}]);
+      } else {
+        // Firefox's driver cannot switch the theme of a running browser: a dark one is started.
+        const dark = await web.launch(name, downloads, {dark: true});
+        try {
+          const {page: other} = await web.openPage(dark.browser, name, server.url + 'index.html', downloads);
+          await web.chooseFiles(other, samples);
+          await web.waitFinished(other);
+          colours.push(await ringColour(other, 'dark'));
+        } finally {
+          await dark.browser.close();
         }
       }
       assert.equal(new Set(colours).size, 2, 'one ring colour per theme');
-      await page.emulateMediaFeatures([{name: 'prefers-color-scheme', value: 'light'}]);
       await clear(page);
     });
 
@@ -514,7 +536,17 @@ for (const name of browsers) {
       await clear(page);
     });
 
-    test('the single-file page works opened from disk', async () => {
+    test('the single-file page works opened from disk; index.html from disk says to serve it', async () => {
+      const served = await browser.newPage();
+      await served.goto('file://' + path.join(pageDir, 'index.html'));
+      await served.waitForSelector('body[data-state=needs-server]');
+      const note = await served.$eval('#served-note', (e) => ({
+        shown: !e.hidden && e.getBoundingClientRect().height > 0, text: e.textContent,
+        link: e.querySelector('a').href, choose: document.getElementById('file-input').disabled}));
+      assert.deepEqual(note, {shown: true, text: note.text, choose: true,
+                              link: 'file://' + path.join(pageDir, 'skm2trn-offline.html')});
+      assert.match(note.text, /^This copy of the page has to be served by a web server/);
+      await served.close();
       const offline = await browser.newPage();
       offline.on('pageerror', (error) => errors.push('offline: ' + error.message));
       await offline.goto('file://' + path.join(pageDir, 'skm2trn-offline.html'));
