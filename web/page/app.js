@@ -13,9 +13,6 @@
   // How often, in milliseconds, new results are drawn while a run goes on.
   const DRAW_EVERY = 100;
   const ANNOUNCE_EVERY = 1500;
-  // The largest source the page converts. A worker needs about four times a source's size (the
-  // source, its parts, the package and the copy handed back), and its memory cannot pass 2 GiB.
-  const MAX_SOURCE = 256 * 1024 * 1024;
   // WebAssembly memory never shrinks: a worker that grew past this is replaced once it is idle.
   const KEEP_AT_MOST = 96 * 1024 * 1024;
   // Zip entries as made by Unix, regular files readable by all, so extractors take the UTF-8
@@ -217,11 +214,6 @@
       const clash = planPackage(job);
       if (clash) {
         decided.push([job, {status: 'skipped', reason: clash, frames: 0}]);
-      } else if (file.size > MAX_SOURCE) {
-        // Refused before reading: the worker could not hold it.
-        decided.push([job, {status: 'failed', frames: 0, reason: 'cannot read: File too large ' +
-          `(${file.size.toLocaleString('en-US')} bytes; this page converts sources up to 256 MiB, ` +
-          'the skm2trn command line larger ones)'}]);
       } else {
         queue.push(job);
       }
@@ -563,8 +555,9 @@
   const isSource = (name) => /\.skm$/i.test(name);
   const nextFrame = () => new Promise((resolve) => setTimeout(resolve, 0));
 
-  function reading(found) {
-    elements.count.textContent = `Reading what was chosen: ${count(found, 'file')}…`;
+  function reading(found, of) {
+    elements.count.textContent = of === undefined ? `Reading what was chosen: ${count(found, 'file')}…` :
+      `Reading what was chosen: ${found.toLocaleString('en-US')} of ${count(of, 'file')}…`;
   }
 
   // A choice of many thousand files is taken a slice at a time, with the count shown between.
@@ -587,7 +580,10 @@
       } else {
         leftOut++;
       }
-      if (i % 2000 === 1999) await nextFrame();
+      if (i % 2000 === 1999) {
+        reading(i + 1, files.length);
+        await nextFrame();
+      }
     }
     input.value = '';
     add(entries, leftOut);

@@ -93,13 +93,22 @@ async function convert(module, file, early, label) {
   return result;
 }
 
+// The largest source the page converts. The module needs about four times a source's size (the
+// source, its parts, the package and the copy handed back), and its memory cannot pass 2 GiB.
+const MAX_SOURCE = 256 * 1024 * 1024;
+function tooLarge(size) {
+  return {status: 'failed', frames: 0, reason: `cannot read: File too large (${size.toLocaleString('en-US')} ` +
+          'bytes; this page converts sources up to 256 MiB, the skm2trn command line larger ones)'};
+}
+
 async function handle({id, file, label}, early) {
   const why = (error) => String(error && error.message ? error.message : error);
   let result;
   try {
     const module = await ready;
     try {
-      result = await convert(module, file, early, label);
+      // Refused before a byte is read.
+      result = file.size > MAX_SOURCE ? tooLarge(file.size) : await convert(module, file, early, label);
     } catch (error) {
       // The file went away or cannot be read: the command line's words for a path it cannot open.
       result = {status: 'skipped', reason: 'not a gesture file: ' + why(error), frames: 0};
