@@ -247,6 +247,21 @@ for (const name of browsers) {
       const sounds = await checkPreviews(page);
       console.log(`# ${name}: sounds played ${sounds.played}, not playable here ${sounds.refused}`);
       await shot('after-samples');
+      if (name === 'chromium') {
+        // The README's pictures: a desktop and a phone, light and dark.
+        for (const [width, height] of [[1280, 800], [390, 844]]) {
+          for (const scheme of ['light', 'dark']) {
+            await page.setViewport({width, height});
+            await page.emulateMediaFeatures([{name: 'prefers-color-scheme', value: scheme}]);
+            // The desktop picture shows the results under the controls.
+            await page.evaluate((top) => (top ? window.scrollTo(0, 0) :
+              document.getElementById('progress-heading').scrollIntoView()), width < 1000);
+            await shot(`page-${width}-${scheme}`);
+          }
+        }
+        await page.emulateMediaFeatures([{name: 'prefers-color-scheme', value: 'light'}]);
+        await page.setViewport({width: 1000, height: 900});
+      }
       await clear(page);
     });
 
