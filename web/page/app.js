@@ -69,6 +69,8 @@
     slot.ids = new Set();
     slot.memory = 0;
     slot.retiring = false;
+    slot.ready = false;
+    slot.dead = false;
     slot.worker.onmessage = (event) => received(slot, event.data);
     slot.worker.onerror = (event) => {
       event.preventDefault();
@@ -101,8 +103,13 @@
   // Several jobs wait in each worker, so it keeps converting while the page is busy drawing.
   const IN_FLIGHT = 8;
   function dispatch() {
+    if (pool.length && pool.every((slot) => slot.dead)) {
+      for (const job of queue.splice(0)) {
+        finished(job, {status: 'failed', reason: 'the converter could not start', frames: 0});
+      }
+    }
     for (const slot of pool) {
-      while (!slot.retiring && slot.busy < IN_FLIGHT && queue.length) {
+      while (!slot.retiring && !slot.dead && slot.busy < IN_FLIGHT && queue.length) {
         const job = queue.shift();
         slot.busy++;
         slot.ids.add(job.id);
@@ -115,12 +122,13 @@
   function received(slot, message) {
     if (message.memory) slot.memory = message.memory;
     if (message.ready) {
+      slot.ready = true;
       elements.version.textContent = message.version;
       showMemory();
       return;
     }
     if (message.loadError) {
-      showProblem('The converter could not start: ' + message.loadError);
+      workerStopped(slot, message.loadError);
       return;
     }
     slot.busy--;
@@ -135,7 +143,9 @@
   }
 
   // A worker that died takes its jobs with it: they fail, and a fresh worker takes its place.
+  // One that never started is not started again: the next would fail the same way.
   function workerStopped(slot, why) {
+    if (!slot.ready) showProblem('The converter could not start: ' + why);
     for (const id of slot.ids) {
       const job = running.get(id);
       running.delete(id);
@@ -143,7 +153,13 @@
         finished(job, {status: 'failed', reason: 'the converter stopped: ' + why, frames: 0});
       }
     }
-    restart(slot);
+    slot.ids.clear();
+    slot.busy = 0;
+    if (slot.ready) {
+      restart(slot);
+    } else {
+      slot.dead = true;
+    }
     dispatch();
   }
 
