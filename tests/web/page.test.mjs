@@ -503,10 +503,14 @@ for (const name of browsers) {
       await web.waitFinished(page);
       for (const width of [390, 320]) {
         await page.setViewport({width, height: 800});
-        const layout = await page.evaluate(() => {
+        const layout = await page.evaluate(async () => {
           const outside = [];
+          const frame = () => new Promise((resolve) => requestAnimationFrame(resolve));
           for (const item of document.querySelectorAll('#results li')) {
+            // A row out of view is laid out once it comes into view, a frame later.
             item.scrollIntoView();
+            await frame();
+            await frame();
             for (const part of item.querySelectorAll('.path, .status, a, img, dt, dd, summary')) {
               const box = part.getBoundingClientRect();
               if (box.width === 0 || box.left < 0 || box.right > innerWidth + 0.5) outside.push(part.textContent || part.alt);
