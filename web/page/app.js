@@ -247,7 +247,6 @@
   function stop() {
     if (!runActive()) return;
     stopped = true;
-    elements.stop.disabled = true;
     for (const job of queue.splice(0)) finished(job, {status: 'skipped', reason: 'interrupted', frames: 0});
     say('Stopping after the files being converted…');
   }
@@ -332,7 +331,10 @@
     }
     elements.summary.textContent = text;
     elements.downloadAll.disabled = converted === 0;
+    // The keyboard stays where the work goes on: a disabled Stop would drop it to the page.
+    const keep = document.activeElement === elements.stop;
     elements.stop.disabled = true;
+    if (keep) (converted ? elements.downloadAll : elements.clear).focus();
     showReport();
     announce(text);
     document.body.dataset.state = 'finished';
