@@ -211,15 +211,15 @@
 
   function add(entries, leftOut) {
     if (refusedDuringRun()) return;
-    if (jobs.length || stopped) clearList();
     const left = leftOut ? `${count(leftOut, 'file')} left out: not .skm files ` +
                            '(from a folder only .skm files are taken).' : '';
-    elements.notice.textContent = left;
-    if (!entries.length) {
-      elements.count.textContent = 'No .skm files were found in what was chosen.';
-      announce(elements.count.textContent + (left ? ' ' + left : ''));
+    if (!entries.length) {  // the list there is stays
+      restoreCount();
+      say('No .skm files were found in what was chosen.' + (left ? ' ' + left : ''));
       return;
     }
+    if (jobs.length || stopped) clearList();
+    elements.notice.textContent = left;
     entries.sort((a, b) => (a.path < b.path ? -1 : a.path > b.path ? 1 : 0));
     startWorkers();
     delete document.body.dataset.state;
@@ -294,6 +294,14 @@
       requestAnimationFrame(draw);
     } else if (drawn === jobs.length) {
       runFinished();
+    }
+  }
+
+  function restoreCount() {
+    if (jobs.length) {
+      updateCount();
+    } else {
+      elements.count.textContent = 'No gestures chosen yet.';
     }
   }
 
@@ -659,12 +667,15 @@
       // Chromium does not let a page opened from disk read a dropped folder.
       showProblem(`This browser did not let the page read ${found.problems.join(', ')}. ` +
                   'Choose the folder with "Choose a folder…" instead.');
-      if (!found.entries.length) return;
+      if (!found.entries.length) return restoreCount();
     }
     add(found.entries, found.leftOut);
   }
 
-  const failed = (what) => (error) => showProblem(`${what} could not be read: ${error}`);
+  const failed = (what) => (error) => {
+    restoreCount();
+    showProblem(`${what} could not be read: ${error}`);
+  };
   elements.files.addEventListener('change', () => fromInput(elements.files, false).catch(failed('The choice')));
   elements.folder.addEventListener('change', () => fromInput(elements.folder, true).catch(failed('The folder')));
   elements.downloadAll.addEventListener('click', downloadAll);
