@@ -1,0 +1,316 @@
+#!/usr/bin/python3
+"""skm2trn under the process's own hazards: signals the run does not expect (SIGQUIT, SIGKILL,
+a signal while the report waits on a slow pipe), limits set in a child (file size, process
+count, as an unprivileged user), and file names that would steer a terminal.
+Usage: process_test.py PATH_TO_SKM2TRN
+"""
+import json
+import os
+import pty
+import pwd
+import random
+import resource
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+SKM2TRN = None
+SAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "samples")
+
+
+def sample(name):
+    with open(os.path.join(SAMPLES, name), "rb") as f:
+        return f.read()
+
+
+class Base(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="skm2trn-proc-")
+        os.chmod(self.tmp, 0o755)
+        self.out = os.path.join(self.tmp, "out")
+        os.makedirs(self.out)
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def sources(self, count, name="nod.skm", stem="g"):
+        data = sample(name)
+        paths = []
+        for i in range(count):
+            path = os.path.join(self.tmp, f"{stem}{i:04}.skm")
+            with open(path, "wb") as f:
+                f.write(data)
+            paths.append(path)
+        return paths
+
+    def assert_only_whole_packages(self):
+        """Nothing in the output folder but whole packages under their own names."""
+        for name in os.listdir(self.out):
+            self.assertTrue(name.endswith(".trn") and not name.startswith("."),
+                            f"left behind: {name!r}")
+            with open(os.path.join(self.out, name), "rb") as f:
+                data = f.read()
+            at = 33
+            for _ in range(3):
+                at += 4 + int.from_bytes(data[at:at + 4], "big")
+            at += 2 + int.from_bytes(data[at:at + 2], "big")
+            self.assertEqual(at, len(data), f"{name} is not a whole package")
+
+
+class Signals(Base):
+    def test_sigquit_is_an_interrupt(self):
+        # The run is held at a named pipe nobody writes; SIGQUIT ends it as SIGINT would.
+        fifo = os.path.join(self.tmp, "held.skm")
+        os.mkfifo(fifo)
+        paths = self.sources(2)
+        process = subprocess.Popen([SKM2TRN, "--json", paths[0], fifo, paths[1], self.out],
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        deadline = time.time() + 30
+        while not os.path.exists(os.path.join(self.out, "g0000.trn")):
+            self.assertLess(time.time(), deadline)
+            time.sleep(0.01)
+        time.sleep(0.2)
+        process.send_signal(signal.SIGQUIT)
+        stdout, stderr = process.communicate(timeout=30)
+        self.assertEqual(process.returncode, 128 + signal.SIGQUIT, stderr)
+        report = json.loads(stdout)
+        self.assertEqual(report["interrupted"], "SIGQUIT")
+        self.assertEqual([f["reason"] for f in report["files"]], [None, "interrupted", "interrupted"])
+        self.assertIn("interrupted by SIGQUIT", stderr)
+        self.assert_only_whole_packages()
+
+    def test_sigkill_leaves_nothing_named(self):
+        # Packages are written into unnamed files and named only when whole, so a killed run
+        # leaves whole packages and nothing else, wherever the kill lands.
+        probe = os.path.join(self.out, ".")
+        try:
+            os.close(os.open(probe, os.O_TMPFILE | os.O_WRONLY, 0o600))
+        except OSError as error:
+            self.skipTest(f"this file system has no unnamed temporary files ({error.strerror})")
+        paths = self.sources(150, "bounce.skm")
+        rng = random.Random(17)
+        for run in range(12):
+            for name in os.listdir(self.out):
+                os.remove(os.path.join(self.out, name))
+            process = subprocess.Popen([SKM2TRN, "-q", "-j", str(1 + run % 3), *paths, self.out],
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(rng.uniform(0.02, 0.3))
+            process.kill()
+            process.wait()
+            self.assert_only_whole_packages()
+
+    def test_a_signal_while_the_report_waits_on_a_slow_pipe(self):
+        # The report is larger than a pipe holds; the reader waits until the writer blocks, the
+        # signal comes, then everything is read. The JSON must be whole, and the status the
+        # run's own, or 128 + N when an earlier signal had stopped the run.
+        paths = self.sources(300, stem="g" + "x" * 150)
+        fifo = os.path.join(self.tmp, "held.skm")
+        os.mkfifo(fifo)
+        for held in (False, True):
+            with self.subTest(stopped_by_an_earlier_signal=held):
+                for name in os.listdir(self.out):
+                    os.remove(os.path.join(self.out, name))
+                sources = paths + [fifo] if held else paths
+                err = open(os.path.join(self.tmp, "stderr"), "w+")
+                process = subprocess.Popen([SKM2TRN, "--json", "-j2", *sources, self.out],
+                                           stdout=subprocess.PIPE, stderr=err)
+                if held:
+                    last = os.path.basename(paths[-1])[:-4] + ".trn"
+                    self.wait_for(lambda: os.path.exists(os.path.join(self.out, last)), process)
+                    time.sleep(0.3)
+                    process.send_signal(signal.SIGINT)
+                # The summary for people goes out first; then the JSON fills the pipe.
+                self.wait_for(lambda: "converted." in (err.seek(0), err.read())[1], process)
+                time.sleep(0.5)
+                self.assertIsNone(process.poll(), "the report did not wait for its reader")
+                process.send_signal(signal.SIGINT)
+                time.sleep(0.2)
+                stdout = process.stdout.read()
+                process.stdout.close()
+                process.wait(timeout=30)
+                err.seek(0)
+                report = json.loads(stdout)
+                self.assertEqual(len(report["files"]), len(sources))
+                if held:
+                    self.assertEqual(process.returncode, 128 + signal.SIGINT, err.read())
+                    self.assertEqual(report["interrupted"], "SIGINT")
+                    self.assertEqual(report["converted"], len(paths))
+                else:
+                    self.assertEqual(process.returncode, 0, err.read())
+                    self.assertIsNone(report["interrupted"])
+                    self.assertEqual(report["converted"], len(paths))
+                err.close()
+
+    def wait_for(self, condition, process):
+        deadline = time.time() + 60
+        while not condition():
+            self.assertIsNone(process.poll(), "the run ended early")
+            self.assertLess(time.time(), deadline, "waited in vain")
+            time.sleep(0.02)
+
+
+def run_limited(args, limits, user=None):
+    def apply():
+        for which, value in limits:
+            resource.setrlimit(which, (value, value))
+    kwargs = {}
+    if user is not None:
+        kwargs = {"user": user.pw_uid, "group": user.pw_gid, "extra_groups": []}
+    return subprocess.run(args, preexec_fn=apply, capture_output=True, text=True, timeout=300,
+                          **kwargs)
+
+
+def task_count(uid):
+    """Threads of every process the user runs: what RLIMIT_NPROC counts."""
+    count = 0
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            if os.stat(f"/proc/{pid}").st_uid == uid:
+                count += len(os.listdir(f"/proc/{pid}/task"))
+        except OSError:
+            pass
+    return count
+
+
+class Limits(Base):
+    def test_a_package_over_the_file_size_limit_fails_alone(self):
+        sizes = {}
+        for name in ("spin.skm", "bounce.skm", "nod.skm"):
+            shutil.copy(os.path.join(SAMPLES, name), self.tmp)
+        names = sorted(n for n in os.listdir(self.tmp) if n.endswith(".skm"))
+        subprocess.run([SKM2TRN, "-q", *[os.path.join(self.tmp, n) for n in names], self.out],
+                       check=True)
+        sizes = {n: os.path.getsize(os.path.join(self.out, n[:-4] + ".trn")) for n in names}
+        for n in os.listdir(self.out):
+            os.remove(os.path.join(self.out, n))
+        big = max(sizes, key=sizes.get)
+        limit = (max(sizes.values()) + sorted(sizes.values())[-2]) // 2
+        result = run_limited([SKM2TRN, "--json", *[os.path.join(self.tmp, n) for n in names],
+                              self.out], [(resource.RLIMIT_FSIZE, limit)])
+        self.assertEqual(result.returncode, 1, result.stderr)
+        report = {os.path.basename(f["source"]): f for f in json.loads(result.stdout)["files"]}
+        for name in names:
+            if name == big:
+                self.assertEqual(report[name]["status"], "failed")
+                self.assertTrue(report[name]["reason"].endswith(": File too large"),
+                                report[name]["reason"])
+            else:
+                self.assertEqual(report[name]["status"], "converted")
+        self.assertEqual(sorted(os.listdir(self.out)),
+                         sorted(n[:-4] + ".trn" for n in names if n != big))
+        self.assert_only_whole_packages()
+
+    def test_worker_threads_the_system_refuses(self):
+        # RLIMIT_NPROC counts the threads of every process of the real user, and root is exempt,
+        # so the run goes as nobody (or as the user running the tests).
+        if os.geteuid() == 0:
+            try:
+                user = pwd.getpwnam("nobody")
+            except KeyError:
+                self.skipTest("no user 'nobody' to run under a process limit")
+            os.chmod(self.out, 0o777)
+        else:
+            user = None
+        uid = user.pw_uid if user else os.getuid()
+        probe = run_limited([SKM2TRN, "--version"], [], user)
+        if probe.returncode != 0:
+            self.skipTest(f"skm2trn cannot run as uid {uid}: {probe.stderr.strip()}")
+        # Enough work that the threads that started are still busy when the next one is asked.
+        paths = self.sources(120, "bounce.skm")
+        for extra in (0, 3):
+            with self.subTest(threads_allowed=extra):
+                for name in os.listdir(self.out):
+                    os.remove(os.path.join(self.out, name))
+                limit = task_count(uid) + 1 + extra
+                result = run_limited([SKM2TRN, "--json", "-j", "64", *paths, self.out],
+                                     [(resource.RLIMIT_NPROC, limit)], user)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(json.loads(result.stdout)["converted"], len(paths))
+                self.assertEqual(len(os.listdir(self.out)), len(paths))
+                notes = [line for line in result.stderr.splitlines()
+                         if line.startswith("skm2trn: could not start all 64 worker threads (")]
+                self.assertEqual(len(notes), 1, result.stderr)
+                converting = int(notes[0].rpartition("; converting with ")[2])
+                if extra == 0:
+                    self.assertEqual(converting, 1)  # the main thread alone
+                else:
+                    self.assertLessEqual(converting, 3)
+
+
+class TerminalNames(Base):
+    def run_on_terminal(self, args):
+        """Runs with standard output and standard error on a pseudo-terminal; returns its bytes."""
+        master, slave = pty.openpty()
+        process = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=slave, stderr=slave)
+        os.close(slave)
+        out = b""
+        while True:
+            ready, _, _ = select.select([master], [], [], 30)
+            self.assertTrue(ready, "no output from the terminal run")
+            try:
+                chunk = os.read(master, 65536)
+            except OSError:  # EIO: the other side is closed
+                break
+            if not chunk:
+                break
+            out += chunk
+        os.close(master)
+        process.wait(timeout=30)
+        return process.returncode, out.replace(b"\r\n", b"\n")
+
+    def test_control_characters_never_reach_the_terminal_raw(self):
+        data = sample("nod.skm")
+        names = ["a\nb.skm", "\033[31mred.skm", "it's.skm", "plain.skm"]
+        for name in names:
+            with open(os.path.join(self.tmp, name), "wb") as f:
+                f.write(data)
+        with open(os.path.join(self.tmp, "bad\tone.skm"), "wb") as f:
+            f.write(b"SKMG")
+        folder = self.tmp + "/"
+        status, shown = self.run_on_terminal([SKM2TRN, "--dry-run", self.tmp, self.out])
+        self.assertEqual(status, 1, shown)
+        self.assertNotIn(b"\033[31m", shown)
+        self.assertNotIn(b"a\nb", shown)
+        self.assertNotIn(b"bad\tone", shown)
+        for line in (f"'{folder}a'$'\\n''b.skm' -> '{self.out}/a'$'\\n''b.trn'",
+                     f"'{folder}'$'\\033''[31mred.skm' -> '{self.out}/'$'\\033''[31mred.trn'",
+                     f"\"{folder}it's.skm\" -> \"{self.out}/it's.trn\"",
+                     f"{folder}plain.skm -> {self.out}/plain.trn",
+                     f"  '{folder}bad'$'\\t''one.skm': "):
+            self.assertIn(line.encode(), shown)
+        # Off the terminal the names go out exactly as they are, in the JSON as anywhere.
+        result = subprocess.run([SKM2TRN, "--dry-run", "--json", self.tmp, self.out],
+                                capture_output=True)
+        sources = [f["source"] for f in json.loads(result.stdout)["files"]]
+        self.assertEqual(sorted(sources), sorted(folder + n for n in names + ["bad\tone.skm"]))
+        self.assertIn(f"{folder}a\nb.skm -> ".encode(), result.stderr)
+
+
+class StandardOutputFailures(Base):
+    def test_every_command_names_the_systems_reason(self):
+        # Line-buffered output fails line by line, long before the last flush.
+        path = self.sources(1)[0]
+        if shutil.which("stdbuf") is None:
+            self.skipTest("stdbuf (coreutils) is not installed")
+        for args in ((path, self.out), ("--json", path, self.out), ("inspect", path),
+                     ("--version",), ("--help",)):
+            for buffering in ("-oL", "-o0"):
+                with self.subTest(args=args, buffering=buffering), \
+                        open("/dev/full", "w") as full:
+                    result = subprocess.run(["stdbuf", buffering, SKM2TRN, *args], stdout=full,
+                                            stderr=subprocess.PIPE, text=True)
+                    self.assertEqual(result.returncode, 2)
+                    self.assertIn("skm2trn: cannot write to standard output: "
+                                  "No space left on device\n", result.stderr)
+
+
+if __name__ == "__main__":
+    SKM2TRN = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)
