@@ -94,7 +94,7 @@ class Signals(Base):
             self.skipTest(f"this file system has no unnamed temporary files ({error.strerror})")
         paths = self.sources(150, "bounce.skm")
         rng = random.Random(17)
-        for run in range(12):
+        for run in range(20):
             for name in os.listdir(self.out):
                 os.remove(os.path.join(self.out, name))
             process = subprocess.Popen([SKM2TRN, "-q", "-j", str(1 + run % 3), *paths, self.out],
