@@ -17,10 +17,12 @@ namespace {
 
 std::atomic<int> caught{0};
 std::atomic<bool> ended{false};
-// Set once only the report remains; then the signal let pass while it is written.
+// Set once only the report remains; passed then holds the one signal let pass while it is
+// written.
 std::atomic<bool> reporting{false};
 std::atomic<int> passed{0};
 static_assert(std::atomic<int>::is_always_lock_free);
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 #ifdef _WIN32
 constexpr int SignalBreak = 21;  // the C runtime's SIGBREAK
