@@ -124,7 +124,8 @@ class Limits(Base):
         paths = [shutil.copy(os.path.join(SAMPLES, n), self.tmp)
                  for n in ("spin.skm", "bounce.skm", "nod.skm")]
         subprocess.run([SKM2TRN, "-q", *paths, self.out], check=True)
-        sizes = sorted((os.path.getsize(os.path.join(self.out, n)), n) for n in os.listdir(self.out))
+        sizes = sorted((os.path.getsize(os.path.join(self.out, n)), n)
+                       for n in os.listdir(self.out))
         shutil.rmtree(self.out)
         os.makedirs(self.out)
         big = sizes[-1][1][:-4] + ".skm"
