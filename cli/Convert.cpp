@@ -375,7 +375,7 @@ class CliHost : public JobHost {
     std::string bar(std::size_t(filled), '#');
     bar.append(std::size_t(width - filled), '.');
     std::fprintf(stderr, "\r\033[K[%zu/%zu] %s %s", at + 1, total, bar.c_str(),
-                 shellQuoted(fileNameOf(entries_[at].source)).c_str());
+                 shownName(stderr, fileNameOf(entries_[at].source)).c_str());
     std::fflush(stderr);
   }
 

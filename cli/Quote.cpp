@@ -130,6 +130,18 @@ std::string controlsEscaped(std::string_view text) {
   return out;
 }
 
+// Windows names cannot hold control characters, and its shells quote otherwise (a backslash is
+// the path separator there): a console gets names as they are, with anything that could still
+// steer it escaped.
+#ifdef _WIN32
+std::string shownName(std::FILE* stream, std::string_view name) {
+  return isTerminal(stream) ? controlsEscaped(name) : std::string(name);
+}
+
+std::string shownQuoted(std::FILE* stream, std::string_view name) {
+  return enclosed(isTerminal(stream) ? controlsEscaped(name) : std::string(name), '\'');
+}
+#else
 std::string shownName(std::FILE* stream, std::string_view name) {
   return isTerminal(stream) ? shellQuoted(name) : std::string(name);
 }
@@ -137,6 +149,7 @@ std::string shownName(std::FILE* stream, std::string_view name) {
 std::string shownQuoted(std::FILE* stream, std::string_view name) {
   return isTerminal(stream) ? shellQuoted(name, true) : enclosed(name, '\'');
 }
+#endif
 
 std::string shownText(std::FILE* stream, std::string_view text) {
   return isTerminal(stream) ? controlsEscaped(text) : std::string(text);

@@ -18,8 +18,9 @@ std::string shellQuoted(std::string_view name, bool always = false);
 // a terminal raw and the words read as before.
 std::string controlsEscaped(std::string_view text);
 
-// What a message writes to stream: on a terminal the forms above; elsewhere (a file, a pipe)
-// the exact bytes, so logs and scripts get the names as they are. shownQuoted is 'name' there.
+// What a message writes to stream: on a terminal the forms above (on Windows only the escapes);
+// elsewhere (a file, a pipe) the exact bytes, so logs and scripts get the names as they are.
+// shownQuoted is 'name' there.
 std::string shownName(std::FILE* stream, std::string_view name);
 std::string shownQuoted(std::FILE* stream, std::string_view name);
 std::string shownText(std::FILE* stream, std::string_view text);
