@@ -11,6 +11,8 @@
 
 #include "cli/Commands.h"
 #include "cli/Interrupts.h"
+#include "cli/Output.h"
+#include "cli/Quote.h"
 #include "codecs/GifCodec.h"
 #include "codecs/ImageFile.h"
 #include "convert/FileError.h"
@@ -135,21 +137,21 @@ std::string flagNames(uint32_t flags) {
 }
 
 void line(const char* label, const std::string& value) {
-  std::printf("  %-12s %s\n", label, value.c_str());
+  printOut("  %-12s %s\n", label, shownText(stdout, value).c_str());
 }
 
 bool showSource(const std::string& path, const Bytes& bytes) {
   SourceGesture gesture;
   try {
     if (gesture.readFromMemory(bytes.data(), bytes.size()) == 0) {
-      std::printf("%s: not a gesture file\n", path.c_str());
+      printOut("%s: not a gesture file\n", shownName(stdout, path).c_str());
       return false;
     }
   } catch (const FileError& error) {
-    std::printf("%s: source gesture, damaged: %s\n", path.c_str(), error.what());
+    printOut("%s: source gesture, damaged: %s\n", shownName(stdout, path).c_str(), error.what());
     return false;
   }
-  std::printf("%s: source gesture\n", path.c_str());
+  printOut("%s: source gesture\n", shownName(stdout, path).c_str());
   line("name:", "\"" + gesture.name + "\"");
   line("identifier:", makeGestureId(gesture.name.c_str()));
   line("version:", gesture.version);
@@ -181,10 +183,10 @@ bool showPackage(const std::string& path, const Bytes& bytes) {
     package = parsePackage(bytes);
   } catch (const FileError& error) {
     // The message says "damaged package: ..." itself.
-    std::printf("%s: %s\n", path.c_str(), error.what());
+    printOut("%s: %s\n", shownName(stdout, path).c_str(), error.what());
     return false;
   }
-  std::printf("%s: gesture package\n", path.c_str());
+  printOut("%s: gesture package\n", shownName(stdout, path).c_str());
   line("name:", "\"" + package.name + "\"");
   bool matches = package.identifier == makeGestureId(package.name);
   line("identifier:",
@@ -202,11 +204,11 @@ bool writeWhole(const std::string& folder, const char* name, View bytes) {
   const std::string path = folder + name;
   int err = writeFileAtomically(folder, path, bytes.data(), bytes.size(), Placement::Replace);
   if (err != 0) {
-    std::fprintf(stderr, "skm2trn: cannot write '%s': %s\n", path.c_str(),
+    std::fprintf(stderr, "skm2trn: cannot write %s: %s\n", shownQuoted(stderr, path).c_str(),
                  systemMessage(err).c_str());
     return false;
   }
-  std::printf("%s\n", path.c_str());
+  printOut("%s\n", shownName(stdout, path).c_str());
   return true;
 }
 
@@ -219,7 +221,8 @@ int runShowContents(const std::vector<std::string>& files) {
     std::string error;
     if (!readWhole(path, bytes, error)) {
       std::fflush(stdout);
-      std::fprintf(stderr, "skm2trn: cannot read '%s': %s\n", path.c_str(), error.c_str());
+      std::fprintf(stderr, "skm2trn: cannot read %s: %s\n", shownQuoted(stderr, path).c_str(),
+                   error.c_str());
       allGood = false;
       continue;
     }
@@ -228,7 +231,8 @@ int runShowContents(const std::vector<std::string>& files) {
     } else if (!bytes.empty() && bytes[0] == 0x20) {
       allGood = showPackage(path, bytes) && allGood;
     } else {
-      std::printf("%s: neither a source gesture nor a gesture package\n", path.c_str());
+      printOut("%s: neither a source gesture nor a gesture package\n",
+               shownName(stdout, path).c_str());
       allGood = false;
     }
   }
@@ -239,12 +243,13 @@ int runExtract(const std::string& packagePath, const std::string& folder) {
   Bytes bytes;
   std::string error;
   if (!readWhole(packagePath, bytes, error)) {
-    std::fprintf(stderr, "skm2trn: cannot read '%s': %s\n", packagePath.c_str(), error.c_str());
+    std::fprintf(stderr, "skm2trn: cannot read %s: %s\n", shownQuoted(stderr, packagePath).c_str(),
+                 error.c_str());
     return ExitSomeNotConverted;
   }
   std::error_code ec;
   if (!std::filesystem::is_directory(pathFromUtf8(folder), ec)) {
-    std::fprintf(stderr, "skm2trn: '%s' is not a folder\n", folder.c_str());
+    std::fprintf(stderr, "skm2trn: %s is not a folder\n", shownQuoted(stderr, folder).c_str());
     return ExitUsage;
   }
   PackageView package;
@@ -252,7 +257,8 @@ int runExtract(const std::string& packagePath, const std::string& folder) {
     package = parsePackage(bytes);
   } catch (const FileError& failure) {
     // The message says "damaged package" or "not a gesture package" itself.
-    std::fprintf(stderr, "skm2trn: cannot extract '%s': %s\n", packagePath.c_str(), failure.what());
+    std::fprintf(stderr, "skm2trn: cannot extract %s: %s\n",
+                 shownQuoted(stderr, packagePath).c_str(), failure.what());
     return ExitSomeNotConverted;
   }
   std::string dir = folder;

@@ -17,6 +17,8 @@
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/Interrupts.h"
+#include "cli/Output.h"
+#include "cli/Quote.h"
 #include "convert/ConversionJob.h"
 #include "convert/FileIo.h"
 #include "convert/FilePath.h"
@@ -327,6 +329,13 @@ class CliHost : public JobHost {
                        options_.noClobber ? Placement::KeepExisting : Placement::Replace);
   }
 
+  void workersLimited(int asked, int converting, const std::string& reason) override {
+    std::fprintf(stderr,
+                 "skm2trn: could not start all %d worker threads (%s); converting with %d\n", asked,
+                 reason.c_str(), converting);
+    std::fflush(stderr);
+  }
+
   void fileFinished(std::size_t index, const GestureResult& result) override {
     Entry& entry = entries_[jobEntries_[index]];
     entry.done = true;
@@ -366,7 +375,7 @@ class CliHost : public JobHost {
     std::string bar(std::size_t(filled), '#');
     bar.append(std::size_t(width - filled), '.');
     std::fprintf(stderr, "\r\033[K[%zu/%zu] %s %s", at + 1, total, bar.c_str(),
-                 fileNameOf(entries_[at].source).c_str());
+                 shownName(stderr, fileNameOf(entries_[at].source)).c_str());
     std::fflush(stderr);
   }
 
@@ -447,64 +456,78 @@ void planPackages(std::vector<Entry>& entries, const std::string& output, bool c
   }
 }
 
-void printJson(const std::vector<Entry>& entries, const ConvertOptions& options,
-               std::size_t converted, std::size_t skipped, std::size_t failed) {
-  const int signal = interruptSignal();
-  std::printf(
-      "{\n  \"converted\": %zu,\n  \"skipped\": %zu,\n  \"failed\": %zu,\n  \"total\": %zu,\n"
-      "  \"dry_run\": %s,\n  \"interrupted\": %s,\n  \"files\": [",
-      converted, skipped, failed, entries.size(), options.dryRun ? "true" : "false",
-      signal ? jsonString(interruptName(signal)).c_str() : "null");
+std::string jsonReport(const std::vector<Entry>& entries, const ConvertOptions& options,
+                       std::size_t converted, std::size_t skipped, std::size_t failed, int signal) {
+  std::string out =
+      "{\n  \"converted\": " + std::to_string(converted) +
+      ",\n  \"skipped\": " + std::to_string(skipped) +
+      ",\n  \"failed\": " + std::to_string(failed) +
+      ",\n  \"total\": " + std::to_string(entries.size()) +
+      ",\n  \"dry_run\": " + (options.dryRun ? "true" : "false") +
+      ",\n  \"interrupted\": " + (signal ? jsonString(interruptName(signal)) : "null") +
+      ",\n  \"files\": [";
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const Entry& e = entries[i];
     const bool ok = std::strcmp(e.status, "converted") == 0;
-    std::printf("%s\n    {\"source\": %s, \"package\": %s, \"status\": \"%s\", \"reason\": %s",
-                i == 0 ? "" : ",", jsonString(e.source).c_str(),
-                ok ? jsonString(e.package).c_str() : "null", e.status,
-                e.reason.empty() ? "null" : jsonString(e.reason).c_str());
-    if (ok) std::printf(", \"frames\": %d", e.frames);
-    if (ok && options.dryRun) std::printf(", \"replaces\": %s", e.replaces ? "true" : "false");
-    std::printf("}");
+    out += std::string(i == 0 ? "" : ",") + "\n    {\"source\": " + jsonString(e.source) +
+           ", \"package\": " + (ok ? jsonString(e.package) : "null") + ", \"status\": \"" +
+           e.status + "\", \"reason\": " + (e.reason.empty() ? "null" : jsonString(e.reason));
+    if (ok) out += ", \"frames\": " + std::to_string(e.frames);
+    if (ok && options.dryRun)
+      out += std::string(", \"replaces\": ") + (e.replaces ? "true" : "false");
+    out += "}";
   }
-  std::printf("\n  ]\n}\n");
+  return out + "\n  ]\n}\n";
 }
 
+// Writes the report once the run is over: built whole first, then written whole, so that
+// neither a signal nor a slow reader can cut it short.
 int report(const std::vector<Entry>& entries, const ConvertOptions& options) {
   std::size_t converted = 0, failed = 0;
+  bool stopped = false;
   for (const Entry& e : entries) {
     if (std::strcmp(e.status, "converted") == 0) ++converted;
     if (std::strcmp(e.status, "failed") == 0) ++failed;
+    if (e.reason == "interrupted") stopped = true;
   }
   const std::size_t skipped = entries.size() - converted - failed;
+  // A signal that came when every file was already decided stopped nothing: the run's own
+  // status stands, and the report does not call it interrupted.
+  const int signal = stopped ? interruptSignal() : 0;
   // With --json, standard output holds the JSON and nothing else.
   FILE* human = options.json ? stderr : stdout;
+  std::string forPeople;
   if (!options.quiet) {
     if (options.dryRun) {
       for (const Entry& e : entries) {
         if (std::strcmp(e.status, "converted") != 0) continue;
-        std::fprintf(human, "%s -> %s%s\n", e.source.c_str(), e.package.c_str(),
-                     e.replaces ? " (replaces an existing file)" : "");
+        forPeople += shownName(human, e.source) + " -> " + shownName(human, e.package) +
+                     (e.replaces ? " (replaces an existing file)" : "") + "\n";
       }
-      std::fprintf(human, "Dry run: %s would be converted; nothing was written.\n",
-                   gestureCount(converted).c_str());
+      forPeople +=
+          "Dry run: " + gestureCount(converted) + " would be converted; nothing was written.\n";
     } else {
-      std::fprintf(human, "%s converted.\n", gestureCount(converted).c_str());
+      forPeople += gestureCount(converted) + " converted.\n";
     }
   }
+  std::string problems;
   if (converted != entries.size()) {
-    std::fflush(human);
-    std::fprintf(stderr, "Not converted (%zu):\n", entries.size() - converted);
+    problems += "Not converted (" + std::to_string(entries.size() - converted) + "):\n";
     for (const Entry& e : entries) {
       if (std::strcmp(e.status, "converted") == 0) continue;
-      std::fprintf(stderr, "  %s: %s\n", e.source.c_str(), e.reason.c_str());
+      problems += "  " + shownName(stderr, e.source) + ": " + shownText(stderr, e.reason) + "\n";
     }
   }
-  const int signal = interruptSignal();
   if (signal != 0) {
-    std::fprintf(stderr, "skm2trn: interrupted by %s; no file was left half-written\n",
-                 interruptName(signal));
+    problems += std::string("skm2trn: interrupted by ") + interruptName(signal) +
+                "; no file was left half-written\n";
   }
-  if (options.json) printJson(entries, options, converted, skipped, failed);
+  // A failure on standard output is remembered there and reported just below.
+  writeWhole(human, forPeople);
+  writeWhole(stderr, problems);
+  if (options.json) {
+    writeWhole(stdout, jsonReport(entries, options, converted, skipped, failed, signal));
+  }
   const bool written = standardOutputWritten();
   if (signal != 0) return 128 + signal;
   if (!written) return ExitUsage;
@@ -523,9 +546,9 @@ int runConvert(const ConvertOptions& options) {
       scanFolder(withSeparator(source), "", options.recursive, entries);
       if (entries.size() == before && !options.recursive && subfoldersHoldGestures(source)) {
         std::fprintf(stderr,
-                     "skm2trn: '%s' holds no .skm files, only subfolders that do; use -r "
+                     "skm2trn: %s holds no .skm files, only subfolders that do; use -r "
                      "(--recursive) to convert them\n",
-                     source.c_str());
+                     shownQuoted(stderr, source).c_str());
         std::fflush(stderr);
       }
     } else {
@@ -542,7 +565,7 @@ int runConvert(const ConvertOptions& options) {
   bool caseInsensitive = false;
   std::string problem = checkOutputFolder(options.outputDir, options.dryRun, caseInsensitive);
   if (!problem.empty()) {
-    std::fprintf(stderr, "skm2trn: %s\n", problem.c_str());
+    std::fprintf(stderr, "skm2trn: %s\n", shownText(stderr, problem).c_str());
     return ExitUsage;
   }
   const std::string output = withSeparator(options.outputDir);
@@ -550,18 +573,10 @@ int runConvert(const ConvertOptions& options) {
 
   CliHost host(options, entries, output);
   ConversionJob(host, options.workers);
+  reportFollows();
   host.clearProgress();
   runEnded();
   return report(entries, options);
-}
-
-bool standardOutputWritten() {
-  errno = 0;
-  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
-  int err = errno;
-  std::fprintf(stderr, "skm2trn: cannot write to standard output: %s\n",
-               err ? std::strerror(err) : "write error");
-  return false;
 }
 
 }  // namespace skm::cli

@@ -17,7 +17,12 @@ namespace {
 
 std::atomic<int> caught{0};
 std::atomic<bool> ended{false};
+// Set once only the report remains; passed then holds the one signal let pass while it is
+// written.
+std::atomic<bool> reporting{false};
+std::atomic<int> passed{0};
 static_assert(std::atomic<int>::is_always_lock_free);
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 #ifdef _WIN32
 constexpr int SignalBreak = 21;  // the C runtime's SIGBREAK
@@ -28,10 +33,15 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
                : event == CTRL_BREAK_EVENT ? SignalBreak
                                            : SignalHangUp;
   int earlier = 0;
-  if (!caught.compare_exchange_strong(earlier, signal)) {
+  if (reporting.load() && signal != SignalHangUp &&
+      passed.compare_exchange_strong(earlier, signal)) {
+    return TRUE;
+  }
+  earlier = 0;
+  if (reporting.load() || !caught.compare_exchange_strong(earlier, signal)) {
     removeLiveTemporaries();
     restoreConsole();
-    ExitProcess(UINT(128 + earlier));
+    ExitProcess(UINT(128 + (earlier ? earlier : signal)));
   }
   abandonStreamReads();
   if (signal == SignalHangUp) {
@@ -47,16 +57,28 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
 #else
 void onSignal(int signal) {
   int earlier = 0;
-  if (!caught.compare_exchange_strong(earlier, signal)) {
+  if (reporting.load() && passed.compare_exchange_strong(earlier, signal)) return;
+  earlier = 0;
+  if (reporting.load() || !caught.compare_exchange_strong(earlier, signal)) {
     removeLiveTemporaries();
     static const char message[] = "skm2trn: interrupted again, stopping now\n";
     ssize_t ignored = write(2, message, sizeof message - 1);
     (void)ignored;
-    _exit(128 + earlier);
+    _exit(128 + (earlier ? earlier : signal));
   }
   // A worker may be waiting for a pipe's writer; it holds no temporary file, so it need not
   // hold the run either.
   abandonStreamReads();
+}
+
+constexpr int Caught[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+void handleSignals(int flags) {
+  struct sigaction action {};
+  action.sa_handler = onSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = flags;
+  for (int signal : Caught) sigaction(signal, &action, nullptr);
 }
 #endif
 
@@ -66,13 +88,17 @@ void catchInterrupts() {
 #ifdef _WIN32
   SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 #else
-  struct sigaction action {};
-  action.sa_handler = onSignal;
-  sigemptyset(&action.sa_mask);
   // No SA_RESTART: a source that blocks (a FIFO nobody writes) gives up with EINTR rather than
   // hold the run after the user asked it to stop.
-  action.sa_flags = 0;
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  handleSignals(0);
+#endif
+}
+
+void reportFollows() {
+  reporting.store(true);
+#ifndef _WIN32
+  // A report waiting on a slow pipe or terminal resumes its write after the signal.
+  handleSignals(SA_RESTART);
 #endif
 }
 
@@ -94,6 +120,8 @@ const char* interruptName(int signal) {
 #else
     case SIGHUP:
       return "SIGHUP";
+    case SIGQUIT:
+      return "SIGQUIT";
 #endif
   }
   return "a signal";

@@ -10,6 +10,8 @@
 
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
+#include "cli/Output.h"
+#include "cli/Quote.h"
 #include "convert/Version.h"
 
 namespace {
@@ -42,7 +44,7 @@ const char* const Usage =
     "not readable; 2 usage error or failed output; 128+N stopped by signal N.\n";
 
 int usageError(const std::string& reason) {
-  std::fprintf(stderr, "skm2trn: %s\n", reason.c_str());
+  std::fprintf(stderr, "skm2trn: %s\n", skm::cli::shownText(stderr, reason).c_str());
   std::fprintf(stderr, "Try 'skm2trn --help' for more information.\n");
   return skm::cli::ExitUsage;
 }
@@ -55,12 +57,12 @@ int finish(int status) {
 }
 
 int showHelp() {
-  std::fputs(Usage, stdout);
+  skm::cli::printOut("%s", Usage);
   return finish(skm::cli::ExitOk);
 }
 
 int showVersion() {
-  std::printf("skm2trn %s\n", skm::versionText());
+  skm::cli::printOut("skm2trn %s\n", skm::versionText());
   return finish(skm::cli::ExitOk);
 }
 
@@ -242,6 +244,10 @@ int main(int argc, char** argv) {
 #ifdef SIGPIPE
   // A closed pipe on standard output is reported like any other failed write.
   std::signal(SIGPIPE, SIG_IGN);
+#endif
+#ifdef SIGXFSZ
+  // A package over the file-size limit fails as that file ("File too large"); the run goes on.
+  std::signal(SIGXFSZ, SIG_IGN);
 #endif
   try {
     return run(skm::cli::programArguments(argc, argv));

@@ -7,7 +7,10 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <optional>
+#include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -50,7 +53,20 @@ class Prefetcher {
  public:
   Prefetcher(const std::vector<std::string>& paths, int workers)
       : paths_(paths), window_(std::size_t(workers) * 2), results_(window_) {
-    for (int w = 0; w < workers; ++w) threads_.emplace_back([this] { work(); });
+    threads_.reserve(std::size_t(workers));
+    // Under a process limit the system may refuse some threads: the run goes on with those that
+    // started, and the caller converts on its own thread when none did.
+    for (int w = 0; w < workers; ++w) {
+      try {
+        threads_.emplace_back([this] { work(); });
+      } catch (const std::system_error& error) {
+        refusal_ = error.code().message();
+        break;
+      } catch (const std::bad_alloc&) {
+        refusal_ = std::make_error_code(std::errc::not_enough_memory).message();
+        break;
+      }
+    }
   }
 
   ~Prefetcher() {
@@ -61,6 +77,10 @@ class Prefetcher {
     changed_.notify_all();
     for (std::thread& thread : threads_) thread.join();
   }
+
+  int started() const { return int(threads_.size()); }
+  // The system's words for the thread it would not start; empty when all started.
+  const std::string& refusal() const { return refusal_; }
 
   GestureResult take(std::size_t index) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -99,6 +119,7 @@ class Prefetcher {
   const std::size_t window_;
   std::vector<std::optional<GestureResult>> results_;
   std::vector<std::thread> threads_;
+  std::string refusal_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::size_t next_ = 0;
@@ -121,11 +142,14 @@ unsigned ConversionJob(JobHost& host, int workers) {
   std::optional<Prefetcher> prefetcher;
   std::optional<WorkerState> state;
   if (workers > 1 && paths.size() > 1) {
-    prefetcher.emplace(paths,
-                       std::min<int>(workers, int(std::min<std::size_t>(paths.size(), 256))));
-  } else {
-    state.emplace();
+    const int asked = std::min<int>(workers, int(std::min<std::size_t>(paths.size(), 256)));
+    prefetcher.emplace(paths, asked);
+    if (!prefetcher->refusal().empty()) {
+      host.workersLimited(asked, std::max(prefetcher->started(), 1), prefetcher->refusal());
+    }
+    if (prefetcher->started() == 0) prefetcher.reset();
   }
+  if (!prefetcher) state.emplace();
 
   std::size_t written = 0;
   std::size_t i = 0;

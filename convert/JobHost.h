@@ -42,6 +42,15 @@ class JobHost {
   // outputFolder() + base name + ".trn", replacing an existing package.
   virtual void writePackage(std::size_t index, GestureResult& result);
 
+  // Told once, before the first file, when the system would not start every converting thread
+  // asked for (a process limit): the run goes on with `converting` threads, 1 meaning the
+  // calling thread alone. reason is the system's words.
+  virtual void workersLimited(int asked, int converting, const std::string& reason) {
+    (void)asked;
+    (void)converting;
+    (void)reason;
+  }
+
   // Told how each file ended, in source order, after the dialog-level updates for it.
   virtual void fileFinished(std::size_t index, const GestureResult& result) {
     (void)index;

@@ -140,7 +140,8 @@ class HeldRuns(Base):
                 self.setUp()
 
     def test_in_the_middle(self):
-        for jobs, signum in ((1, signal.SIGTERM), (2, signal.SIGHUP), (2, signal.SIGINT)):
+        for jobs, signum in ((1, signal.SIGTERM), (2, signal.SIGHUP), (2, signal.SIGINT),
+                             (1, signal.SIGQUIT)):
             with self.subTest(jobs=jobs, signal=signum):
                 self.held_run(jobs, 2, signum)
                 self.tearDown()

@@ -1,0 +1,255 @@
+#!/usr/bin/python3
+"""skm2trn under the process's own hazards: signals (SIGQUIT, a signal while the report waits
+on a slow pipe), limits set in a child (file size, process count as an unprivileged user), file
+names that would steer a terminal, and standard output that fails.
+Usage: process_test.py PATH_TO_SKM2TRN
+"""
+import json
+import os
+import pty
+import pwd
+import resource
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+SKM2TRN = None
+SAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "samples")
+
+
+def sample(name):
+    with open(os.path.join(SAMPLES, name), "rb") as f:
+        return f.read()
+
+
+class Base(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="skm2trn-proc-")
+        os.chmod(self.tmp, 0o755)
+        self.out = os.path.join(self.tmp, "out")
+        os.makedirs(self.out)
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def sources(self, count, name="nod.skm", stem="g"):
+        data = sample(name)
+        paths = []
+        for i in range(count):
+            path = os.path.join(self.tmp, f"{stem}{i:04}.skm")
+            with open(path, "wb") as f:
+                f.write(data)
+            paths.append(path)
+        return paths
+
+    def wait_for(self, condition, process):
+        deadline = time.time() + 60
+        while not condition():
+            self.assertIsNone(process.poll(), "the run ended early")
+            self.assertLess(time.time(), deadline, "waited in vain")
+            time.sleep(0.02)
+
+
+class Signals(Base):
+    def test_a_signal_while_the_report_waits_on_a_slow_pipe(self):
+        # The report is larger than a pipe holds; the reader waits until the writer blocks, the
+        # signal comes, then everything is read. The JSON must be whole, and the status the
+        # run's own, or 128 + N when an earlier signal had stopped the run.
+        paths = self.sources(300, stem="g" + "x" * 150)
+        fifo = os.path.join(self.tmp, "held.skm")
+        os.mkfifo(fifo)
+        for held in (False, True):
+            with self.subTest(stopped_by_an_earlier_signal=held):
+                for name in os.listdir(self.out):
+                    os.remove(os.path.join(self.out, name))
+                sources = paths + [fifo] if held else paths
+                err = open(os.path.join(self.tmp, "stderr"), "w+")
+                process = subprocess.Popen([SKM2TRN, "--json", "-j2", *sources, self.out],
+                                           stdout=subprocess.PIPE, stderr=err)
+                if held:
+                    last = os.path.basename(paths[-1])[:-4] + ".trn"
+                    self.wait_for(lambda: os.path.exists(os.path.join(self.out, last)), process)
+                    time.sleep(0.3)
+                    process.send_signal(signal.SIGINT)
+                # The summary for people goes out first; then the JSON fills the pipe.
+                self.wait_for(lambda: "converted." in (err.seek(0), err.read())[1], process)
+                time.sleep(0.5)
+                self.assertIsNone(process.poll(), "the report did not wait for its reader")
+                process.send_signal(signal.SIGINT)
+                time.sleep(0.2)
+                stdout = process.stdout.read()
+                process.stdout.close()
+                process.wait(timeout=30)
+                err.seek(0)
+                report = json.loads(stdout)
+                self.assertEqual(len(report["files"]), len(sources))
+                self.assertEqual(report["converted"], len(paths))
+                self.assertEqual(report["interrupted"], "SIGINT" if held else None)
+                self.assertEqual(process.returncode, 128 + signal.SIGINT if held else 0, err.read())
+                err.close()
+
+
+def run_limited(args, limits, user=None):
+    def apply():
+        for which, value in limits:
+            resource.setrlimit(which, (value, value))
+    kwargs = {}
+    if user is not None:
+        kwargs = {"user": user.pw_uid, "group": user.pw_gid, "extra_groups": []}
+    return subprocess.run(args, preexec_fn=apply, capture_output=True, text=True, timeout=300,
+                          **kwargs)
+
+
+def task_count(uid):
+    """Threads of every process the user runs: what RLIMIT_NPROC counts."""
+    count = 0
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            if os.stat(f"/proc/{pid}").st_uid == uid:
+                count += len(os.listdir(f"/proc/{pid}/task"))
+        except OSError:
+            pass
+    return count
+
+
+class Limits(Base):
+    def test_a_package_over_the_file_size_limit_fails_alone(self):
+        paths = [shutil.copy(os.path.join(SAMPLES, n), self.tmp)
+                 for n in ("spin.skm", "bounce.skm", "nod.skm")]
+        subprocess.run([SKM2TRN, "-q", *paths, self.out], check=True)
+        sizes = sorted((os.path.getsize(os.path.join(self.out, n)), n)
+                       for n in os.listdir(self.out))
+        shutil.rmtree(self.out)
+        os.makedirs(self.out)
+        big = sizes[-1][1][:-4] + ".skm"
+        limit = (sizes[-1][0] + sizes[-2][0]) // 2
+        result = run_limited([SKM2TRN, "--json", *paths, self.out],
+                             [(resource.RLIMIT_FSIZE, limit)])
+        self.assertEqual(result.returncode, 1, result.stderr)
+        outcomes = {os.path.basename(f["source"]): (f["status"], f["reason"])
+                    for f in json.loads(result.stdout)["files"]}
+        self.assertEqual(outcomes.pop(big), ("failed", "could not write the package "
+                                             f"{self.out}/{big[:-4]}.trn: File too large"))
+        self.assertEqual(set(outcomes.values()), {("converted", None)})
+        # The truncated temporary went with the failure.
+        self.assertEqual(sorted(os.listdir(self.out)), sorted(n for _, n in sizes[:-1]))
+
+    def test_worker_threads_the_system_refuses(self):
+        # RLIMIT_NPROC counts the threads of every process of the real user, and root is exempt,
+        # so the run goes as nobody (or as the user running the tests).
+        if os.geteuid() == 0:
+            try:
+                user = pwd.getpwnam("nobody")
+            except KeyError:
+                self.skipTest("no user 'nobody' to run under a process limit")
+            os.chmod(self.out, 0o777)
+        else:
+            user = None
+        uid = user.pw_uid if user else os.getuid()
+        probe = run_limited([SKM2TRN, "--version"], [], user)
+        if probe.returncode != 0:
+            self.skipTest(f"skm2trn cannot run as uid {uid}: {probe.stderr.strip()}")
+        # Enough work that the threads that started are still busy when the next one is asked.
+        paths = self.sources(120, "bounce.skm")
+        for path in paths:
+            os.chmod(path, 0o644)
+        for extra in (0, 3):
+            with self.subTest(threads_allowed=extra):
+                for name in os.listdir(self.out):
+                    os.remove(os.path.join(self.out, name))
+                limit = task_count(uid) + 1 + extra
+                result = run_limited([SKM2TRN, "--json", "-j", "64", *paths, self.out],
+                                     [(resource.RLIMIT_NPROC, limit)], user)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(json.loads(result.stdout)["converted"], len(paths))
+                self.assertEqual(len(os.listdir(self.out)), len(paths))
+                notes = [line for line in result.stderr.splitlines()
+                         if line.startswith("skm2trn: could not start all 64 worker threads (")]
+                self.assertEqual(len(notes), 1, result.stderr)
+                converting = int(notes[0].rpartition("; converting with ")[2])
+                if extra == 0:
+                    self.assertEqual(converting, 1)  # the main thread alone
+                else:
+                    self.assertLessEqual(converting, 3)
+
+
+class TerminalNames(Base):
+    def run_on_terminal(self, args):
+        """Runs with standard output and standard error on a pseudo-terminal; returns its bytes."""
+        try:
+            master, slave = pty.openpty()
+        except OSError as error:
+            self.skipTest(f"no pseudo-terminal: {error.strerror}")
+        process = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=slave, stderr=slave)
+        os.close(slave)
+        out = b""
+        while True:
+            ready, _, _ = select.select([master], [], [], 30)
+            self.assertTrue(ready, "no output from the terminal run")
+            try:
+                chunk = os.read(master, 65536)
+            except OSError:  # EIO: the other side is closed
+                break
+            if not chunk:
+                break
+            out += chunk
+        os.close(master)
+        process.wait(timeout=30)
+        return process.returncode, out.replace(b"\r\n", b"\n")
+
+    def test_control_characters_never_reach_the_terminal_raw(self):
+        data = sample("nod.skm")
+        names = ["a\nb.skm", "\033[31mred.skm", "it's.skm", "plain.skm"]
+        for name in names:
+            with open(os.path.join(self.tmp, name), "wb") as f:
+                f.write(data)
+        with open(os.path.join(self.tmp, "bad\tone.skm"), "wb") as f:
+            f.write(b"SKMG")
+        folder = self.tmp + "/"
+        status, shown = self.run_on_terminal([SKM2TRN, "--dry-run", self.tmp, self.out])
+        self.assertEqual(status, 1, shown)
+        self.assertNotIn(b"\033[31m", shown)
+        self.assertNotIn(b"a\nb", shown)
+        self.assertNotIn(b"bad\tone", shown)
+        for line in (f"'{folder}a'$'\\n''b.skm' -> '{self.out}/a'$'\\n''b.trn'",
+                     f"'{folder}'$'\\033''[31mred.skm' -> '{self.out}/'$'\\033''[31mred.trn'",
+                     f"\"{folder}it's.skm\" -> \"{self.out}/it's.trn\"",
+                     f"{folder}plain.skm -> {self.out}/plain.trn",
+                     f"  '{folder}bad'$'\\t''one.skm': "):
+            self.assertIn(line.encode(), shown)
+        # Off the terminal the names go out exactly as they are, in the JSON as anywhere.
+        result = subprocess.run([SKM2TRN, "--dry-run", "--json", self.tmp, self.out],
+                                capture_output=True)
+        sources = [f["source"] for f in json.loads(result.stdout)["files"]]
+        self.assertEqual(sorted(sources), sorted(folder + n for n in names + ["bad\tone.skm"]))
+        self.assertIn(f"{folder}a\nb.skm -> ".encode(), result.stderr)
+
+
+class StandardOutputFailures(Base):
+    def test_every_command_names_the_systems_reason(self):
+        # Line-buffered output fails line by line, long before the last flush.
+        path = self.sources(1)[0]
+        if shutil.which("stdbuf") is None:
+            self.skipTest("stdbuf (coreutils) is not installed")
+        for args in ((path, self.out), ("--json", path, self.out), ("inspect", path),
+                     ("--version",), ("--help",)):
+            for buffering in ("-oL", "-o0"):
+                with self.subTest(args=args, buffering=buffering), \
+                        open("/dev/full", "w") as full:
+                    result = subprocess.run(["stdbuf", buffering, SKM2TRN, *args], stdout=full,
+                                            stderr=subprocess.PIPE, text=True)
+                    self.assertEqual(result.returncode, 2)
+                    self.assertIn("skm2trn: cannot write to standard output: "
+                                  "No space left on device\n", result.stderr)
+
+
+if __name__ == "__main__":
+    SKM2TRN = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)
