@@ -43,8 +43,9 @@ export const BROWSERS = {
   firefox: '/usr/bin/firefox-esr',
 };
 
-// Starts one browser with a fresh profile; downloads land in `downloads`.
-export async function launch(name, downloads) {
+// Starts one browser with a fresh profile; downloads land in `downloads`. `dark` gives Firefox
+// the dark theme (Chromium's is switched per page).
+export async function launch(name, downloads, {dark = false} = {}) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), `skm-web-${name}-`));
   if (name === 'chromium') {
     const browser = await puppeteer.launch({
@@ -72,6 +73,7 @@ export async function launch(name, downloads) {
       // The downloads panel would open over the page and take the keyboard.
       'browser.download.alwaysOpenPanel': false,
       'network.proxy.type': 0,
+      ...(dark ? {'layout.css.prefers-color-scheme.content-override': 0} : {}),
     },
   });
   return {browser, profile};
@@ -141,9 +143,10 @@ export async function chooseFolder(page, folder) {
   await input.uploadFile(folder);
 }
 
-// Drops files and folders on the drop zone the way the operating system hands them over.
-export async function drop(page, paths) {
-  const zone = await page.$('#drop-zone');
+// Drops files and folders on the drop zone (or on `where`) the way the operating system hands
+// them over.
+export async function drop(page, paths, where = '#drop-zone') {
+  const zone = await page.$(where);
   const box = await zone.boundingBox();
   const point = {x: box.x + box.width / 2, y: box.y + box.height / 2};
   const data = {items: [], files: paths, dragOperationsMask: 1};

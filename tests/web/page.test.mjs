@@ -4,6 +4,7 @@
 // SKM2TRN=native program, SKM_PAGE=page folder, SKM_WORK=folder with the generated corpora
 // tree/ and bulk/, SKM_SHOTS=screenshot folder, SKM_BROWSERS=chromium,firefox.
 import assert from 'node:assert/strict';
+import {execFileSync} from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -22,6 +23,19 @@ const shots = process.env.SKM_SHOTS;
 const browsers = (process.env.SKM_BROWSERS || 'chromium,firefox').split(',').filter(Boolean);
 const samplesDir = path.resolve(here, '../../samples');
 const samples = fs.readdirSync(samplesDir).sort().map((name) => path.join(samplesDir, name));
+
+// Made here: a second wave.skm that differs, names beyond ASCII, a folder with other files, and
+// big sources (wave.skm and zeros, which the converter ignores; sparse on disk).
+const scratch = path.join(work, 'scratch');
+fs.rmSync(scratch, {recursive: true, force: true});
+for (const [to, from, mib] of [['a/wave.skm', 'wave.skm'], ['b/wave.skm', 'blink.skm'], ['names/Grüße Wave.skm', 'wave.skm'],
+  ['names/日本 bow.skm', 'Bow.SKM'], ['mixed/wave.skm', 'wave.skm'], ['mixed/blink.skm', 'blink.skm'], ['mixed/notes.txt'],
+  ['mixed/wave.trn'], ['mixed/picture.gif'], ['big/big.skm', 'wave.skm', 200], ['big/huge.skm', 'wave.skm', 300]]) {
+  const file = path.join(scratch, to);
+  fs.mkdirSync(path.dirname(file), {recursive: true});
+  if (from) fs.copyFileSync(path.join(samplesDir, from), file); else fs.writeFileSync(file, 'not a gesture');
+  if (mib) fs.truncateSync(file, mib << 20);
+}
 
 // The command line's results, keyed by the path the page shows for each source.
 function expectations(cwd, folders) {
@@ -130,6 +144,42 @@ async function takeDownloads(page, downloads, expected) {
   }
 }
 
+// Tabs through the controls: at each step exactly one control draws a ring, the focused one (a
+// file input's label for the input). Returns the ring's colour.
+async function ringColour(page, scheme) {
+  await page.focus('#folder-input');
+  await page.keyboard.down('Shift');
+  await page.keyboard.press('Tab');
+  await page.keyboard.up('Shift');
+  const colours = new Set();
+  for (let i = 0; i < 8; ++i, await page.keyboard.press('Tab')) {
+    colours.add(await page.evaluate(() => {
+      const active = document.activeElement;
+      const drawn = active.tagName === 'INPUT' ? document.querySelector(`label[for="${active.id}"]`) : active;
+      const ringed = [...document.querySelectorAll('label, button, a, summary, input')]
+          .filter((e) => !['none', ''].includes(getComputedStyle(e).outlineStyle) && getComputedStyle(e).outlineWidth !== '0px');
+      return ringed.length === 1 && ringed[0] === drawn ? getComputedStyle(drawn).outlineColor : 'not on ' + active.outerHTML;
+    }));
+  }
+  assert.equal(colours.size, 1, `${scheme}: ${[...colours]}`);
+  return [...colours][0];
+}
+
+// Whether leaving the page makes the browser ask (the answer is to stay). Browsers ask only on a
+// page the user has touched, hence the click.
+async function leaveAsks(page) {
+  await page.click('#summary');
+  let take;
+  const asked = new Promise((resolve) => page.once('dialog', take = resolve));
+  await page.evaluate(() => setTimeout(() => location.reload(), 0));
+  const dialog = await Promise.race([asked, new Promise((resolve) => setTimeout(resolve, 3000))]);
+  page.off('dialog', take);
+  if (!dialog) return page.waitForFunction(() => document.getElementById('version').textContent !== '').then(() => false);
+  assert.equal(dialog.type(), 'beforeunload');
+  await dialog.dismiss();
+  return true;
+}
+
 async function clear(page) {
   await page.click('#clear');
   await page.waitForFunction(() => document.querySelectorAll('#results li').length === 0);
@@ -173,6 +223,14 @@ for (const name of browsers) {
       const sounds = await checkPreviews(page);
       console.log(`# ${name}: sounds played ${sounds.played}, not playable here ${sounds.refused}`);
       await shot('after-samples');
+      // The README's pictures: a desktop (showing the results) and a phone, light and dark.
+      for (const [width, height, scheme] of name === 'chromium' ? [[1280, 800, 'light'], [1280, 800, 'dark'],
+        [390, 844, 'light'], [390, 844, 'dark'], [1000, 900, 'light']] : []) {
+        await page.setViewport({width, height});
+        await page.emulateMediaFeatures([{name: 'prefers-color-scheme', value: scheme}]);
+        await page.evaluate((top) => (top ? scrollTo(0, 0) : document.getElementById('progress-heading').scrollIntoView()), width < 1000);
+        if (width !== 1000) await shot(`page-${width}-${scheme}`);
+      }
       await clear(page);
     });
 
@@ -252,8 +310,14 @@ for (const name of browsers) {
           return e.id || e.getAttribute('download') || e.textContent.trim();
         }));
       }
-      assert.deepEqual(order, ['file-input', 'folder-input', 'download-all', 'clear', 'Bow.trn',
-                               'Sound', 'blink.trn']);
+      assert.deepEqual(order, ['file-input', 'folder-input', 'download-all', 'clear', 'copy-report',
+                               'save-report', 'Bow.trn']);
+      // One Tab stop per row: its sound, named after the gesture, is an arrow key away.
+      await page.keyboard.press('ArrowRight');
+      assert.equal(await page.evaluate(() => document.activeElement.textContent), 'Sound of "Bow"');
+      await page.keyboard.press('ArrowLeft');
+      await page.keyboard.press('Tab');
+      assert.equal(await page.evaluate(() => document.activeElement.getAttribute('download')), 'blink.trn');
       const missingAlt = await page.$$eval('#results img', (imgs) => imgs.filter((i) => !i.alt).length);
       assert.equal(missingAlt, 0);
       // The zip from the keyboard.
@@ -267,19 +331,173 @@ for (const name of browsers) {
       await clear(page);
     });
 
-    test('a second source of a package name is skipped, as the command line does', async () => {
-      const wave = path.join(samplesDir, 'wave.skm');
-      await web.chooseFiles(page, [wave]);
-      await web.waitFinished(page);
-      await web.chooseFiles(page, [wave]);
-      await web.waitFinished(page);
-      await page.waitForFunction(() => document.querySelectorAll('#results li').length === 2);
-      assert.deepEqual(await web.rows(page), ['wave.skm: converted (10 frames)',
-                                              'wave.skm: skipped (the same file as wave.skm)']);
+    test('a changed file chosen again starts a new list; one choice\'s clash in the command line\'s words', async () => {
+      const [first, second] = ['a', 'b'].map((folder) => path.join(scratch, folder, 'wave.skm'));
+      const [one, two] = [first, second].map((file) => new Map([['wave.skm', web.nativeRun(cli, scratch, [file]).files[0]]]));
+      for (const [choice, rows, summary, zip] of [[[first], 1, '1 gesture converted.', one], [[second], 1, '', two],
+        [[first, second], 2, '1 gesture converted. Not converted (1).', one]]) {
+        await web.chooseFiles(page, choice);
+        const lines = [web.expectedLine('wave.skm', zip.get('wave.skm')), 'wave.skm: skipped (same package name as wave.skm)'];
+        await page.waitForFunction((want) => document.body.dataset.state === 'finished' && want ===
+          JSON.stringify([...document.querySelectorAll('#results li .line')].map((l) => l.textContent)), {},
+        JSON.stringify(lines.slice(0, rows)));
+        if (summary) assert.equal(await page.$eval('#summary', (e) => e.textContent), summary);
+        await checkZip(page, downloads, zip);
+      }
       await clear(page);
     });
 
-    test('the single-file page works opened from disk', async () => {
+    test('Stop mid-run keeps the finished packages, names the rest; a choice during the run is refused', async () => {
+      const bulk = path.join(work, 'bulk');
+      const names = fs.readdirSync(bulk).sort();
+      const expected = new Map(web.nativeRun(cli, bulk, names).files.map((e) => [e.source, e]));
+      await page.evaluate(() => {  // the count of files being read is the first thing shown
+        const count = document.getElementById('count');
+        window.__counts = [];
+        new MutationObserver(() => window.__counts.push(count.textContent)).observe(count, {childList: true});
+      });
+      await web.chooseFiles(page, names.map((f) => path.join(bulk, f)));
+      await page.waitForFunction(() => document.getElementById('progress').value >= 100);
+      await web.chooseFiles(page, samples.slice(0, 2));
+      await page.waitForFunction(() => document.getElementById('notice').textContent ===
+          'Not added: a run is going on. Stop it or let it finish, then choose again.');
+      await page.click('#stop');
+      await web.waitFinished(page);
+      assert.equal((await page.evaluate(() => window.__counts))[0], 'Reading what was chosen: 1,000 files…');
+      const lines = await web.rows(page);
+      const kept = new Map(names.map((n, i) => [n, lines[i].endsWith(': skipped (interrupted)') ? null : expected.get(n)])
+          .filter(([, e]) => e));
+      assert.deepEqual(lines, names.map((n) => (kept.has(n) ? web.expectedLine(n, kept.get(n)) : `${n}: skipped (interrupted)`)));
+      assert.ok(kept.size >= 100 && kept.size < 1000, `${kept.size} finished before the stop`);
+      const count = (status) => [...kept.values()].filter((e) => e.status === status).length;
+      const converted = count('converted');
+      assert.equal(await page.$eval('#summary', (e) => e.textContent),
+                   `Stopped. ${converted} gestures converted. Not converted (${1000 - converted}).`);
+      // Unsaved packages make the browser ask before the page is left; once saved it does not.
+      assert.equal(await leaveAsks(page), true);
+      assert.equal(await checkZip(page, downloads, kept), converted);
+      // The report: every source not converted with its reason, and the command line's JSON.
+      assert.equal(await page.$eval('#failures', (e) => e.textContent), lines.filter((l) => !l.includes(': converted ('))
+          .map((l) => l.replace(/: \w+ \((.*)\)$/, ': $1')).join('\n'));
+      await page.click('#save-report');
+      const report = JSON.parse(await web.downloaded(downloads, 'skm2trn-report.json'));
+      assert.deepEqual(report, {converted, skipped: 1000 - converted - count('failed'), failed: count('failed'), total: 1000,
+        dry_run: false, interrupted: 'Stop', files: names.map((n) => {
+          const {bytes, ...entry} = kept.get(n) || {source: n, package: null, status: 'skipped', reason: 'interrupted'};
+          return {...entry, package: entry.package && path.basename(entry.package)};
+        })});
+      assert.equal(await leaveAsks(page), false);
+      await clear(page);
+    });
+
+    const extractors = ['/usr/bin/unzip', '/usr/bin/bsdtar'].every((tool) => fs.existsSync(tool)) ? {} :
+      {skip: 'unzip or bsdtar is missing (Debian packages unzip, libarchive-tools)'};
+    test('zip entries made by Unix: unzip, Python and bsdtar read the names beyond ASCII', extractors, async () => {
+      const folder = path.join(scratch, 'names');
+      await web.chooseFiles(page, fs.readdirSync(folder).sort().map((f) => path.join(folder, f)));
+      await web.waitFinished(page);
+      for (const file of fs.readdirSync(downloads)) fs.rmSync(path.join(downloads, file));
+      await page.click('#download-all');
+      const zip = path.join(scratch, `${name}.zip`);
+      fs.writeFileSync(zip, await web.downloaded(downloads, 'gesture-packages.zip'));
+      const run = (...command) => execFileSync(command[0], command.slice(1), {encoding: 'utf8', env: {...process.env, LC_ALL: 'C.UTF-8'}});
+      const names = (text) => text.trim().split('\n').sort();
+      const wanted = ['Grüße Wave.trn', '日本 bow.trn'];
+      assert.deepEqual(names(run('unzip', '-Z1', zip)), wanted);
+      assert.deepEqual(names(run('bsdtar', '-tf', zip)), wanted);
+      assert.deepEqual(names(run('/usr/bin/python3', '-c', 'import sys, zipfile\nfor i in zipfile.ZipFile(sys.argv[1]).infolist(): ' +
+                                 'print(i.filename, i.create_system, oct(i.external_attr >> 16), i.flag_bits & 0x800)', zip)),
+                       wanted.map((n) => `${n} 3 0o100644 2048`));
+      for (const extract of [['unzip', '-q', zip, '-d'], ['bsdtar', '-xf', zip, '-C']]) {
+        const out = fs.mkdtempSync(path.join(os.tmpdir(), `skm-web-${extract[0]}-`));
+        run(...extract, out);
+        for (const [label, entry] of expectations(folder, ['.'])) {
+          const file = path.join(out, zipPathOf(label));
+          assert.ok(fs.readFileSync(file).equals(entry.bytes), `${extract[0]}: ${label}`);
+          assert.equal(fs.statSync(file).mode & 0o777, 0o644, extract[0]);
+        }
+        fs.rmSync(out, {recursive: true, force: true});
+      }
+      await clear(page);
+    });
+
+    test('the focus ring is drawn on the control that has focus, in both themes', async () => {
+      await web.chooseFiles(page, samples);
+      await web.waitFinished(page);
+      const colours = [await ringColour(page, 'light')];
+      if (name === 'chromium') {
+        await page.emulateMediaFeatures([{name: 'prefers-color-scheme', value: 'dark'}]);
+        colours.push(await ringColour(page, 'dark'));
+        await page.emulateMediaFeatures([{name: 'prefers-color-scheme', value: 'light'}]);
+      } else {  // Firefox's driver cannot switch a running browser's theme: a dark one is started
+        const dark = await web.launch(name, downloads, {dark: true});
+        const {page: other} = await web.openPage(dark.browser, name, server.url + 'index.html', downloads);
+        await web.chooseFiles(other, samples);
+        await web.waitFinished(other);
+        colours.push(await ringColour(other, 'dark').finally(() => dark.browser.close()));
+      }
+      assert.equal(new Set(colours).size, 2, 'one ring colour per theme');
+      await clear(page);
+    });
+
+    test('rows reflow at 390 and 320 px: every field in view, no sideways scrolling', async () => {
+      await web.chooseFiles(page, samples);
+      await web.waitFinished(page);
+      for (const width of [390, 320]) {
+        await page.setViewport({width, height: 800});
+        const layout = await page.evaluate(async () => {
+          const outside = [];
+          for (const item of document.querySelectorAll('#results li')) {
+            item.scrollIntoView();  // a row is laid out once in view, a frame later
+            for (let i = 0; i < 2; ++i) await new Promise(requestAnimationFrame);
+            for (const part of item.querySelectorAll('.path, .status, a, img, dt, dd, summary')) {
+              const box = part.getBoundingClientRect();
+              if (!box.width || box.left < 0 || box.right > innerWidth + 0.5) outside.push(part.textContent || part.alt);
+            }
+          }
+          const tallest = Math.max(...[...document.querySelectorAll('#results li')].map((li) => li.offsetHeight));
+          return {outside, narrow: document.documentElement.scrollWidth <= innerWidth, short: tallest < 400};
+        });
+        assert.deepEqual(layout, {outside: [], narrow: true, short: true}, `${width} px`);
+        await page.evaluate(() => document.querySelector('#results li.converted').scrollIntoView());
+        await shot(`narrow-${width}`);
+      }
+      await page.setViewport({width: 1000, height: 900});
+      await clear(page);
+    });
+
+    test('a big source gives its worker\'s memory back; one over 256 MiB is refused unread', async () => {
+      const wave = web.nativeRun(cli, samplesDir, ['wave.skm']).files[0];
+      await web.chooseFiles(page, ['big.skm', 'huge.skm'].map((f) => path.join(scratch, 'big', f)));
+      await web.waitFinished(page, 300000);
+      assert.deepEqual(await web.rows(page), ['big.skm: converted (10 frames)', 'huge.skm: failed (cannot read: File too ' +
+        'large (314,572,800 bytes; this page converts sources up to 256 MiB, the skm2trn command line larger ones))']);
+      await takeDownloads(page, downloads, new Map([['big.skm', {...wave, package: 'big.trn'}]]));
+      await page.waitForFunction(() => Number(document.body.dataset.workerRestarts) >= 1 &&
+          document.body.dataset.workerMemory.split(',').every((mib) => Number(mib) < 96), {timeout: 60000});
+      await clear(page);
+    });
+
+    test('folders: files left out are counted; a drop beside the zone is taken', folders, async () => {
+      await web.chooseFolder(page, path.join(scratch, 'mixed'));
+      await web.waitFinished(page);
+      assert.equal(await page.$eval('#notice', (e) => e.textContent),
+                   '3 files left out: not .skm files (from a folder only .skm files are taken).');
+      await web.drop(page, [path.join(scratch, 'names')], '#results-heading');
+      await page.waitForFunction(() => document.querySelector('#results li .path')?.textContent.startsWith('names/') &&
+                                       document.body.dataset.state === 'finished');
+      assert.deepEqual((await web.rows(page)).map((l) => l.split(':')[0]), ['names/Grüße Wave.skm', 'names/日本 bow.skm']);
+      await clear(page);
+    });
+
+    test('the single-file page works opened from disk; index.html from disk says to serve it', async () => {
+      const served = await browser.newPage();
+      await served.goto('file://' + path.join(pageDir, 'index.html'));
+      await served.waitForSelector('body[data-state=needs-server]');
+      assert.deepEqual(await served.$eval('#served-note', (e) => [e.getBoundingClientRect().height > 0,
+        e.textContent.split(':')[0], e.querySelector('a').href, document.getElementById('file-input').disabled]),
+      [true, 'This copy of the page has to be served by a web server', `file://${pageDir}/skm2trn-offline.html`, true]);
+      await served.close();
       const offline = await browser.newPage();
       offline.on('pageerror', (error) => errors.push('offline: ' + error.message));
       await offline.goto('file://' + path.join(pageDir, 'skm2trn-offline.html'));

@@ -13,55 +13,106 @@
   // How often, in milliseconds, new results are drawn while a run goes on.
   const DRAW_EVERY = 100;
   const ANNOUNCE_EVERY = 1500;
+  // WebAssembly memory never shrinks: a worker that grew past this is replaced once it is idle.
+  const KEEP_AT_MOST = 96 * 1024 * 1024;
+  // Zip entries as made by Unix, regular files readable by all, so extractors take the UTF-8
+  // names as they are instead of through an MS-DOS code page.
+  const ZIP_UNIX = 3;
+  const ZIP_FILE_MODE = (0o100644 << 16) >>> 0;
 
   const elements = {
     drop: $('drop-zone'),
     files: $('file-input'),
     folder: $('folder-input'),
+    servedNote: $('served-note'),
     progress: $('progress'),
     count: $('count'),
     announcer: $('announcer'),
+    notice: $('notice'),
     summary: $('summary'),
     downloadAll: $('download-all'),
+    stop: $('stop'),
     clear: $('clear'),
+    report: $('report'),
+    failures: $('failures'),
+    copyReport: $('copy-report'),
+    saveReport: $('save-report'),
+    reportNote: $('report-note'),
     results: $('results'),
     version: $('version'),
   };
 
+  // index.html opened from disk: a browser loads neither its worker nor its module from there.
+  const fromDisk = location.protocol === 'file:' && !$('worker-source');
+
+  const count = (n, word) => `${n.toLocaleString('en-US')} ${word}${n === 1 ? '' : 's'}`;
+
   // ---- Workers ---------------------------------------------------------------------------
+  let workerUrl = '';
   function workerSource() {
-    const inline = document.getElementById('worker-source');
-    if (!inline) return 'worker.js';
-    return URL.createObjectURL(new Blob([inline.textContent], {type: 'text/javascript'}));
+    if (workerUrl) return workerUrl;
+    const inline = $('worker-source');
+    workerUrl = inline ?
+      URL.createObjectURL(new Blob([inline.textContent], {type: 'text/javascript'})) : 'worker.js';
+    return workerUrl;
   }
 
   const pool = [];
   const queue = [];  // jobs waiting for a worker
   const running = new Map();  // id -> job
   let nextId = 0;
+  let restarts = 0;
+
+  function startWorker(slot) {
+    slot.worker = new Worker(workerSource());
+    slot.busy = 0;
+    slot.ids = new Set();
+    slot.memory = 0;
+    slot.retiring = false;
+    slot.ready = false;
+    slot.dead = false;
+    slot.worker.onmessage = (event) => received(slot, event.data);
+    slot.worker.onerror = (event) => {
+      event.preventDefault();
+      workerStopped(slot, event.message || 'unknown error');
+    };
+  }
 
   function startWorkers() {
-    if (pool.length) return;
-    const url = workerSource();
+    if (pool.length || fromDisk) return;
     for (let i = 0; i < workerCount; ++i) {
-      const worker = new Worker(url);
-      const slot = {worker, busy: 0};
-      worker.onmessage = (event) => received(slot, event.data);
-      worker.onerror = (event) => {
-        event.preventDefault();
-        showProblem('A converter thread stopped: ' + (event.message || 'unknown error'));
-      };
+      const slot = {};
+      startWorker(slot);
       pool.push(slot);
     }
+  }
+
+  function restart(slot) {
+    slot.worker.terminate();
+    restarts++;
+    startWorker(slot);
+    showMemory();
+  }
+
+  // The module memory each worker holds, in MiB, and how often one was replaced.
+  function showMemory() {
+    document.body.dataset.workerMemory = pool.map((slot) => slot.memory >> 20).join(',');
+    document.body.dataset.workerRestarts = String(restarts);
   }
 
   // Several jobs wait in each worker, so it keeps converting while the page is busy drawing.
   const IN_FLIGHT = 8;
   function dispatch() {
+    if (pool.length && pool.every((slot) => slot.dead)) {
+      for (const job of queue.splice(0)) {
+        finished(job, {status: 'failed', reason: 'the converter could not start', frames: 0});
+      }
+    }
     for (const slot of pool) {
-      while (slot.busy < IN_FLIGHT && queue.length) {
+      while (!slot.retiring && !slot.dead && slot.busy < IN_FLIGHT && queue.length) {
         const job = queue.shift();
         slot.busy++;
+        slot.ids.add(job.id);
         running.set(job.id, job);
         slot.worker.postMessage({id: job.id, file: job.file, label: job.path});
       }
@@ -69,18 +120,46 @@
   }
 
   function received(slot, message) {
+    if (message.memory) slot.memory = message.memory;
     if (message.ready) {
+      slot.ready = true;
       elements.version.textContent = message.version;
+      showMemory();
       return;
     }
     if (message.loadError) {
-      showProblem('The converter could not start: ' + message.loadError);
+      workerStopped(slot, message.loadError);
       return;
     }
     slot.busy--;
+    slot.ids.delete(message.id);
+    if (slot.memory > KEEP_AT_MOST) slot.retiring = true;
+    if (slot.retiring && slot.busy === 0) restart(slot);
     const job = running.get(message.id);
     running.delete(message.id);
     if (job && job.batch === batch) finished(job, message);
+    showMemory();
+    dispatch();
+  }
+
+  // A worker that died takes its jobs with it: they fail, and a fresh worker takes its place.
+  // One that never started is not started again: the next would fail the same way.
+  function workerStopped(slot, why) {
+    if (!slot.ready) showProblem('The converter could not start: ' + why);
+    for (const id of slot.ids) {
+      const job = running.get(id);
+      running.delete(id);
+      if (job && job.batch === batch) {
+        finished(job, {status: 'failed', reason: 'the converter stopped: ' + why, frames: 0});
+      }
+    }
+    slot.ids.clear();
+    slot.busy = 0;
+    if (slot.ready) {
+      restart(slot);
+    } else {
+      slot.dead = true;
+    }
     dispatch();
   }
 
@@ -94,6 +173,10 @@
   let drawTimer = 0;
   let lastAnnounce = 0;
   let announceTimer = 0;
+  let stopped = false;
+  let savedAll = false;  // every package of the list went out in a zip or one by one
+
+  const runActive = () => done < jobs.length;
 
   function pathKey(path) {
     const cut = path.lastIndexOf('/');
@@ -115,34 +198,57 @@
       taken.set(key, job);
       return null;
     }
-    return (earlier.path === job.path ? 'the same file as ' : 'same package name as ') + earlier.path;
+    return 'same package name as ' + earlier.path;
   }
 
-  // Sources are taken in name order, as the command line takes a folder's.
-  function add(entries) {
-    if (!entries.length) {
-      elements.count.textContent = 'No .skm files were found in what was chosen.';
-      announce(elements.count.textContent);
+  // Sources are taken in name order, as the command line takes a folder's. Each choice is a list
+  // of its own: one made during a run is refused, so two never mix.
+  function refusedDuringRun() {
+    if (!runActive()) return false;
+    say('Not added: a run is going on. Stop it or let it finish, then choose again.');
+    return true;
+  }
+
+  function add(entries, leftOut) {
+    if (refusedDuringRun()) return;
+    const left = leftOut ? `${count(leftOut, 'file')} left out: not .skm files ` +
+                           '(from a folder only .skm files are taken).' : '';
+    if (!entries.length) {  // the list there is stays
+      restoreCount();
+      say('No .skm files were found in what was chosen.' + (left ? ' ' + left : ''));
       return;
     }
+    if (jobs.length || stopped) clearList();
+    elements.notice.textContent = left;
     entries.sort((a, b) => (a.path < b.path ? -1 : a.path > b.path ? 1 : 0));
     startWorkers();
     delete document.body.dataset.state;
+    const decided = [];
     for (const {file, path} of entries) {
       const job = {id: nextId++, batch, file, path, folder: pathKey(path), result: null};
       jobs.push(job);
       const clash = planPackage(job);
       if (clash) {
-        finished(job, {status: 'skipped', reason: clash, frames: 0});
+        decided.push([job, {status: 'skipped', reason: clash, frames: 0}]);
       } else {
         queue.push(job);
       }
     }
+    for (const [job, result] of decided) finished(job, result);
     elements.clear.disabled = false;
+    elements.stop.disabled = !runActive();
     updateCount();
-    announce(`Converting ${jobs.length - done} gestures.`);
+    announce(`Converting ${count(jobs.length - done, 'gesture')}.` + (left ? ' ' + left : ''));
     performance.mark('skm-started');
     dispatch();
+  }
+
+  // Stop: the files already in a worker finish; the rest are named as not converted.
+  function stop() {
+    if (!runActive()) return;
+    stopped = true;
+    for (const job of queue.splice(0)) finished(job, {status: 'skipped', reason: 'interrupted', frames: 0});
+    say('Stopping after the files being converted…');
   }
 
   function finished(job, result) {
@@ -191,6 +297,14 @@
     }
   }
 
+  function restoreCount() {
+    if (jobs.length) {
+      updateCount();
+    } else {
+      elements.count.textContent = 'No gestures chosen yet.';
+    }
+  }
+
   function updateCount() {
     elements.progress.max = Math.max(1, jobs.length);
     elements.progress.value = done;
@@ -209,13 +323,27 @@
     announceTimer = setTimeout(() => { elements.announcer.textContent = text; }, 50);
   }
 
+  function say(text) {
+    elements.notice.textContent = text;
+    announce(text);
+  }
+
   function runFinished() {
     performance.mark('skm-finished');
     const notConverted = done - converted;
-    let text = `${converted} gestures converted.`;
+    let text = `${count(converted, 'gesture')} converted.`;
     if (notConverted) text += ` Not converted (${notConverted}).`;
+    if (stopped) {
+      text = 'Stopped. ' + text;
+      elements.notice.textContent = '';
+    }
     elements.summary.textContent = text;
     elements.downloadAll.disabled = converted === 0;
+    // The keyboard stays where the work goes on: a disabled Stop would drop it to the page.
+    const keep = document.activeElement === elements.stop;
+    elements.stop.disabled = true;
+    if (keep) (converted ? elements.downloadAll : elements.clear).focus();
+    showReport();
     announce(text);
     document.body.dataset.state = 'finished';
   }
@@ -225,14 +353,66 @@
     announce(text);
   }
 
-  // ---- Results ---------------------------------------------------------------------------
-  function plural(n, word) {
-    return `${n} ${word}${n === 1 ? '' : 's'}`;
+  // ---- The report of a run ---------------------------------------------------------------
+  // The lines of the command line's report: the count, then every source not converted.
+  function reportText() {
+    const lines = [`${count(converted, 'gesture')} converted.`];
+    if (done > converted) lines.push(`Not converted (${done - converted}):`);
+    for (const job of jobs) {
+      if (job.result.status !== 'converted') lines.push(`  ${job.path}: ${job.result.reason}`);
+    }
+    return lines.join('\n') + '\n';
   }
+
+  // The fields of the command line's --json summary; a package is named by its path in the zip.
+  function reportJson() {
+    const statuses = {converted: 0, skipped: 0, failed: 0};
+    const files = jobs.map((job) => {
+      const r = job.result;
+      statuses[r.status]++;
+      const entry = {source: job.path, package: r.status === 'converted' ? zipPathOf(job) : null,
+                     status: r.status, reason: r.status === 'converted' ? null : r.reason};
+      if (r.status === 'converted') entry.frames = r.frames;
+      return entry;
+    });
+    return JSON.stringify({...statuses, total: jobs.length, dry_run: false,
+                           interrupted: stopped ? 'Stop' : null, files}, null, 2) + '\n';
+  }
+
+  function showReport() {
+    if (done === converted) return;
+    elements.failures.textContent = jobs.filter((job) => job.result.status !== 'converted')
+        .map((job) => `${job.path}: ${job.result.reason}`).join('\n');
+    elements.report.querySelector('h2').textContent = `Not converted (${done - converted})`;
+    elements.report.hidden = false;
+  }
+
+  async function copyReport() {
+    const text = reportText();
+    try {
+      await navigator.clipboard.writeText(text);
+      elements.reportNote.textContent = 'The list is copied.';
+    } catch (error) {
+      // Without clipboard access the list is selected, for the keyboard's copy.
+      getSelection().selectAllChildren(elements.failures);
+      elements.reportNote.textContent = 'The list is selected: copy it with Ctrl+C (⌘C on a Mac).';
+    }
+  }
+
+  function save(bytes, type, name) {
+    const link = element('a', {href: URL.createObjectURL(new Blob([bytes], {type})), download: name});
+    document.body.appendChild(link);
+    link.click();
+    link.remove();
+    setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+  }
+
+  // ---- Results ---------------------------------------------------------------------------
+  const zipPathOf = (job) => job.folder + job.result.baseName + '.trn';
 
   // The command line's words: "converted (5 frames)", "skipped (too many frames ...)".
   function outcomeText(result) {
-    if (result.status === 'converted') return `converted (${plural(result.frames, 'frame')})`;
+    if (result.status === 'converted') return `converted (${count(result.frames, 'frame')})`;
     return `${result.status} (${result.reason})`;
   }
 
@@ -276,6 +456,22 @@
     }
   }, {rootMargin: '200px'});
 
+  function packageSaved(job) {
+    job.saved = true;
+    savedAll = jobs.every((j) => j.saved || !j.packageBytes);
+  }
+
+  // One Tab stop per row, its package link; the arrow keys move between the link and the sound.
+  function rowKeys(event) {
+    if (event.key !== 'ArrowRight' && event.key !== 'ArrowLeft') return;
+    const item = event.currentTarget;
+    const stops = [item.querySelector('a.package-link'), item.querySelector('summary')];
+    const at = stops.indexOf(document.activeElement);
+    if (at < 0) return;
+    event.preventDefault();
+    stops[event.key === 'ArrowRight' ? 1 : 0].focus();
+  }
+
   function row(job) {
     const result = job.result;
     const item = element('li', {class: result.status});
@@ -286,15 +482,19 @@
     if (result.status !== 'converted') return item;
 
     job.packageName = result.baseName + '.trn';
-    job.zipPath = job.folder + job.packageName;
+    job.zipPath = zipPathOf(job);
     job.packageBytes = new Uint8Array(result.package);
     job.item = item;
     const box = element('div', {class: 'package'});
     const link = element('a', {href: '#', download: job.packageName, class: 'package-link'},
                          job.packageName);
     link.setAttribute('aria-label', `Save ${job.packageName} (package of ${job.path})`);
+    link.setAttribute('aria-describedby', 'results-hint');
     // The href is in place before the click's default action reads it.
-    link.addEventListener('click', () => showPreview(job));
+    link.addEventListener('click', () => {
+      showPreview(job);
+      packageSaved(job);
+    });
     const animation = element('img', {class: 'animation', alt: `Animation of "${result.name}"`});
     const button = element('img', {class: 'button', width: 16, height: 16,
                                    alt: `Button of "${result.name}", 16 by 16 pixels`});
@@ -308,7 +508,7 @@
     fact('identifier:', result.identifier +
          (result.identifierMatches ? ' (matches the name)' : ' (does NOT match the name)'));
     const sound = element('details', {class: 'sound'});
-    sound.appendChild(element('summary', {}, 'Sound'));
+    sound.appendChild(element('summary', {tabindex: '-1'}, `Sound of "${result.name}"`));
     // The player is made when asked for: a thousand idle players would weigh on the page.
     sound.addEventListener('toggle', () => {
       if (!sound.open || sound.querySelector('audio')) return;
@@ -323,6 +523,7 @@
     });
     box.append(link, button, animation, facts, sound);
     item.appendChild(box);
+    item.addEventListener('keydown', rowKeys);
     item.job = job;
     inView.observe(item);
     return item;
@@ -331,19 +532,15 @@
   // ---- Download all ----------------------------------------------------------------------
   function downloadAll() {
     const files = {};
+    const attributes = {level: 0, os: ZIP_UNIX, attrs: ZIP_FILE_MODE};
     for (const job of jobs) {
-      if (job.packageBytes) files[job.zipPath] = [job.packageBytes, {level: 0}];
+      if (job.packageBytes) files[job.zipPath] = [job.packageBytes, attributes];
     }
-    const zipped = fflate.zipSync(files, {level: 0});
-    const link = element('a', {href: URL.createObjectURL(new Blob([zipped], {type: 'application/zip'})),
-                               download: 'gesture-packages.zip'});
-    document.body.appendChild(link);
-    link.click();
-    link.remove();
-    setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+    save(fflate.zipSync(files, attributes), 'application/zip', 'gesture-packages.zip');
+    if (!runActive()) savedAll = true;
   }
 
-  function clearAll() {
+  function clearList() {
     batch++;
     queue.length = 0;
     clearTimeout(drawTimer);
@@ -358,29 +555,64 @@
     drawn = 0;
     done = 0;
     converted = 0;
+    stopped = false;
+    savedAll = false;
     elements.results.textContent = '';
     elements.summary.textContent = '';
+    elements.notice.textContent = '';
+    elements.report.hidden = true;
+    elements.failures.textContent = '';
+    elements.reportNote.textContent = '';
     elements.downloadAll.disabled = true;
+    elements.stop.disabled = true;
     elements.clear.disabled = true;
     elements.progress.value = 0;
     elements.count.textContent = 'No gestures chosen yet.';
     delete document.body.dataset.state;
+  }
+
+  function clearAll() {
+    clearList();
     announce('The list is empty.');
     elements.files.focus();
   }
 
   // ---- Choosing and dropping -------------------------------------------------------------
   const isSource = (name) => /\.skm$/i.test(name);
+  const nextFrame = () => new Promise((resolve) => setTimeout(resolve, 0));
 
-  function fromInput(input, folder) {
+  function reading(found, of) {
+    elements.count.textContent = of === undefined ? `Reading what was chosen: ${count(found, 'file')}…` :
+      `Reading what was chosen: ${found.toLocaleString('en-US')} of ${count(of, 'file')}…`;
+  }
+
+  // A choice of many thousand files is taken a slice at a time, with the count shown between.
+  async function fromInput(input, folder) {
+    const files = input.files;
+    if (refusedDuringRun()) {
+      input.value = '';
+      return;
+    }
+    reading(files.length);
+    await nextFrame();
     const entries = [];
-    for (const file of input.files) {
+    let leftOut = 0;
+    for (let i = 0; i < files.length; ++i) {
+      const file = files[i];
       const path = folder ? file.webkitRelativePath || file.name : file.name;
       // A chosen file is taken whatever its name; a folder gives only its .skm files.
-      if (!folder || isSource(file.name)) entries.push({file, path});
+      if (!folder || isSource(file.name)) {
+        entries.push({file, path});
+      } else {
+        leftOut++;
+      }
+      if (i % 2000 === 1999) {
+        reading(i + 1, files.length);
+        await nextFrame();
+      }
     }
     input.value = '';
-    add(entries);
+    add(entries, leftOut);
   }
 
   function readAllEntries(directory) {
@@ -396,65 +628,98 @@
     });
   }
 
-  async function walk(entry, prefix, inFolder, out, problems) {
+  async function walk(entry, prefix, inFolder, found) {
     try {
       if (entry.isFile) {
-        if (inFolder && !isSource(entry.name)) return;
+        if (inFolder && !isSource(entry.name)) {
+          found.leftOut++;
+          return;
+        }
         const file = await new Promise((resolve, reject) => entry.file(resolve, reject));
-        out.push({file, path: prefix + entry.name});
+        found.entries.push({file, path: prefix + entry.name});
+        if (found.entries.length % 500 === 0) reading(found.entries.length);
       } else if (entry.isDirectory) {
         // Siblings are read a few at a time: each read is a round trip to the browser, and
         // asking for a thousand at once makes one long task of the asking.
         const children = await readAllEntries(entry);
         for (let i = 0; i < children.length; i += 16) {
           await Promise.all(children.slice(i, i + 16).map(
-              (child) => walk(child, prefix + entry.name + '/', true, out, problems)));
+              (child) => walk(child, prefix + entry.name + '/', true, found)));
         }
       }
     } catch (error) {
-      problems.push(prefix + entry.name);
+      found.problems.push(prefix + entry.name);
     }
   }
 
   async function fromDrop(dataTransfer) {
-    const entries = [];
-    const problems = [];
+    const found = {entries: [], problems: [], leftOut: 0};
+    if (refusedDuringRun()) return;
     const items = [...dataTransfer.items].filter((item) => item.kind === 'file');
     const roots = items.map((item) => (item.webkitGetAsEntry ? item.webkitGetAsEntry() : null));
+    reading(0);
     if (roots.every((root) => root)) {
-      for (const root of roots) await walk(root, '', false, entries, problems);
+      for (const root of roots) await walk(root, '', false, found);
     } else {
-      for (const file of dataTransfer.files) entries.push({file, path: file.name});
+      for (const file of dataTransfer.files) found.entries.push({file, path: file.name});
     }
-    if (problems.length) {
+    if (found.problems.length) {
       // Chromium does not let a page opened from disk read a dropped folder.
-      showProblem(`This browser did not let the page read ${problems.join(', ')}. ` +
+      showProblem(`This browser did not let the page read ${found.problems.join(', ')}. ` +
                   'Choose the folder with "Choose a folder…" instead.');
-      if (!entries.length) return;
+      if (!found.entries.length) return restoreCount();
     }
-    add(entries);
+    add(found.entries, found.leftOut);
   }
 
-  elements.files.addEventListener('change', () => fromInput(elements.files, false));
-  elements.folder.addEventListener('change', () => fromInput(elements.folder, true));
+  const failed = (what) => (error) => {
+    restoreCount();
+    showProblem(`${what} could not be read: ${error}`);
+  };
+  elements.files.addEventListener('change', () => fromInput(elements.files, false).catch(failed('The choice')));
+  elements.folder.addEventListener('change', () => fromInput(elements.folder, true).catch(failed('The folder')));
   elements.downloadAll.addEventListener('click', downloadAll);
+  elements.stop.addEventListener('click', stop);
   elements.clear.addEventListener('click', clearAll);
+  elements.copyReport.addEventListener('click', copyReport);
+  elements.saveReport.addEventListener('click', () => save(reportJson(), 'application/json',
+                                                           'skm2trn-report.json'));
+
+  // A drop anywhere on the page is taken; the zone lights up while something is dragged over.
+  const dragged = (event) => event.dataTransfer && [...event.dataTransfer.types].includes('Files');
   for (const type of ['dragenter', 'dragover']) {
-    elements.drop.addEventListener(type, (event) => {
+    window.addEventListener(type, (event) => {
+      if (!dragged(event)) return;
       event.preventDefault();
+      event.dataTransfer.dropEffect = fromDisk ? 'none' : 'copy';
       elements.drop.classList.add('over');
     });
   }
-  elements.drop.addEventListener('dragleave', () => elements.drop.classList.remove('over'));
-  elements.drop.addEventListener('drop', (event) => {
+  window.addEventListener('dragleave', (event) => {
+    if (!event.relatedTarget) elements.drop.classList.remove('over');
+  });
+  window.addEventListener('drop', (event) => {
+    // A file dropped on the page must never make the browser open it and leave the page.
     event.preventDefault();
     elements.drop.classList.remove('over');
-    fromDrop(event.dataTransfer).catch((error) => showProblem('The drop could not be read: ' + error));
+    if (fromDisk || !event.dataTransfer) return;
+    fromDrop(event.dataTransfer).catch(failed('The drop'));
   });
-  // A file dropped beside the zone must not make the browser open it and leave the page.
-  window.addEventListener('dragover', (event) => event.preventDefault());
-  window.addEventListener('drop', (event) => event.preventDefault());
 
+  // Leaving the page while it holds packages not yet saved loses them: the browser asks first.
+  window.addEventListener('beforeunload', (event) => {
+    if (!runActive() && (converted === 0 || savedAll)) return;
+    event.preventDefault();
+    event.returnValue = '';
+  });
+
+  if (fromDisk) {
+    elements.servedNote.hidden = false;
+    elements.files.disabled = true;
+    elements.folder.disabled = true;
+    document.body.dataset.state = 'needs-server';
+    return;
+  }
   startWorkers();
   document.body.dataset.workers = String(workerCount);
 })();

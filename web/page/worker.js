@@ -12,7 +12,8 @@ const utf8 = new TextEncoder();
 
 const ready = createSkmModule().then(
   (module) => {
-    postMessage({ready: true, version: text(cString(module, module._skm_version()))});
+    postMessage({ready: true, version: text(cString(module, module._skm_version())),
+                 memory: module.HEAPU8.length});
     return module;
   },
   (error) => {
@@ -37,19 +38,40 @@ function text(bytes) {
   }
 }
 
-function convert(module, bytes, label) {
+// A big source is read straight into the module's memory a slice at a time, so it is not held
+// twice; a small one was read ahead while the job waited.
+const SLICE = 16 * 1024 * 1024;
+async function readInto(module, file, early, at) {
+  if (early) {
+    module.HEAPU8.set(new Uint8Array(await early), at);
+    return;
+  }
+  for (let done = 0; done < file.size; done += SLICE) {
+    const bytes = new Uint8Array(await file.slice(done, done + SLICE).arrayBuffer());
+    module.HEAPU8.set(bytes, at + done);
+  }
+}
+
+async function convert(module, file, early, label) {
   const labelBytes = utf8.encode(label);
-  const source = module._skm_alloc(bytes.length);
+  const size = file.size;
+  const source = module._skm_alloc(size);
   const name = module._skm_alloc(labelBytes.length + 1);
   if (!source || !name) {
     module._skm_free(source);
     module._skm_free(name);
     return {status: 'failed', reason: 'out of memory', frames: 0};
   }
-  module.HEAPU8.set(bytes, source);
+  try {
+    await readInto(module, file, early, source);
+  } catch (error) {
+    module._skm_free(source);
+    module._skm_free(name);
+    throw error;
+  }
   module.HEAPU8.set(labelBytes, name);
   module.HEAPU8[name + labelBytes.length] = 0;
-  const outcome = module._skm_convert(source, bytes.length, name);
+  const outcome = module._skm_convert(source, size, name);
   module._skm_free(source);
   module._skm_free(name);
 
@@ -71,24 +93,40 @@ function convert(module, bytes, label) {
   return result;
 }
 
-onmessage = async (event) => {
-  const {id, file, label} = event.data;
+// The largest source the page converts. The module needs about four times a source's size (the
+// source, its parts, the package and the copy handed back), and its memory cannot pass 2 GiB.
+const MAX_SOURCE = 256 * 1024 * 1024;
+function tooLarge(size) {
+  return {status: 'failed', frames: 0, reason: `cannot read: File too large (${size.toLocaleString('en-US')} ` +
+          'bytes; this page converts sources up to 256 MiB, the skm2trn command line larger ones)'};
+}
+
+async function handle({id, file, label}, early) {
   const why = (error) => String(error && error.message ? error.message : error);
   let result;
   try {
     const module = await ready;
-    let bytes;
     try {
-      bytes = new Uint8Array(await file.arrayBuffer());
+      // Refused before a byte is read.
+      result = file.size > MAX_SOURCE ? tooLarge(file.size) : await convert(module, file, early, label);
     } catch (error) {
       // The file went away or cannot be read: the command line's words for a path it cannot open.
-      bytes = null;
       result = {status: 'skipped', reason: 'not a gesture file: ' + why(error), frames: 0};
     }
-    if (bytes) result = convert(module, bytes, label);
+    result.memory = module.HEAPU8.length;
   } catch (error) {
     result = {status: 'failed', reason: 'the converter stopped: ' + why(error), frames: 0};
   }
   result.id = id;
   postMessage(result, result.package ? [result.package] : []);
+}
+
+// Jobs are converted one after another, so only one source at a time takes memory in the module;
+// small ones are read while they wait.
+let chain = Promise.resolve();
+onmessage = (event) => {
+  const {file} = event.data;
+  const early = file.size <= SLICE ? file.arrayBuffer() : null;
+  if (early) early.catch(() => {});
+  chain = chain.then(() => handle(event.data, early));
 };
