@@ -24,6 +24,10 @@ int runConvert(const ConvertOptions& options);
 int runShowContents(const std::vector<std::string>& files);
 int runExtract(const std::string& package, const std::string& folder);
 
+// With --json a usage error is an object on standard output too, {"error": "reason"}, so that a
+// script's parser reads why instead of empty input.
+void writeJsonError(const std::string& reason);
+
 // Flushes standard output; on a failed write prints why on standard error and returns false.
 bool standardOutputWritten();
 

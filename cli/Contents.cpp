@@ -247,10 +247,25 @@ int runExtract(const std::string& packagePath, const std::string& folder) {
                  error.c_str());
     return ExitSomeNotConverted;
   }
+  // The output folder in the words convert uses for its own.
   std::error_code ec;
-  if (!std::filesystem::is_directory(pathFromUtf8(folder), ec)) {
-    std::fprintf(stderr, "skm2trn: %s is not a folder\n", shownQuoted(stderr, folder).c_str());
+  const auto status = std::filesystem::status(pathFromUtf8(folder), ec);
+  if (status.type() == std::filesystem::file_type::not_found && ec != std::errc::not_a_directory) {
+    std::fprintf(stderr, "skm2trn: output folder %s does not exist\n",
+                 shownQuoted(stderr, folder).c_str());
     return ExitUsage;
+  }
+  if (!std::filesystem::is_directory(status)) {
+    std::fprintf(stderr, "skm2trn: output path %s is not a folder\n",
+                 shownQuoted(stderr, folder).c_str());
+    return ExitUsage;
+  }
+  // A source is the likeliest wrong file here; say what to do with it.
+  if (bytes.size() >= 4 && std::memcmp(bytes.data(), "SKMG", 4) == 0) {
+    std::fprintf(stderr,
+                 "skm2trn: cannot extract %s: this is a source gesture (.skm); convert it first\n",
+                 shownQuoted(stderr, packagePath).c_str());
+    return ExitSomeNotConverted;
   }
   PackageView package;
   try {

@@ -558,14 +558,13 @@ int runConvert(const ConvertOptions& options) {
       entries.push_back(entry);
     }
   }
-  if (entries.empty()) {
-    std::fprintf(stderr, "skm2trn: no .skm files found in the given sources\n");
-    return ExitUsage;
-  }
   bool caseInsensitive = false;
-  std::string problem = checkOutputFolder(options.outputDir, options.dryRun, caseInsensitive);
+  std::string problem = entries.empty()
+                            ? "no .skm files found in the given sources"
+                            : checkOutputFolder(options.outputDir, options.dryRun, caseInsensitive);
   if (!problem.empty()) {
     std::fprintf(stderr, "skm2trn: %s\n", shownText(stderr, problem).c_str());
+    if (options.json) writeJsonError(problem);
     return ExitUsage;
   }
   const std::string output = withSeparator(options.outputDir);
@@ -577,6 +576,10 @@ int runConvert(const ConvertOptions& options) {
   host.clearProgress();
   runEnded();
   return report(entries, options);
+}
+
+void writeJsonError(const std::string& reason) {
+  printOut("{\"error\": %s}\n", jsonString(reason).c_str());
 }
 
 }  // namespace skm::cli

@@ -1,10 +1,13 @@
 // skm2trn: converts .skm gestures into .trn packages, and shows or unpacks either kind of file.
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <new>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -12,6 +15,7 @@
 #include "cli/Commands.h"
 #include "cli/Output.h"
 #include "cli/Quote.h"
+#include "convert/FilePath.h"
 #include "convert/Version.h"
 
 namespace {
@@ -43,10 +47,68 @@ const char* const Usage =
     "Exit status: 0 every source converted; 1 some source not converted or some file\n"
     "not readable; 2 usage error or failed output; 128+N stopped by signal N.\n";
 
+// Set when --json (or a unique beginning of it) stands among the options, even if parsing them
+// fails: a script that asked for JSON gets its usage error as JSON too.
+bool jsonWanted = false;
+
 int usageError(const std::string& reason) {
   std::fprintf(stderr, "skm2trn: %s\n", skm::cli::shownText(stderr, reason).c_str());
   std::fprintf(stderr, "Try 'skm2trn --help' for more information.\n");
+  if (jsonWanted) skm::cli::writeJsonError(reason);
   return skm::cli::ExitUsage;
+}
+
+bool asksForJson(const std::vector<std::string>& args) {
+  for (const std::string& arg : args) {
+    if (arg == "--") break;
+    if (arg.size() >= 4 && std::string_view("--json").starts_with(arg)) return true;
+  }
+  return false;
+}
+
+// Edit distance counting a swap of two neighbouring letters as one edit, letter case ignored.
+std::size_t editDistance(std::string_view a, std::string_view b) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const bool same = lower(a[i - 1]) == lower(b[j - 1]);
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (same ? 0 : 1)});
+      if (i > 1 && j > 1 && lower(a[i - 1]) == lower(b[j - 2]) &&
+          lower(a[i - 2]) == lower(b[j - 1])) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+// The command a first operand was probably meant to be: a plain word that names no file and is
+// one or two edits, but not none, away from a command (one for the four-letter "help"). Empty
+// when none is.
+std::string misspeltCommand(const std::string& word) {
+  if (word.empty() || word.size() > 16) return {};
+  for (char c : word) {
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) return {};
+  }
+  std::error_code ec;
+  if (std::filesystem::symlink_status(skm::pathFromUtf8(word), ec).type() !=
+      std::filesystem::file_type::not_found) {
+    return {};
+  }
+  std::string best;
+  std::size_t bestDistance = 3;
+  for (const char* command : {"convert", "inspect", "extract", "help"}) {
+    const std::size_t distance = editDistance(word, command);
+    const std::size_t allowed = std::string_view(command).size() > 4 ? 2 : 1;
+    if (distance > 0 && distance <= allowed && distance < bestDistance) {
+      best = command;
+      bestDistance = distance;
+    }
+  }
+  return best;
 }
 
 // Everything that leaves through standard output ends here, so that a full disk or a closed
@@ -178,7 +240,8 @@ int helpOrVersion(const std::vector<ParsedOption>& options) {
   return -1;
 }
 
-int convertCommand(const std::vector<std::string>& args) {
+// commandNamed: the words began with "convert", so the first operand is surely a source.
+int convertCommand(const std::vector<std::string>& args, bool commandNamed) {
   skm::cli::ConvertOptions settings;
   unsigned cores = std::thread::hardware_concurrency();
   settings.workers = cores == 0 ? 1 : int(cores);
@@ -206,6 +269,13 @@ int convertCommand(const std::vector<std::string>& args) {
       settings.json = true;
     }
   }
+  if (!commandNamed && !operands.empty()) {
+    const std::string meant = misspeltCommand(operands.front());
+    if (!meant.empty()) {
+      return usageError("unknown command '" + operands.front() + "'; did you mean '" + meant +
+                        "'?");
+    }
+  }
   if (operands.size() < 2) {
     return usageError(operands.empty() ? "no sources and no output folder given"
                                        : "no output folder given");
@@ -217,6 +287,7 @@ int convertCommand(const std::vector<std::string>& args) {
 }
 
 int run(std::vector<std::string> args) {
+  jsonWanted = asksForJson(args);
   if (args.empty()) return usageError("no sources and no output folder given");
   const std::string command = args.front();
   if (command == "help") return showHelp();
@@ -234,8 +305,9 @@ int run(std::vector<std::string> args) {
     if (operands.size() != 2) return usageError("extract needs a package and a folder");
     return finish(skm::cli::runExtract(operands[0], operands[1]));
   }
-  if (command == "convert") args.erase(args.begin());
-  return convertCommand(args);
+  const bool named = command == "convert";
+  if (named) args.erase(args.begin());
+  return convertCommand(args, named);
 }
 
 }  // namespace

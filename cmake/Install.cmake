@@ -15,6 +15,26 @@ if(NOT latest MATCHES "^skm2trn \\(${PROJECT_VERSION}\\) ")
   message(FATAL_ERROR "docs/debian/changelog does not start with version ${PROJECT_VERSION}")
 endif()
 
+# The licence ships with every package: LICENSE.txt in the zips, the copyright file in the .deb.
+set(SKM_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+file(STRINGS ${SKM_LICENSE} license_lines)
+set(SKM_LICENSE_TERMS)
+set(in_terms FALSE)
+foreach(line IN LISTS license_lines)
+  if(line MATCHES "^Permission is hereby granted")
+    set(in_terms TRUE)
+  endif()
+  if(in_terms)
+    # A licence paragraph in a Debian copyright file: every line indented, blank lines as " .".
+    if(line STREQUAL "")
+      set(line ".")
+    endif()
+    string(APPEND SKM_LICENSE_TERMS " ${line}\n")
+  endif()
+endforeach()
+string(REGEX REPLACE "\n$" "" SKM_LICENSE_TERMS "${SKM_LICENSE_TERMS}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${SKM_LICENSE})
+
 set(CPACK_PACKAGE_NAME skm2trn)
 set(CPACK_PACKAGE_VENDOR "skm2trn developers")
 set(CPACK_PACKAGE_CONTACT "skm2trn developers <skm2trn@users.noreply.example.org>")
@@ -28,6 +48,7 @@ if(EMSCRIPTEN)
   configure_file(${PROJECT_SOURCE_DIR}/docs/README-web.txt ${readme} @ONLY)
   install(DIRECTORY ${SKM_PAGE_DIR}/ DESTINATION . COMPONENT web)
   install(FILES ${readme} DESTINATION . RENAME README.txt COMPONENT web)
+  install(FILES ${SKM_LICENSE} DESTINATION . RENAME LICENSE.txt COMPONENT web)
   set(CPACK_STRIP_FILES OFF)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME web)
@@ -45,7 +66,9 @@ elseif(WIN32)
       install(TARGETS ${program} RUNTIME DESTINATION . COMPONENT windows)
     endif()
   endforeach()
-  install(FILES ${readme} DESTINATION . COMPONENT windows)
+  set(license ${PROJECT_BINARY_DIR}/LICENSE.txt)
+  configure_file(${SKM_LICENSE} ${license} @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${readme} ${license} DESTINATION . COMPONENT windows)
 
   # cpack installs after building its "preinstall" target, normally everything; the zip needs
   # only the two programs, so a test that fails to cross-build does not hold the zip back.
@@ -58,24 +81,21 @@ elseif(WIN32)
   set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
   # Debian policy: the manual page and the changelog compressed with gzip -9n (no name, no time
-  # stamp, so the package is reproducible), the copyright file beside the changelog.
+  # stamp, so the package is reproducible), the copyright file beside the changelog. They are
+  # compressed when installing, so that `cmake --install` works after building the program alone.
   set(deb_dir ${PROJECT_BINARY_DIR}/deb)
-  set(deb_docs)
   foreach(pair "${SKM_MAN_PAGE}|skm2trn.1.gz" "${SKM_DEB_CHANGELOG}|changelog.gz")
     string(REPLACE "|" ";" pair "${pair}")
     list(GET pair 0 input)
     list(GET pair 1 output)
-    add_custom_command(
-      OUTPUT ${deb_dir}/${output}
-      COMMAND ${CMAKE_COMMAND} -DINPUT=${input} -DOUTPUT=${deb_dir}/${output}
-              -P ${PROJECT_SOURCE_DIR}/cmake/Gzip.cmake
-      DEPENDS ${input} ${PROJECT_SOURCE_DIR}/cmake/Gzip.cmake
-      VERBATIM)
-    list(APPEND deb_docs ${deb_dir}/${output})
+    install(CODE "execute_process(COMMAND \"${CMAKE_COMMAND}\" -DINPUT=${input}
+                    -DOUTPUT=${deb_dir}/${output} -P ${PROJECT_SOURCE_DIR}/cmake/Gzip.cmake
+                    COMMAND_ERROR_IS_FATAL ANY)")
   endforeach()
-  add_custom_target(skm_compressed_docs ALL DEPENDS ${deb_docs})
+  # The copyright file in Debian's machine-readable format, its licence text taken from LICENSE.
+  configure_file(${PROJECT_SOURCE_DIR}/docs/debian/copyright ${deb_dir}/copyright @ONLY)
   install(FILES ${deb_dir}/skm2trn.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/debian/copyright ${deb_dir}/changelog.gz
+  install(FILES ${deb_dir}/copyright ${deb_dir}/changelog.gz ${PROJECT_SOURCE_DIR}/docs/formats.md
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/tools/skm2trn.bash-completion
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME skm2trn)

@@ -444,7 +444,12 @@ class Streams(Base):
         cases = {self.path("cut.trn"):
                  "damaged package: the button picture runs past the end of the file",
                  self.path("s", "nod.skm"):
-                 "not a gesture package: the first byte is not 20 (hex)"}
+                 "this is a source gesture (.skm); convert it first",
+                 self.path("cut.skm"):
+                 "this is a source gesture (.skm); convert it first",
+                 self.path("other.gif"): "not a gesture package: the first byte is not 20 (hex)"}
+        with open(self.path("other.gif"), "wb") as f:
+            f.write(b"GIF89a" + bytes(200))
         for path, why in cases.items():
             with self.subTest(path=path):
                 result = self.run_cli("extract", path, dest, check=1, text=True)
@@ -495,6 +500,41 @@ class Options(Base):
                 with self.subTest(output=output, dry=dry):
                     result = self.run_cli(*dry, self.path("s"), output, check=2, text=True)
                     self.assertEqual(result.stderr, f"skm2trn: {reason.format(output)}\n")
+
+    def test_misspelt_commands_and_extract_folders_are_named(self):
+        """A misspelt command is not taken for a file; extract names a bad folder as convert
+        does; with --json a usage error is a JSON object on standard output too."""
+        self.put("s/nod.skm", "nod.skm")
+        self.run_cli(self.path("s"), self.out, check=0)
+        package = self.path("out", "nod.trn")
+        a_file = self.path("s", "nod.skm")
+        os.chdir(self.tmp)
+        try:
+            for args, reason in (
+                    (("inspekt", package), "unknown command 'inspekt'; did you mean 'inspect'?"),
+                    (("extrct", package, "x"), "unknown command 'extrct'; did you mean 'extract'?"),
+                    (("Covnert", "s", "out"), "unknown command 'Covnert'; did you mean 'convert'?"),
+                    (("hlep",), "unknown command 'hlep'; did you mean 'help'?"),
+                    (("extract", package, "nodir"), "output folder 'nodir' does not exist"),
+                    (("extract", package, a_file), f"output path '{a_file}' is not a folder"),
+                    (("--json", "--bogus", "s", "out"), "unknown option '--bogus'"),
+                    (("s", "out", "--jso", "-j", "0"), "invalid worker count '0' (1 to 1024)"),
+                    (("--json", "s", "nodir"), "output folder 'nodir' does not exist"),
+                    (("--json", "extrct", "s", "out"),
+                     "unknown command 'extrct'; did you mean 'extract'?")):
+                with self.subTest(args=args):
+                    result = self.run_cli(*args, check=2, text=True)
+                    self.assertEqual(result.stderr.splitlines()[0], f"skm2trn: {reason}")
+                    json_asked = any(a.startswith("--js") for a in args)
+                    self.assertEqual(result.stdout,
+                                     json.dumps({"error": reason}) + "\n" if json_asked else "")
+            # A word that names a file, or is too far from any command, is a source as before.
+            os.rename(self.path("s", "nod.skm"), self.path("inspekt"))
+            self.run_cli("inspekt", "out", check=0)
+            result = self.run_cli("inspecting", "out", check=1, text=True)
+            self.assertIn("inspecting: cannot read", result.stderr)
+        finally:
+            os.chdir(self.tmp)
 
     def test_help_command_is_help(self):
         helped = self.run_cli("--help", check=0).stdout

@@ -28,6 +28,7 @@ done
 flat=$(tr -s ' \n' ' ' <<<"$text")
 grep -q "at most 30 frames" <<<"$flat" || fail "LIMITS does not give the 30-frame limit"
 grep -q "256 MiB" <<<"$flat" || fail "LIMITS does not give the 256 MiB bound"
+grep -q "4,194,304 pixels (2048 × 2048)" <<<"$flat" || fail "LIMITS does not give the strip limit"
 
 if [[ -n $program ]]; then
   version=$("$program" --version | awk '{print $2}')

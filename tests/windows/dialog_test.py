@@ -82,9 +82,18 @@ def map_drive(letter, target):
     link.symlink_to(target)
 
 
-def screenshot(name):
+def screenshot(name, window=None):
+    """The whole display, or with window (a caption) only that window, title bar included: Wine
+    draws the caption itself, with its own symbol font for the buttons (fonts-wine)."""
     SHOTS.mkdir(parents=True, exist_ok=True)
-    subprocess.run(["/usr/bin/import", "-window", "root", str(SHOTS / name)], check=True)
+    target = "root"
+    if window is not None:
+        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", window],
+                               capture_output=True, text=True).stdout.split()
+        if not found:
+            return
+        target = found[-1]
+    subprocess.run(["/usr/bin/import", "-window", target, str(SHOTS / name)], check=True)
 
 
 def wait_until(predicate, timeout, interval=0.1):
@@ -384,6 +393,7 @@ class Conversion(DialogTest):
         self.assertEqual(self.progress(), (count, 0, count))
         self.assertEqual(self.text(IDC_STATUS), f"{len(expected)} gestures converted.")
         screenshot("main-after-run.png")
+        screenshot("dialog.png", CAPTION)  # the README's picture
 
         produced = {f.name: f.read_bytes() for f in sorted(out.iterdir())}
         self.assertEqual(sorted(produced), sorted(expected))
