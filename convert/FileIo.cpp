@@ -660,10 +660,14 @@ int OutputFolder::openBelow(const OutputFolder& base, const std::string& relativ
         fd = openFolderAt(at, part.c_str());
       }
     }
-    const int err = errno;
+    int err = errno;
     if (at != base.fd_) closeFile(at);
     if (fd < 0) {
-      failedAt = path_;
+      // As mkdir -p says it: a file in the last folder's place exists, one above it is not a
+      // folder; either way the folder asked for is named.
+      if (err == ENOTDIR && begin >= relative.size()) err = EEXIST;
+      failedAt = base.path_ + relative;
+      if (!endsInSeparator(failedAt)) failedAt += '/';
       return err ? err : EIO;
     }
     at = fd;

@@ -67,7 +67,7 @@ class OutputFolder {
   int open(const std::string& path);
   // Opens the folder relative below base (components separated by '/' or the platform's
   // separator), creating the missing ones when create is set; symbolic links in it are
-  // followed. On failure, failedAt is the path of the folder that could not be opened or made.
+  // followed. On failure, failedAt is the path of the folder asked for.
   int openBelow(const OutputFolder& base, const std::string& relative, bool create,
                 std::string& failedAt);
 
