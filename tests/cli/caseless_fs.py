@@ -128,5 +128,7 @@ class Caseless(fuse.Operations):
 
 
 if __name__ == "__main__":
+    # No caching of names or attributes in the kernel: a name cached under one spelling would
+    # outlive the file that another spelling removed or replaced.
     fuse.FUSE(Caseless(sys.argv[1]), sys.argv[2], foreground=True, nothreads=True, use_ino=True,
-              default_permissions=True)
+              default_permissions=True, entry_timeout=0, attr_timeout=0, negative_timeout=0)
