@@ -451,8 +451,9 @@ class CliHost : public JobHost {
     try {
       bytes = buildPackageBytes(packagePartsOf(result));
     } catch (const std::bad_alloc&) {
-      failWrite(result, "could not write the package " + path + ": out of memory");
-    } catch (const std::exception& error) {
+      failWrite(result, "");
+      result.reason = GestureReason::OutOfMemory;
+    } catch (const std::exception& error) {  // FileError: no memory for the package
       failWrite(result, error.what());
     }
     result.button = {};
