@@ -181,13 +181,17 @@ class KilledRuns(Base):
         for i in range(40):
             self.put(f"s/g{i:02}.skm", ("wave.skm", "nod.skm", "spin.skm")[i % 3])
         rng = random.Random(17)
+        left = []
         for _ in range(12):
+            # Into an empty folder: replacing an older package still takes a named instant.
+            for name in os.listdir(self.out):
+                os.remove(os.path.join(self.out, name))
             run = subprocess.Popen([SKM2TRN, "-q", "-j2", self.path("s"), self.out],
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             time.sleep(rng.uniform(0.0, 0.05))
             run.send_signal(signal.SIGKILL)
             run.wait()
-        left = [n for n in os.listdir(self.out) if not n.endswith(".trn")]
+            left += [n for n in os.listdir(self.out) if not n.endswith(".trn")]
         self.assertEqual(left, [], "named temporaries outlived a killed run")
 
 
