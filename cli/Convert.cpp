@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <map>
 #include <optional>
-#include <random>
 #include <set>
 #include <string>
 #include <system_error>
@@ -154,8 +153,8 @@ void scanFolder(const std::string& folder, const std::string& rel, bool recursiv
   }
 }
 
-// Checks that the output folder exists and, in a real run, that a file can be created in it
-// (with a probe removed at once), and asks whether its file system ignores letter case. A dry
+// Checks that the output folder exists and, in a real run, that a file can be created in it,
+// and asks whether its file system ignores letter case. A dry
 // run and the real run after it get the same answer to that.
 std::string checkOutputFolder(const std::string& folder, bool dryRun, bool& caseInsensitive) {
   std::error_code ec;
@@ -174,15 +173,8 @@ std::string checkOutputFolder(const std::string& folder, bool dryRun, bool& case
       return "cannot write into output folder '" + folder + "': " + std::strerror(errno);
     }
 #endif
-  } else {
-    std::random_device random;
-    const std::string probe = withSeparator(folder) + ".skm2trn-probe-" + std::to_string(random());
-    std::FILE* file = openFile(probe, "wbx");
-    if (file == nullptr) {
-      return "cannot write into output folder '" + folder + "': " + std::strerror(errno);
-    }
-    std::fclose(file);
-    removeFile(probe);
+  } else if (const int err = checkCanCreate(folder)) {
+    return "cannot write into output folder '" + folder + "': " + systemMessage(err);
   }
   if (const int err = ignoresLetterCase(folder, caseInsensitive)) {
     return "cannot use output folder '" + folder + "': " + systemMessage(err);

@@ -809,6 +809,34 @@ int probeLetterCase(int folder, const std::string& path, bool& ignores) {
 
 }  // namespace
 
+int checkCanCreate(const std::string& folder) {
+#ifdef _WIN32
+  const Destination to{-1, folder, folder + "\\", ""};
+#else
+#ifdef O_TMPFILE
+  {
+    Descriptor probe;
+    probe.fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (probe.fd >= 0) return 0;
+    // EOPNOTSUPP and the like: the file system has no unnamed files; the named probe says more.
+  }
+#endif
+  const Destination to{AT_FDCWD, folder, folder + "/", ""};
+#endif
+  std::string temp;
+  int slot = -1, err = 0;
+  const int fd = createNamedTemporary(to, temp, slot, err);
+  if (fd < 0) return err;
+  closeFile(fd);
+#ifdef _WIN32
+  unlinkPath(temp.c_str());
+#else
+  ::unlink(temp.c_str());
+#endif
+  unregisterTemporary(slot);
+  return 0;
+}
+
 int ignoresLetterCase(const std::string& folder, bool& ignores) {
 #ifdef _WIN32
   (void)folder;

@@ -110,6 +110,10 @@ int writeInFolder(const OutputFolder& folder, const std::string& name, const uin
 // have to guess). Returns 0 or errno.
 int ignoresLetterCase(const std::string& folder, bool& ignores);
 
+// Whether a file can be created in folder: an unnamed one where the system offers them, else a
+// hidden probe file, removed at once. Returns 0 or errno.
+int checkCanCreate(const std::string& folder);
+
 // The prefix of every temporary file name the converter creates.
 inline constexpr char TemporaryPrefix[] = ".skm2trn-";
 
