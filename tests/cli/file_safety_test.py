@@ -178,17 +178,17 @@ class ExistingNames(Base):
 
 class KilledRuns(Base):
     def test_a_killed_run_leaves_no_temporary_where_unnamed_files_exist(self):
-        for i in range(40):
-            self.put(f"s/g{i:02}.skm", ("wave.skm", "nod.skm", "spin.skm")[i % 3])
+        for i in range(200):
+            self.put(f"s/g{i:03}.skm", ("wave.skm", "nod.skm", "spin.skm")[i % 3])
         rng = random.Random(17)
         left = []
-        for _ in range(12):
+        for _ in range(20):
             # Into an empty folder: replacing an older package still takes a named instant.
             for name in os.listdir(self.out):
                 os.remove(os.path.join(self.out, name))
             run = subprocess.Popen([SKM2TRN, "-q", "-j2", self.path("s"), self.out],
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            time.sleep(rng.uniform(0.0, 0.05))
+            time.sleep(rng.uniform(0.005, 0.06))
             run.send_signal(signal.SIGKILL)
             run.wait()
             left += [n for n in os.listdir(self.out) if not n.endswith(".trn")]
