@@ -23,9 +23,10 @@ int readWholeFile(const std::string& path, std::vector<uint8_t>& bytes,
 // How a finished temporary file takes the package's name.
 enum class Placement { Replace, KeepExisting };
 
-// Writes bytes to a new hidden temporary file in folder (which ends in a separator) and gives
-// it the name target. With KeepExisting an existing target is left alone and EEXIST returned.
-// The temporary name is short and fixed in length (".skm2trn-" and 8 letters or digits), so a
+// Writes bytes to a new temporary file in folder (which ends in a separator) and gives it the
+// name target: an unnamed one where the system offers them (see writeInFolder), else a hidden
+// named one. With KeepExisting an existing target is left alone and EEXIST returned. The
+// temporary name is short and fixed in length (".skm2trn-" and 8 letters or digits), so a
 // package name that fits the file system never fails because of it. On any failure the
 // temporary file is removed. Returns 0 or the errno of the failure.
 int writeFileAtomically(const std::string& folder, const std::string& target, const uint8_t* bytes,
