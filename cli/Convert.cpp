@@ -7,7 +7,8 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
-#include <random>
+#include <optional>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -24,6 +25,8 @@
 #include "convert/FilePath.h"
 #include "convert/GestureConverter.h"
 #include "convert/JobHost.h"
+#include "convert/NameFold.h"
+#include "convert/Package.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -75,6 +78,8 @@ struct Entry {
   bool planned = false;      // handed to the conversion; otherwise decided while planning
   bool replaces = false;     // a file of the package's name exists already
   std::string writeProblem;  // why a dry run foresees that the package cannot be written
+  std::string nameKey;       // the package's path below the output folder, as a clash key
+  std::string notWritten;    // why a converted source got no package (a clash met on writing)
   bool done = false;
   const char* status = "skipped";
   std::string reason;
@@ -88,6 +93,16 @@ Entry decided(std::string source, const char* status, std::string reason) {
   entry.reason = std::move(reason);
   entry.done = true;
   return entry;
+}
+
+// Whether a file of this name would be a device: only Windows has such names.
+bool reservedName(const std::string& fileName) {
+#ifdef _WIN32
+  return isWindowsDeviceName(fileName);
+#else
+  (void)fileName;
+  return false;
+#endif
 }
 
 // Whether some subfolder below folder, symbolic links not followed, holds a .skm file.
@@ -117,7 +132,8 @@ void scanFolder(const std::string& folder, const std::string& rel, bool recursiv
     std::error_code typeError;
     if (it->is_directory(typeError)) {
       if (!it->is_symlink(typeError)) folders.push_back(name);
-    } else if (endsWithSkm(name) && it->is_regular_file(typeError)) {
+    } else if (endsWithSkm(name) && (it->is_regular_file(typeError) || reservedName(name))) {
+      // A device name is listed whatever it leads to, so that it is reported, not left out.
       files.push_back(name);
     }
   }
@@ -139,38 +155,9 @@ void scanFolder(const std::string& folder, const std::string& rel, bool recursiv
   }
 }
 
-#ifndef _WIN32
-std::string swapCase(const std::string& name) {
-  std::string out = name;
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') {
-      c = char(c - 32);
-    } else if (c >= 'A' && c <= 'Z') {
-      c = char(c + 32);
-    }
-  }
-  return out;
-}
-
-// Whether folder + name and the same path with the name's letters in the other case are one
-// file: then the folder's file system ignores letter case.
-bool sameUnderOtherCase(const std::string& folder, const std::string& name) {
-  struct stat a {
-  }, b{};
-  if (::stat((folder + name).c_str(), &a) != 0) return false;
-  if (::stat((folder + swapCase(name)).c_str(), &b) != 0) return false;
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-bool hasLetter(const std::string& name) {
-  return std::any_of(name.begin(), name.end(),
-                     [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); });
-}
-#endif
-
-// Checks that a file can be created in the output folder, with a probe removed at once, and
-// tells from the probe whether the folder's file system ignores letter case. A dry run writes
-// nothing: it asks an existing entry of the folder instead.
+// Checks that the output folder exists and, in a real run, that a file can be created in it,
+// and asks whether its file system ignores letter case. A dry
+// run and the real run after it get the same answer to that.
 std::string checkOutputFolder(const std::string& folder, bool dryRun, bool& caseInsensitive) {
   std::error_code ec;
   const fs::file_status status = fs::status(pathFromUtf8(folder), ec);
@@ -182,40 +169,18 @@ std::string checkOutputFolder(const std::string& folder, bool dryRun, bool& case
     return "output folder '" + folder + "' does not exist";
   }
   if (ec) return "cannot use output folder '" + folder + "': " + ec.message();
-  const std::string prefix = withSeparator(folder);
-#ifdef _WIN32
-  caseInsensitive = true;
-#else
-  caseInsensitive = false;
-#endif
   if (dryRun) {
 #ifndef _WIN32
     if (::access(folder.c_str(), W_OK | X_OK) != 0) {
       return "cannot write into output folder '" + folder + "': " + std::strerror(errno);
     }
-    for (fs::directory_iterator it(pathFromUtf8(folder), ec); !ec && it != fs::directory_iterator();
-         it.increment(ec)) {
-      std::string name = utf8FromPath(it->path().filename());
-      if (hasLetter(name)) {
-        caseInsensitive = sameUnderOtherCase(prefix, name);
-        break;
-      }
-    }
 #endif
-    return {};
+  } else if (const int err = checkCanCreate(folder)) {
+    return "cannot write into output folder '" + folder + "': " + systemMessage(err);
   }
-  std::random_device random;
-  std::string name = ".skm2trn-probe-" + std::to_string(random());
-  std::string probe = prefix + name;
-  std::FILE* file = openFile(probe, "wbx");
-  if (file == nullptr) {
-    return "cannot write into output folder '" + folder + "': " + std::strerror(errno);
+  if (const int err = ignoresLetterCase(folder, caseInsensitive)) {
+    return "cannot use output folder '" + folder + "': " + systemMessage(err);
   }
-  std::fclose(file);
-#ifndef _WIN32
-  caseInsensitive = sameUnderOtherCase(prefix, name);
-#endif
-  removeFile(probe);
   return {};
 }
 
@@ -278,12 +243,83 @@ std::string gestureCount(std::size_t n) {
   return std::to_string(n) + (n == 1 ? " gesture" : " gestures");
 }
 
+// The files that the run's sources are, however their names reach them, so that no package
+// replaces one: the file a source's path leads to and, for a symbolic link, the link itself.
+class SourceFiles {
+ public:
+  explicit SourceFiles(const std::vector<Entry>& entries) : entries_(entries) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (entries[i].done) continue;
+#ifdef _WIN32
+      // No identities here: an existing package is compared with the sources of its size.
+      std::error_code ec;
+      const std::uintmax_t size = fs::file_size(pathFromUtf8(entries[i].source), ec);
+      if (!ec) bySize_.emplace(size, i);
+#else
+      for (bool follow : {true, false}) {
+        FileIdentity identity;
+        if (identityOf(entries[i].source, follow, identity) == 0) owners_.emplace(identity, i);
+      }
+#endif
+    }
+  }
+
+  // The source that the existing entry at path is, if it is one.
+  std::optional<std::size_t> sourceAt(const std::string& path, const EntryState& state) const {
+    if (!state.exists || state.isFolder) return std::nullopt;
+#ifdef _WIN32
+    std::error_code ec;
+    const fs::path entry = pathFromUtf8(path);
+    const std::uintmax_t size = fs::file_size(entry, ec);
+    if (ec) return std::nullopt;
+    for (auto [at, end] = bySize_.equal_range(size); at != end; ++at) {
+      if (fs::equivalent(entry, pathFromUtf8(entries_[at->second].source), ec)) return at->second;
+    }
+    return std::nullopt;
+#else
+    (void)path;
+    return state.identityKnown ? sourceIs(state.identity) : std::nullopt;
+#endif
+  }
+
+  std::optional<std::size_t> sourceIs(const FileIdentity& identity) const {
+    const auto found = owners_.find(identity);
+    if (found == owners_.end()) return std::nullopt;
+    return found->second;
+  }
+
+  std::set<FileIdentity> identities() const {
+    std::set<FileIdentity> all;
+    for (const auto& owner : owners_) all.insert(owner.first);
+    return all;
+  }
+
+  // Why the package of entry index may not replace source `owner`.
+  std::string replacing(std::size_t index, std::size_t owner) const {
+    return owner == index ? "the package would replace its source"
+                          : "the package would replace the source " + entries_[owner].source;
+  }
+
+ private:
+  const std::vector<Entry>& entries_;
+  std::map<FileIdentity, std::size_t> owners_;
+#ifdef _WIN32
+  std::multimap<std::uintmax_t, std::size_t> bySize_;
+#endif
+};
+
 // Follows the shared conversion job for the command line: maps its sources back to the run's
 // entries, writes packages where the options say, and draws the progress line.
 class CliHost : public JobHost {
  public:
-  CliHost(const ConvertOptions& options, std::vector<Entry>& entries, std::string output)
-      : options_(options), entries_(entries), output_(std::move(output)) {
+  CliHost(const ConvertOptions& options, std::vector<Entry>& entries, std::string output,
+          const SourceFiles& sources, OutputFolder& root)
+      : options_(options),
+        entries_(entries),
+        output_(std::move(output)),
+        sources_(sources),
+        root_(root),
+        guarded_(sources.identities()) {
     for (std::size_t i = 0; i < entries_.size(); ++i) {
       if (!entries_[i].planned) continue;
       jobSources_.push_back(entries_[i].source);
@@ -302,31 +338,30 @@ class CliHost : public JobHost {
   void enableButton(int) override {}
   bool stopRequested() const override { return interruptSignal() != 0; }
 
+  // Called in run order for converted sources only, so a package name goes to the first source
+  // that converts, whatever the number of workers.
   void writePackage(std::size_t index, GestureResult& result) override {
-    const Entry& entry = entries_[jobEntries_[index]];
-    const std::string folder = output_ + entry.relFolder;
+    const std::size_t at = jobEntries_[index];
+    Entry& entry = entries_[at];
+    if (const auto earlier = taken_.find(entry.nameKey); earlier != taken_.end()) {
+      const std::string& first = entries_[earlier->second].source;
+      std::error_code same;
+      notWritten(result, entry,
+                 fs::equivalent(pathFromUtf8(first), pathFromUtf8(entry.source), same)
+                     ? "the same file as " + first
+                     : "same package name as " + first);
+      return;
+    }
     if (options_.dryRun) {
       if (!entry.writeProblem.empty()) {
-        result.outcome = GestureOutcome::Failed;
-        result.reason = GestureReason::WriteFailed;
-        result.detail = entry.writeProblem;
+        failWrite(result, entry.writeProblem);
         return;
       }
+      taken_.emplace(entry.nameKey, at);
       result.packagePath = entry.package;
       return;
     }
-    if (!entry.relFolder.empty()) {
-      std::error_code ec;
-      fs::create_directories(pathFromUtf8(folder), ec);
-      if (ec) {
-        result.outcome = GestureOutcome::Failed;
-        result.reason = GestureReason::WriteFailed;
-        result.detail = "could not create the folder " + folder + ": " + ec.message();
-        return;
-      }
-    }
-    writeResultPackage(result, folder,
-                       options_.noClobber ? Placement::KeepExisting : Placement::Replace);
+    writeGuarded(at, result);
   }
 
   void workersLimited(int asked, int converting, const std::string& reason) override {
@@ -340,6 +375,11 @@ class CliHost : public JobHost {
     Entry& entry = entries_[jobEntries_[index]];
     entry.done = true;
     entry.frames = result.frameCount;
+    if (!entry.notWritten.empty()) {
+      entry.package.clear();
+      entry.reason = entry.notWritten;
+      return;
+    }
     if (result.outcome == GestureOutcome::Converted) {
       entry.status = "converted";
       entry.package = result.packagePath;
@@ -367,6 +407,89 @@ class CliHost : public JobHost {
   }
 
  private:
+  void notWritten(GestureResult& result, Entry& entry, std::string why) {
+    result.outcome = GestureOutcome::Skipped;
+    result.reason = GestureReason::None;
+    entry.notWritten = std::move(why);
+  }
+
+  static void failWrite(GestureResult& result, std::string why) {
+    result.packagePath.clear();
+    result.outcome = GestureOutcome::Failed;
+    result.reason = GestureReason::WriteFailed;
+    result.detail = std::move(why);
+  }
+
+  // The folder a package of entry goes into, opened from the output folder as the run found it
+  // (so a folder moved away meanwhile is written into where it now is, never made again at its
+  // old path); mirrored subfolders are created as needed. Null when it cannot be had.
+  const OutputFolder* folderFor(const Entry& entry, std::string& problem) {
+    if (entry.relFolder.empty()) return &root_;
+    if (!folder_.isOpen() || folderRel_ != entry.relFolder) {
+      folderRel_ = entry.relFolder;
+      std::string failedAt;
+      folderError_.clear();
+      if (const int err = folder_.openBelow(root_, entry.relFolder, true, failedAt)) {
+        folderError_ = "could not create the folder " + failedAt + ": " + systemMessage(err);
+      }
+    }
+    problem = folderError_;
+    return folderError_.empty() ? &folder_ : nullptr;
+  }
+
+  // Writes the package, never over a source of the run or a package it wrote before, whatever
+  // name leads there (a symbolic link in the output tree, a hard link): such a source is skipped.
+  void writeGuarded(std::size_t at, GestureResult& result) {
+    Entry& entry = entries_[at];
+    std::string problem;
+    const OutputFolder* folder = folderFor(entry, problem);
+    if (folder == nullptr) {
+      failWrite(result, problem);
+      return;
+    }
+    const std::string path = folder->path() + result.baseName + ".trn";
+    std::vector<uint8_t> bytes;
+    try {
+      bytes = buildPackageBytes(packagePartsOf(result));
+    } catch (const std::bad_alloc&) {
+      failWrite(result, "");
+      result.reason = GestureReason::OutOfMemory;
+    } catch (const std::exception& error) {  // FileError: no memory for the package
+      failWrite(result, error.what());
+    }
+    result.button = {};
+    result.animation = {};
+    result.sound = {};
+    if (result.outcome != GestureOutcome::Converted) return;
+    FileIdentity written, found;
+    const int err = writeInFolder(*folder, result.baseName + ".trn", bytes.data(), bytes.size(),
+                                  options_.noClobber ? Placement::KeepExisting : Placement::Replace,
+                                  &guarded_, &written, &found);
+    if (err == GuardedEntry) {
+      if (const auto owner = sources_.sourceIs(found)) {
+        notWritten(result, entry, sources_.replacing(at, *owner));
+      } else {
+        const auto writer = writers_.find(found);
+        notWritten(result, entry,
+                   writer == writers_.end()
+                       ? "the package would replace a file of this run"
+                       : "same package file as " + entries_[writer->second].source);
+      }
+    } else if (err == EEXIST && options_.noClobber) {
+      result.outcome = GestureOutcome::Skipped;
+      result.reason = GestureReason::PackageExists;
+    } else if (err != 0) {
+      failWrite(result, "could not write the package " + path + ": " + systemMessage(err));
+    } else {
+      result.packagePath = path;
+      taken_.emplace(entry.nameKey, at);
+#ifndef _WIN32
+      guarded_.insert(written);
+      writers_.emplace(written, at);
+#endif
+    }
+  }
+
   void drawProgress() const {
     const int width = 24;
     const std::size_t total = entries_.size();
@@ -382,6 +505,14 @@ class CliHost : public JobHost {
   const ConvertOptions& options_;
   std::vector<Entry>& entries_;
   std::string output_;
+  const SourceFiles& sources_;
+  OutputFolder& root_;
+  std::set<FileIdentity> guarded_;               // sources and the packages written so far
+  std::map<FileIdentity, std::size_t> writers_;  // each written package's entry
+  std::map<std::string, std::size_t> taken_;     // package name keys given out, by entry
+  OutputFolder folder_;                          // the subfolder last written into
+  std::string folderRel_;
+  std::string folderError_;
   std::vector<std::string> jobSources_;
   std::vector<std::size_t> jobEntries_;
   bool live_ = false;
@@ -404,14 +535,20 @@ std::string mirrorFolderProblem(const std::string& folder, std::string otherwise
 }
 
 // Gives every entry its package path and decides, before anything is converted and whatever the
-// number of workers, which sources cannot have one: no usable name, a name an earlier source of
-// the run already takes, or (with --no-clobber) an existing package.
-void planPackages(std::vector<Entry>& entries, const std::string& output, bool caseInsensitive,
-                  bool noClobber, bool dryRun) {
-  std::map<std::string, std::size_t> taken;
+// number of workers, which sources cannot have one: no usable name, a name Windows keeps for a
+// device, a package that would replace a source of the run, or (with --no-clobber) an existing
+// package. Which of two sources with one package name gets it is left to the writing, since it
+// goes to the first that converts. A name exists when the folder has an entry of that name,
+// whatever it is; the writing asks the same way.
+void planPackages(std::vector<Entry>& entries, const SourceFiles& sources,
+                  const std::string& output, bool caseInsensitive, bool noClobber, bool dryRun) {
   for (std::size_t i = 0; i < entries.size(); ++i) {
     Entry& entry = entries[i];
     if (entry.done) continue;
+    if (reservedName(fileNameOf(entry.source))) {
+      entry = decided(entry.source, "skipped", "reserved device name on Windows");
+      continue;
+    }
     const std::string base = baseNameOf(entry.source);
     const std::string problem = packageNameProblem(base);
     if (!problem.empty()) {
@@ -419,31 +556,23 @@ void planPackages(std::vector<Entry>& entries, const std::string& output, bool c
       continue;
     }
     const std::string relative = entry.relFolder + base + ".trn";
-    const std::string key = caseInsensitive ? nameCaseKey(relative) : relative;
-    auto [first, isNew] = taken.emplace(key, i);
-    if (!isNew) {
-      const std::string& earlier = entries[first->second].source;
-      std::error_code same;
-      entry = decided(entry.source, "skipped",
-                      fs::equivalent(pathFromUtf8(earlier), pathFromUtf8(entry.source), same)
-                          ? "the same file as " + earlier
-                          : "same package name as " + earlier);
+    entry.nameKey = caseInsensitive ? caselessNameKey(relative) : relative;
+    entry.package = output + relative;
+    EntryState existing;
+    const int err = lookUpEntry(entry.package, existing);
+    if (const auto owner = sources.sourceAt(entry.package, existing)) {
+      entry = decided(entry.source, "skipped", sources.replacing(i, *owner));
       continue;
     }
-    entry.package = output + relative;
-    // Only a dry run and --no-clobber ask after an existing package; a plain run replaces it
-    // atomically and spends no look-up on it.
-    std::error_code ec;
-    fs::file_status existing;
-    if (noClobber || dryRun) existing = fs::status(pathFromUtf8(entry.package), ec);
-    entry.replaces = fs::exists(existing);
+    entry.replaces = existing.exists;
     // A name the folder cannot hold (too long) fails the same look-up a write would, and a
     // folder in the package's place cannot be replaced by it.
-    if (dryRun && ec && existing.type() != fs::file_type::not_found) {
-      entry.writeProblem = "could not write the package " + entry.package + ": " + ec.message();
-    } else if (dryRun && fs::is_directory(existing)) {
-      entry.writeProblem = "could not write the package " + entry.package + ": " +
-                           std::make_error_code(std::errc::is_a_directory).message();
+    if (dryRun && err != 0 && err != ENOTDIR) {
+      entry.writeProblem =
+          "could not write the package " + entry.package + ": " + systemMessage(err);
+    } else if (dryRun && existing.isFolder) {
+      entry.writeProblem =
+          "could not write the package " + entry.package + ": " + systemMessage(EISDIR);
     }
     if (dryRun && !entry.relFolder.empty()) {
       entry.writeProblem = mirrorFolderProblem(output + entry.relFolder, entry.writeProblem);
@@ -562,15 +691,21 @@ int runConvert(const ConvertOptions& options) {
   std::string problem = entries.empty()
                             ? "no .skm files found in the given sources"
                             : checkOutputFolder(options.outputDir, options.dryRun, caseInsensitive);
+  // Held open from here on: the packages go into this folder even if it is moved meanwhile.
+  OutputFolder root;
+  if (const int err = problem.empty() ? root.open(options.outputDir) : 0) {
+    problem = "cannot use output folder '" + options.outputDir + "': " + systemMessage(err);
+  }
   if (!problem.empty()) {
     std::fprintf(stderr, "skm2trn: %s\n", shownText(stderr, problem).c_str());
     if (options.json) writeJsonError(problem);
     return ExitUsage;
   }
   const std::string output = withSeparator(options.outputDir);
-  planPackages(entries, output, caseInsensitive, options.noClobber, options.dryRun);
+  const SourceFiles sources(entries);
+  planPackages(entries, sources, output, caseInsensitive, options.noClobber, options.dryRun);
 
-  CliHost host(options, entries, output);
+  CliHost host(options, entries, output, sources, root);
   ConversionJob(host, options.workers);
   reportFollows();
   host.clearProgress();

@@ -23,8 +23,14 @@
 #include <stdio.h>  // _wrename
 #include <wchar.h>
 #else
+#include <dirent.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/statfs.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/fs.h>
+#endif
 #endif
 
 namespace skm {
@@ -87,9 +93,6 @@ int openRead(const char* path) {
   // waitReadable, where an interrupt can end it.
   return ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
 }
-int openNew(const char* path) {
-  return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-}
 int statOpen(int fd, StatRecord& st) {
   return ::fstat(fd, &st);
 }
@@ -107,9 +110,6 @@ long long writeSome(int fd, const uint8_t* src, std::size_t n) {
 }
 int closeFile(int fd) {
   return ::close(fd);
-}
-int unlinkPath(const char* path) {
-  return ::unlink(path);
 }
 #endif
 
@@ -204,6 +204,7 @@ constexpr int SlotCount = 16;
 constexpr std::size_t SlotLength = 4096;
 struct Slot {
   std::atomic<int> state{0};  // 0 free, 1 being filled or emptied, 2 live
+  int folder = -1;            // the path is relative to this descriptor (POSIX)
   char path[SlotLength];
 };
 Slot slots[SlotCount];
@@ -211,11 +212,12 @@ static_assert(std::atomic<int>::is_always_lock_free);
 
 // Returns the slot that now holds path, or -1 when the path is too long or every slot is taken
 // (the file is then written unguarded, as it would have been before).
-int registerTemporary(const std::string& path) {
+int registerTemporary(int folder, const std::string& path) {
   if (path.size() >= SlotLength) return -1;
   for (int i = 0; i < SlotCount; ++i) {
     int expected = 0;
     if (slots[i].state.compare_exchange_strong(expected, 1, std::memory_order_acquire)) {
+      slots[i].folder = folder;
       std::memcpy(slots[i].path, path.c_str(), path.size() + 1);
       slots[i].state.store(2, std::memory_order_release);
       return i;
@@ -245,8 +247,63 @@ std::mt19937_64& nameGenerator() {
   return generator;
 }
 
-int placeFile(const std::string& temp, const std::string& target, Placement placement) {
+std::string randomTemporaryName() {
+  static const char Chars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::mt19937_64& random = nameGenerator();
+  std::string name = TemporaryPrefix;
+  uint64_t bits = random();
+  for (int i = 0; i < 8; ++i, bits >>= 6) name += Chars[bits % 36];
+  return name;
+}
+
+int writeAll(int fd, const uint8_t* bytes, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    errno = 0;
+    long long n = writeSome(fd, bytes + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return errno ? errno : EIO;
+    done += std::size_t(n);
+  }
+  return 0;
+}
+
+// Where a file goes: names relative to a folder descriptor (POSIX), or paths.
+struct Destination {
+  int folder;              // descriptor the names are relative to, or AT_FDCWD
+  std::string openFolder;  // what O_TMPFILE opens: "." below the descriptor, or the folder's path
+  std::string tempPrefix;  // put before a temporary's name: "" or the folder's path
+  std::string target;      // the file's name, relative like the others
+};
+
+// Creates a named temporary file in the destination; returns its descriptor or -1 with err set.
+// The name is registered before the file exists, so an interrupt can never miss it; the random
+// name makes it ours once the exclusive create has made it.
+int createNamedTemporary(const Destination& to, std::string& temp, int& slot, int& err) {
+  err = EEXIST;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp = to.tempPrefix + randomTemporaryName();
 #ifdef _WIN32
+    slot = registerTemporary(-1, temp);
+    errno = 0;
+    const int fd = openNew(temp.c_str());
+#else
+    slot = registerTemporary(to.folder, temp);
+    errno = 0;
+    const int fd = ::openat(to.folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+#endif
+    if (fd >= 0) return fd;
+    err = errno ? errno : EIO;
+    unregisterTemporary(slot);
+    slot = -1;
+    if (err != EEXIST) return -1;
+  }
+  return -1;
+}
+
+#ifdef _WIN32
+
+int placeFile(const std::string& temp, const std::string& target, Placement placement) {
   if (placement == Placement::KeepExisting) {
     // The C runtime's rename never replaces an existing file here.
     if (_wrename(wide(temp.c_str()).c_str(), wide(target.c_str()).c_str()) == 0) return 0;
@@ -258,21 +315,159 @@ int placeFile(const std::string& temp, const std::string& target, Placement plac
   std::error_code ec;
   std::filesystem::rename(pathFromUtf8(temp), pathFromUtf8(target), ec);
   return ec ? ec.value() : 0;
+}
+
+// Windows has no unnamed temporaries and gives no identities: a named temporary, renamed.
+int writeFile(const Destination& to, const uint8_t* bytes, std::size_t size, Placement placement,
+              const std::set<FileIdentity>*, FileIdentity*, FileIdentity*) {
+  std::string temp;
+  int slot = -1, err = 0;
+  const int fd = createNamedTemporary(to, temp, slot, err);
+  if (fd < 0) return err;
+  err = writeAll(fd, bytes, size);
+  errno = 0;
+  if (closeFile(fd) != 0 && err == 0) err = errno ? errno : EIO;
+  if (err == 0) err = placeFile(temp, to.target, placement);
+  if (err != 0) unlinkPath(temp.c_str());
+  unregisterTemporary(slot);
+  return err;
+}
+
 #else
-  if (placement == Placement::Replace)
-    return ::rename(temp.c_str(), target.c_str()) == 0 ? 0 : errno;
+
+FileIdentity identityOfStat(const struct stat& st) {
+  return {uint64_t(st.st_dev), uint64_t(st.st_ino)};
+}
+
+// Whether the entry name in folder leads to a guarded file (the entry itself, not a link's
+// target: replacing a link replaces only the link).
+bool isGuarded(int folder, const std::string& name, const std::set<FileIdentity>* guarded,
+               FileIdentity* found) {
+  struct stat st {};
+  if (guarded == nullptr || ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return false;
+  }
+  if (guarded->count(identityOfStat(st)) == 0) return false;
+  if (found != nullptr) *found = identityOfStat(st);
+  return true;
+}
+
+// Gives the complete temporary its name. An existing entry is looked at first, right before the
+// final rename: a guarded file is never replaced.
+int placeNamed(const Destination& to, const std::string& temp, Placement placement,
+               const std::set<FileIdentity>* guarded, FileIdentity* found) {
+  const char* from = temp.c_str();
+  const char* name = to.target.c_str();
+  if (placement == Placement::Replace) {
+    if (isGuarded(to.folder, to.target, guarded, found)) return GuardedEntry;
+    return ::renameat(to.folder, from, to.folder, name) == 0 ? 0 : errno;
+  }
+  int err = 0;
 #ifdef RENAME_NOREPLACE
-  if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+  if (::renameat2(to.folder, from, to.folder, name, RENAME_NOREPLACE) == 0) return 0;
+  err = errno;
+#else
+  err = EINVAL;
+#endif
+  if (err == EINVAL || err == ENOSYS) {
+    // A hard link fails on an existing name just as atomically.
+    err = ::linkat(to.folder, from, to.folder, name, 0) == 0 ? 0 : errno;
+    if (err == 0) ::unlinkat(to.folder, from, 0);
+  }
+  if (err == EEXIST && isGuarded(to.folder, to.target, guarded, found)) return GuardedEntry;
+  return err;
+}
+
+int writeNamed(const Destination& to, const uint8_t* bytes, std::size_t size, Placement placement,
+               const std::set<FileIdentity>* guarded, FileIdentity* written, FileIdentity* found) {
+  std::string temp;
+  int slot = -1, err = 0;
+  const int fd = createNamedTemporary(to, temp, slot, err);
+  if (fd < 0) return err;
+  err = writeAll(fd, bytes, size);
+  struct stat st {};
+  if (err == 0 && written != nullptr && ::fstat(fd, &st) == 0) *written = identityOfStat(st);
+  errno = 0;
+  if (closeFile(fd) != 0 && err == 0) err = errno ? errno : EIO;
+  if (err == 0) err = placeNamed(to, temp, placement, guarded, found);
+  if (err != 0) ::unlinkat(to.folder, temp.c_str(), 0);
+  unregisterTemporary(slot);
+  return err;
+}
+
+// Writes into an unnamed temporary and links it in: straight under the target name when that is
+// free (which also refuses an existing one for KeepExisting), else under a temporary name that is
+// then renamed over the target. Sets fallBack, having changed nothing, where the file system or
+// the system refuses unnamed temporaries or linking them.
+int writeUnnamed(const Destination& to, const uint8_t* bytes, std::size_t size, Placement placement,
+                 const std::set<FileIdentity>* guarded, FileIdentity* written, FileIdentity* found,
+                 bool& fallBack) {
+  fallBack = true;
+#ifdef O_TMPFILE
+  Descriptor file;
+  file.fd = ::openat(to.folder, to.openFolder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (file.fd < 0) return 0;
+  fallBack = false;
+  if (const int err = writeAll(file.fd, bytes, size)) return err;
+  struct stat st {};
+  if (::fstat(file.fd, &st) != 0) return errno;
+  if (written != nullptr) *written = identityOfStat(st);
+  char link[40];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", file.fd);
+  const auto linkAs = [&](const char* name) {
+    return ::linkat(AT_FDCWD, link, to.folder, name, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+  };
+  int err = linkAs(to.target.c_str());
+  if (err == EEXIST) {
+    if (isGuarded(to.folder, to.target, guarded, found)) return GuardedEntry;
+    if (placement == Placement::KeepExisting) return EEXIST;
+    std::string temp;
+    int slot = -1;
+    for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
+      temp = to.tempPrefix + randomTemporaryName();
+      slot = registerTemporary(to.folder, temp);
+      err = linkAs(temp.c_str());
+      if (err != 0) unregisterTemporary(slot);
+    }
+    if (err == 0) {
+      err = placeNamed(to, temp, placement, guarded, found);
+      if (err != 0) ::unlinkat(to.folder, temp.c_str(), 0);
+      unregisterTemporary(slot);
+      if (err != 0) return err;
+    }
+  }
+  // No /proc to link through, or a file system that cannot link: the named way may still work.
+  if (err != 0) {
+    fallBack = true;
     return 0;
   }
-  if (errno != EINVAL && errno != ENOSYS) return errno;
-#endif
-  // A hard link fails on an existing name just as atomically.
-  if (::link(temp.c_str(), target.c_str()) != 0) return errno;
-  ::unlink(temp.c_str());
+  // Some file systems report write failures only at close; the package is then taken back.
+  const int fd = file.fd;
+  file.fd = -1;
+  errno = 0;
+  if (closeFile(fd) == 0) return 0;
+  err = errno ? errno : EIO;
+  struct stat now {};
+  if (::fstatat(to.folder, to.target.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+      identityOfStat(now) == identityOfStat(st)) {
+    ::unlinkat(to.folder, to.target.c_str(), 0);
+  }
+  return err;
+#else
+  (void)to, (void)bytes, (void)size, (void)placement, (void)guarded, (void)written, (void)found;
   return 0;
 #endif
 }
+
+int writeFile(const Destination& to, const uint8_t* bytes, std::size_t size, Placement placement,
+              const std::set<FileIdentity>* guarded, FileIdentity* written, FileIdentity* found) {
+  bool fallBack = false;
+  const int err = writeUnnamed(to, bytes, size, placement, guarded, written, found, fallBack);
+  if (!fallBack) return err;
+  return writeNamed(to, bytes, size, placement, guarded, written, found);
+}
+
+#endif
 
 }  // namespace
 
@@ -307,44 +502,373 @@ int readWholeFile(const std::string& path, std::vector<uint8_t>& bytes,
 
 int writeFileAtomically(const std::string& folder, const std::string& target, const uint8_t* bytes,
                         std::size_t size, Placement placement) {
-  static const char Chars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::mt19937_64& random = nameGenerator();
-  std::string temp;
-  int fd = -1;
-  int slot = -1;
-  int err = EEXIST;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = folder + TemporaryPrefix;
-    uint64_t bits = random();
-    for (int i = 0; i < 8; ++i, bits >>= 6) temp += Chars[bits % 36];
-    // Registered before it exists, so an interrupt can never miss it; the random name makes it
-    // ours once open() has created it.
-    slot = registerTemporary(temp);
-    errno = 0;
-    fd = openNew(temp.c_str());
+#ifdef _WIN32
+  const Destination to{-1, folder, folder, target};
+#else
+  const Destination to{AT_FDCWD, folder.empty() ? "." : folder, folder, target};
+#endif
+  return writeFile(to, bytes, size, placement, nullptr, nullptr, nullptr);
+}
+
+int identityOf(const std::string& path, bool followLinks, FileIdentity& identity) {
+#ifdef _WIN32
+  (void)path, (void)followLinks, (void)identity;
+  return ENOSYS;
+#else
+  struct stat st {};
+  const int result = followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+  if (result != 0) return errno;
+  identity = identityOfStat(st);
+  return 0;
+#endif
+}
+
+int lookUpEntry(const std::string& path, EntryState& state) {
+  state = EntryState();
+#ifdef _WIN32
+  std::error_code ec;
+  const std::filesystem::file_status status =
+      std::filesystem::symlink_status(pathFromUtf8(path), ec);
+  if (status.type() == std::filesystem::file_type::not_found) return 0;
+  if (ec) return ec.value();
+  state.exists = true;
+  state.isFolder = std::filesystem::is_directory(status);
+  return 0;
+#else
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? 0 : errno;
+  state.exists = true;
+  state.isFolder = S_ISDIR(st.st_mode);
+  state.identityKnown = true;
+  state.identity = identityOfStat(st);
+  return 0;
+#endif
+}
+
+int lookUpEntry(const OutputFolder& folder, const std::string& name, EntryState& state) {
+#ifdef _WIN32
+  return lookUpEntry(folder.path() + name, state);
+#else
+  state = EntryState();
+  struct stat st {};
+  if (::fstatat(folder.descriptor(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT ? 0 : errno;
+  }
+  state.exists = true;
+  state.isFolder = S_ISDIR(st.st_mode);
+  state.identityKnown = true;
+  state.identity = identityOfStat(st);
+  return 0;
+#endif
+}
+
+OutputFolder::~OutputFolder() {
+  close();
+}
+
+OutputFolder::OutputFolder(OutputFolder&& other) noexcept
+    : path_(std::move(other.path_)), fd_(other.fd_), open_(other.open_) {
+  other.fd_ = -1;
+  other.open_ = false;
+}
+
+OutputFolder& OutputFolder::operator=(OutputFolder&& other) noexcept {
+  if (this != &other) {
+    close();
+    path_ = std::move(other.path_);
+    fd_ = other.fd_;
+    open_ = other.open_;
+    other.fd_ = -1;
+    other.open_ = false;
+  }
+  return *this;
+}
+
+void OutputFolder::close() {
+  if (fd_ >= 0) closeFile(fd_);
+  fd_ = -1;
+  open_ = false;
+}
+
+namespace {
+
+bool endsInSeparator(const std::string& path) {
+#ifdef _WIN32
+  return !path.empty() && (path.back() == '/' || path.back() == '\\');
+#else
+  return !path.empty() && path.back() == '/';
+#endif
+}
+
+#ifndef _WIN32
+// A folder descriptor that can also be asked for the folder's attributes; a folder that may be
+// written but not listed still opens as a path.
+int openFolderAt(int base, const char* path) {
+  int fd = ::openat(base, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0 && errno == EACCES) fd = ::openat(base, path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  return fd;
+}
+#endif
+
+}  // namespace
+
+int OutputFolder::open(const std::string& path) {
+  close();
+  path_ = endsInSeparator(path) ? path : path + char(std::filesystem::path::preferred_separator);
+#ifdef _WIN32
+  std::error_code ec;
+  const auto status = std::filesystem::status(pathFromUtf8(path), ec);
+  if (ec) return ec.value();
+  if (!std::filesystem::is_directory(status)) return ENOTDIR;
+#else
+  fd_ = openFolderAt(AT_FDCWD, path.c_str());
+  if (fd_ < 0) return errno;
+#endif
+  open_ = true;
+  return 0;
+}
+
+int OutputFolder::openBelow(const OutputFolder& base, const std::string& relative, bool create,
+                            std::string& failedAt) {
+  close();
+  path_ = base.path_;
+#ifdef _WIN32
+  path_ += relative;
+  if (!endsInSeparator(path_)) path_ += '\\';
+  std::error_code ec;
+  if (create) std::filesystem::create_directories(pathFromUtf8(path_), ec);
+  if (!ec && !std::filesystem::is_directory(pathFromUtf8(path_), ec) && !ec) {
+    ec = std::make_error_code(std::errc::not_a_directory);
+  }
+  if (ec) {
+    failedAt = path_;
+    return ec.value();
+  }
+#else
+  int at = base.fd_;
+  std::size_t begin = 0;
+  while (begin < relative.size()) {
+    std::size_t end = relative.find('/', begin);
+    if (end == std::string::npos) end = relative.size();
+    const std::string part = relative.substr(begin, end - begin);
+    begin = end + 1;
+    if (part.empty()) continue;
+    path_ += part + '/';
+    int fd = openFolderAt(at, part.c_str());
+    if (fd < 0 && errno == ENOENT && create) {
+      if (::mkdirat(at, part.c_str(), 0777) == 0 || errno == EEXIST) {
+        fd = openFolderAt(at, part.c_str());
+      }
+    }
+    int err = errno;
+    if (at != base.fd_) closeFile(at);
     if (fd < 0) {
-      err = errno ? errno : EIO;
-      unregisterTemporary(slot);
-      slot = -1;
-      if (err != EEXIST) return err;
+      // As mkdir -p says it: a file in the last folder's place exists, one above it is not a
+      // folder; either way the folder asked for is named.
+      if (err == ENOTDIR && begin >= relative.size()) err = EEXIST;
+      failedAt = base.path_ + relative;
+      if (!endsInSeparator(failedAt)) failedAt += '/';
+      return err ? err : EIO;
+    }
+    at = fd;
+  }
+  fd_ = at == base.fd_ ? openFolderAt(at, ".") : at;
+  if (fd_ < 0) {
+    failedAt = path_;
+    return errno;
+  }
+#endif
+  open_ = true;
+  return 0;
+}
+
+int writeInFolder(const OutputFolder& folder, const std::string& name, const uint8_t* bytes,
+                  std::size_t size, Placement placement, const std::set<FileIdentity>* guarded,
+                  FileIdentity* written, FileIdentity* found) {
+#ifdef _WIN32
+  const Destination to{-1, folder.path(), folder.path(), folder.path() + name};
+#else
+  const Destination to{folder.descriptor(), ".", "", name};
+#endif
+  return writeFile(to, bytes, size, placement, guarded, written, found);
+}
+
+namespace {
+
+#ifndef _WIN32
+std::string otherCase(const std::string& name) {
+  std::string out = name;
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') {
+      c = char(c - 32);
+    } else if (c >= 'A' && c <= 'Z') {
+      c = char(c + 32);
     }
   }
-  if (fd < 0) return err;
-  err = 0;
-  std::size_t done = 0;
-  while (err == 0 && done < size) {
-    errno = 0;
-    long long n = writeSome(fd, bytes + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) err = errno ? errno : EIO;
-    if (n > 0) done += std::size_t(n);
+  return out;
+}
+
+bool hasAsciiLetter(const std::string& name) {
+  return otherCase(name) != name;
+}
+
+// Whether name in folder and the same name in the other letter case lead to one file; unknown
+// (-1) when the name itself cannot be looked up.
+int sameUnderOtherCase(int folder, const std::string& name) {
+  struct stat a {
+  }, b{};
+  if (::fstatat(folder, name.c_str(), &a, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+  if (::fstatat(folder, otherCase(name).c_str(), &b, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino ? 1 : 0;
+}
+
+enum class CaseAnswer { Sensitive, Insensitive, CannotTell };
+
+// What the file system's type says. Casefolding ones that can also be case-sensitive (ext4,
+// f2fs, tmpfs) say it per folder, by the attribute asked before this.
+CaseAnswer caseByType(unsigned long type) {
+  switch (type) {
+    case 0x4d44:      // vfat, msdos
+    case 0x2011BAB0:  // exfat
+    case 0x5346544e:  // ntfs
+    case 0x7366746e:  // ntfs3
+    case 0xFF534D42:  // cifs
+    case 0xFE534D42:  // smb2
+    case 0x517B:      // smbfs
+      return CaseAnswer::Insensitive;
+    case 0xEF53:      // ext2, ext3, ext4
+    case 0x58465342:  // xfs
+    case 0x9123683E:  // btrfs
+    case 0x01021994:  // tmpfs
+    case 0x858458f6:  // ramfs
+    case 0xF2F52010:  // f2fs
+    case 0x52654973:  // reiserfs
+    case 0x2fc12fc1:  // zfs
+    case 0xca451a4e:  // bcachefs
+    case 0x794c7630:  // overlayfs
+    case 0x3434:      // nilfs
+    case 0x24051905:  // ubifs
+    case 0x72b6:      // jffs2
+      return CaseAnswer::Sensitive;
+    default:  // fuse, nfs, 9p, ceph, hfsplus, jfs and the rest
+      return CaseAnswer::CannotTell;
   }
-  errno = 0;
-  if (closeFile(fd) != 0 && err == 0) err = errno ? errno : EIO;
-  if (err == 0) err = placeFile(temp, target, placement);
-  if (err != 0) unlinkPath(temp.c_str());
+}
+
+// Asks by looking names up in the other case: an entry of the folder, the folder's own name in
+// its parent (on the same file system), or else a probe file.
+int probeLetterCase(int folder, const std::string& path, bool& ignores) {
+  if (const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); fd >= 0) {
+    DIR* listing = ::fdopendir(fd);
+    if (listing == nullptr) ::close(fd);
+    int answer = -1;
+    while (listing != nullptr && answer < 0) {
+      const dirent* entry = ::readdir(listing);
+      if (entry == nullptr) break;
+      if (hasAsciiLetter(entry->d_name)) answer = sameUnderOtherCase(folder, entry->d_name);
+    }
+    if (listing != nullptr) ::closedir(listing);
+    if (answer >= 0) {
+      ignores = answer == 1;
+      return 0;
+    }
+  }
+  std::error_code ec;
+  const std::filesystem::path real = std::filesystem::canonical(pathFromUtf8(path), ec);
+  const std::string own = ec ? std::string() : real.filename().string();
+  struct stat self {
+  }, parent{};
+  if (hasAsciiLetter(own) && ::fstat(folder, &self) == 0 &&
+      ::stat(real.parent_path().c_str(), &parent) == 0 && parent.st_dev == self.st_dev) {
+    struct stat other {};
+    const std::string otherPath = (real.parent_path() / otherCase(own)).string();
+    ignores = ::stat(otherPath.c_str(), &other) == 0 && other.st_dev == self.st_dev &&
+              other.st_ino == self.st_ino;
+    return 0;
+  }
+  std::string probe;
+  int slot = -1;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    probe = randomTemporaryName();
+    slot = registerTemporary(folder, probe);
+    const int fd = ::openat(folder, probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      ignores = sameUnderOtherCase(folder, probe) == 1;
+      ::unlinkat(folder, probe.c_str(), 0);
+      unregisterTemporary(slot);
+      return 0;
+    }
+    const int err = errno;
+    unregisterTemporary(slot);
+    if (err != EEXIST) return err;
+  }
+  return EEXIST;
+}
+#endif
+
+}  // namespace
+
+int checkCanCreate(const std::string& folder) {
+#ifdef _WIN32
+  const Destination to{-1, folder, folder + "\\", ""};
+#else
+#ifdef O_TMPFILE
+  {
+    Descriptor probe;
+    probe.fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (probe.fd >= 0) return 0;
+    // EOPNOTSUPP and the like: the file system has no unnamed files; the named probe says more.
+  }
+#endif
+  const Destination to{AT_FDCWD, folder, folder + "/", ""};
+#endif
+  std::string temp;
+  int slot = -1, err = 0;
+  const int fd = createNamedTemporary(to, temp, slot, err);
+  if (fd < 0) return err;
+  closeFile(fd);
+#ifdef _WIN32
+  unlinkPath(temp.c_str());
+#else
+  ::unlink(temp.c_str());
+#endif
   unregisterTemporary(slot);
-  return err;
+  return 0;
+}
+
+int ignoresLetterCase(const std::string& folder, bool& ignores) {
+#ifdef _WIN32
+  (void)folder;
+  ignores = true;
+  return 0;
+#else
+  ignores = false;
+  Descriptor dir;
+  dir.fd = openFolderAt(AT_FDCWD, folder.c_str());
+  if (dir.fd < 0) return errno;
+#ifdef FS_IOC_GETFLAGS
+  // A casefolding folder says so itself (ext4, f2fs, tmpfs).
+  constexpr int CaseFoldFlag = 0x40000000;  // FS_CASEFOLD_FL, missing from older headers
+  int flags = 0;
+  if (::ioctl(dir.fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & CaseFoldFlag) != 0) {
+    ignores = true;
+    return 0;
+  }
+#endif
+  struct statfs fs {};
+  if (::fstatfs(dir.fd, &fs) != 0) return errno;
+  switch (caseByType((unsigned long)(fs.f_type))) {
+    case CaseAnswer::Insensitive:
+      ignores = true;
+      return 0;
+    case CaseAnswer::Sensitive:
+      return 0;
+    case CaseAnswer::CannotTell:
+      break;
+  }
+  return probeLetterCase(dir.fd, folder, ignores);
+#endif
 }
 
 void abandonStreamReads() noexcept {
@@ -361,7 +885,12 @@ void abandonStreamReads() noexcept {
 
 void removeLiveTemporaries() noexcept {
   for (Slot& slot : slots) {
-    if (slot.state.load(std::memory_order_acquire) == 2) unlinkPath(slot.path);
+    if (slot.state.load(std::memory_order_acquire) != 2) continue;
+#ifdef _WIN32
+    unlinkPath(slot.path);
+#else
+    ::unlinkat(slot.folder, slot.path, 0);
+#endif
   }
 }
 

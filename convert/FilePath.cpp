@@ -98,6 +98,25 @@ std::string utf8FromUtf16(std::u16string_view text) {
   return out;
 }
 
+bool isWindowsDeviceName(std::string_view fileName) {
+  std::string stem(fileName.substr(0, fileName.find('.')));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  for (char& c : stem) {
+    if (c >= 'a' && c <= 'z') c = char(c - 32);
+  }
+  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" || stem == "CONIN$" ||
+      stem == "CONOUT$") {
+    return true;
+  }
+  if (stem.size() < 4 || (stem.compare(0, 3, "COM") != 0 && stem.compare(0, 3, "LPT") != 0)) {
+    return false;
+  }
+  const std::string_view number = std::string_view(stem).substr(3);
+  // 1 to 9, or superscript one, two or three in UTF-8.
+  return (number.size() == 1 && number[0] >= '1' && number[0] <= '9') || number == "\xC2\xB9" ||
+         number == "\xC2\xB2" || number == "\xC2\xB3";
+}
+
 #ifdef _WIN32
 
 namespace {

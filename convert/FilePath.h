@@ -27,4 +27,10 @@ std::string utf8FromPath(const std::filesystem::path& path);
 std::FILE* openFile(const std::string& path, const char* mode);
 int removeFile(const std::string& path);
 
+// Whether Windows takes a file of this name (without folder) for a device: CON, PRN, AUX, NUL,
+// COM1 to COM9, LPT1 to LPT9 (and the superscript forms COM¹ to COM³, LPT¹ to LPT³), CONIN$ and
+// CONOUT$, in any letter case, alone or followed by any extension; spaces before the extension
+// do not count.
+bool isWindowsDeviceName(std::string_view fileName);
+
 }  // namespace skm

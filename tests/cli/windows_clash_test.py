@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """skm2trn.exe under Wine: Windows file systems ignore letter case, so package names that differ
-only in case clash within a run, whatever the worker count.
+only in case clash within a run, whatever the worker count; a package never replaces its source;
+names Windows keeps for devices are reported, never opened.
 Usage: windows_clash_test.py WINE SKM2TRN_EXE
 """
 import json
@@ -44,6 +45,39 @@ class CaseInsensitiveClashes(unittest.TestCase):
             with open(os.path.join(out, "wave.trn"), "rb") as f:
                 self.assertTrue(f.read().endswith(b"Wave"), "the first source's package")
         self.assertEqual(reports[0], reports[1])
+
+    def test_a_package_never_replaces_its_source(self):
+        os.makedirs(os.path.join(self.tmp, "d"))
+        shutil.copy(os.path.join(SAMPLES, "wave.skm"), os.path.join(self.tmp, "d", "Wave.trn"))
+        for dry in (["--dry-run"], []):
+            result = subprocess.run([WINE, EXE, "--json", *dry, "d\\Wave.trn", "d"], cwd=self.tmp,
+                                    capture_output=True, timeout=120)
+            self.assertEqual(result.returncode, 1, result.stderr)
+            report = json.loads(result.stdout.decode("utf-8"))
+            self.assertEqual(report["files"][0]["reason"], "the package would replace its source")
+        with open(os.path.join(self.tmp, "d", "Wave.trn"), "rb") as f, \
+                open(os.path.join(SAMPLES, "wave.skm"), "rb") as g:
+            self.assertEqual(f.read(), g.read())
+
+    def test_device_names_are_reported_and_never_opened(self):
+        devices = ["CON.skm", "aux.skm", "COM1.skm", "lpt1.skm", "Nul.x.skm"]
+        folder = os.path.join(self.tmp, "dev")
+        os.makedirs(folder)
+        for name in devices + ["wave.skm"]:
+            shutil.copy(os.path.join(SAMPLES, "wave.skm"), os.path.join(folder, name))
+        out = os.path.join(self.tmp, "out")
+        os.makedirs(out)
+        for args in (["dev"], ["dev\\aux.skm", "dev\\wave.skm"]):
+            result = subprocess.run([WINE, EXE, "--json", *args, "out"], cwd=self.tmp,
+                                    capture_output=True, timeout=60)
+            self.assertEqual(result.returncode, 1, result.stderr)
+            report = json.loads(result.stdout.decode("utf-8"))
+            reasons = {f["source"].split("\\")[-1]: f["reason"] for f in report["files"]}
+            expected = {name: "reserved device name on Windows"
+                        for name in devices if "dev\\" + name in args or args == ["dev"]}
+            expected["wave.skm"] = None
+            self.assertEqual(reasons, expected)
+            self.assertEqual(os.listdir(out), ["wave.trn"])
 
 
 if __name__ == "__main__":

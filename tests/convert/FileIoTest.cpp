@@ -73,6 +73,39 @@ TEST_F(FileIoTest, AFailedWriteLeavesNoTemporaryFile) {
 }
 
 #ifndef _WIN32
+TEST_F(FileIoTest, WritesInAnOpenFolderNeverReplaceAGuardedFile) {
+  const Bytes source = {'s', 'k', 'm'};
+  const Bytes package = {'t', 'r', 'n'};
+  test::writeFile(dir.file("src.skm"), source);
+  ASSERT_EQ(::symlink("src.skm", dir.file("link.trn").c_str()), 0);
+  ASSERT_EQ(::link(dir.file("src.skm").c_str(), dir.file("hard.trn").c_str()), 0);
+  FileIdentity src, written, found;
+  ASSERT_EQ(identityOf(dir.file("src.skm"), true, src), 0);
+  const std::set<FileIdentity> guarded = {src};
+  OutputFolder out;
+  ASSERT_EQ(out.open(folder()), 0);
+  // A hard link is the file itself; a symbolic link is only replaced, never followed.
+  for (Placement placement : {Placement::Replace, Placement::KeepExisting}) {
+    EXPECT_EQ(writeInFolder(out, "hard.trn", package.data(), package.size(), placement, &guarded,
+                            &written, &found),
+              GuardedEntry);
+    EXPECT_EQ(found, src);
+  }
+  EXPECT_EQ(writeInFolder(out, "link.trn", package.data(), package.size(), Placement::KeepExisting,
+                          &guarded, &written, &found),
+            EEXIST);
+  EXPECT_EQ(writeInFolder(out, "link.trn", package.data(), package.size(), Placement::Replace,
+                          &guarded, &written, &found),
+            0);
+  EXPECT_EQ(test::readFile(dir.file("src.skm")), source);
+  EXPECT_EQ(test::readFile(dir.file("link.trn")), package);
+  FileIdentity now;
+  ASSERT_EQ(identityOf(dir.file("link.trn"), false, now), 0);
+  EXPECT_EQ(now, written);
+  EXPECT_EQ(test::listFolder(dir.path()),
+            (std::vector<std::string>{"hard.trn", "link.trn", "src.skm"}));
+}
+
 TEST_F(FileIoTest, StreamsAreReadToTheirEndWithinTheLimit) {
   // The reader stops early in the second round; the writer must see EPIPE, not die of it.
   std::signal(SIGPIPE, SIG_IGN);

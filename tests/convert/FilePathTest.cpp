@@ -33,6 +33,17 @@ TEST(Utf8Utf16, ConvertsEveryPlaneBothWays) {
   EXPECT_EQ(utf16FromUtf8(""), u"");
 }
 
+TEST(DeviceNames, WindowsDevicesInAnyCaseWithAnyExtension) {
+  for (const char* name : {"CON", "con.skm", "Aux.SKM", "nul.x.trn", "prn", "COM1.skm", "lpt9",
+                           "com\xC2\xB9.skm", "CONIN$", "conout$.txt", "AUX .skm"}) {
+    EXPECT_TRUE(isWindowsDeviceName(name)) << name;
+  }
+  for (const char* name : {"COM0.skm", "LPT10", "cons.skm", "xaux.skm", "COM", "lpt", ".con",
+                           "wave.skm", "com\xC2\xB4.skm", ""}) {
+    EXPECT_FALSE(isWindowsDeviceName(name)) << name;
+  }
+}
+
 TEST(Utf8Utf16, UnpairedSurrogatesSurviveTheRoundTrip) {
   // Windows accepts them in file names; such a file must open again under the name we listed.
   const std::u16string lone = u"x\xD800y\xDC00";
