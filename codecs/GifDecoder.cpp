@@ -82,8 +82,8 @@ struct GifCodec::CodeReader {
   int count = 0;
   const uint8_t* next = nullptr;
   int left = 0;
-  // Set when the first sub-block's size already lay past the end of the stream: whatever the
-  // reader then delivers is padding, not data.
+  // Set when the stream ends before the first byte of the first sub-block: whatever the reader
+  // then delivers is padding, not data.
   bool missing = false;
   bool started = false;
   uint8_t buffer[256] = {};
@@ -156,8 +156,9 @@ int GifCodec::getByte(ByteStream* stream) {
 bool GifCodec::readSubBlock(ByteStream* stream, CodeReader& reader) {
   const int size = getByte(stream);
   if (!reader.started) {
+    // The stream ends at or before the data's first byte: nothing of it is there.
     reader.started = true;
-    reader.missing = pastStreamEnd();
+    reader.missing = blockCount < BlockBytes && blockIndex >= blockCount;
   }
   if (size == 0) return false;
   if (blockIndex < BlockBytes && blockIndex + size <= BlockBytes) {
@@ -432,9 +433,14 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
       fastBelow = sane && at < fastEnd ? slot : 0;
     }
   }
-  frameData = undecodable                 ? FrameData::Undecodable
-              : at == 0 || reader.missing ? FrameData::NoPixels
-                                          : FrameData::Pixels;
+  // Padding past the end of the stream is not data, whatever it would decode to.
+  if (reader.missing) {
+    frameData = FrameData::NoPixels;
+  } else if (undecodable) {
+    frameData = FrameData::Undecodable;
+  } else {
+    frameData = at == 0 ? FrameData::NoPixels : FrameData::Pixels;
+  }
   if constexpr (Store) {
     // Whole lines go to the sink; a last partial one is padded with zeros (they are not data).
     const uint64_t kept = at < keepUpTo ? at : keepUpTo;

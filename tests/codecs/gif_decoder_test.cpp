@@ -581,7 +581,7 @@ TEST(GifDecoder, FramesWithoutPixelsAreRefused) {
   // its first sub-block keeps what came.
   const auto whole = singleFrame(3, 2, 4, pixels).data;
   const std::size_t dataAt = 13 + 12 + 10;
-  for (std::size_t n : {dataAt, dataAt + 1}) {
+  for (std::size_t n : {dataAt, dataAt + 1, dataAt + 2}) {
     GifCodec cut;
     EXPECT_FALSE(decodeBytes(cut, std::vector<uint8_t>(whole.begin(), whole.begin() + long(n))));
     EXPECT_STREQ(cut.lastError(), GifNoPixelsMessage) << n;
