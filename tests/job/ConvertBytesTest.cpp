@@ -164,6 +164,16 @@ TEST(ConvertBytes, PicturesWithMetadataConvertAndBlankOnesAreRefused) {
                 std::string("the ") + (asButton ? "button" : "strip") + " picture" + p.refusal);
     }
   }
+  // A picture too large to hold says its size, whichever it is.
+  for (int asButton = 0; asButton < 2; ++asButton) {
+    GestureDraft draft;
+    const Picture huge = {"huge", {}, {}, 65535, 65535, 2, {}, nullptr};
+    (asButton ? draft.button : draft.strip) = build(huge, 4, 4);
+    const GestureResult result = convertBytes(gesture, makeSkm(draft), "g.skm");
+    EXPECT_EQ(result.outcome, GestureOutcome::Skipped);
+    EXPECT_EQ(describeReason(result), std::string(asButton ? "button" : "strip") +
+                                          " picture too large: 65535 x 65535 pixels");
+  }
 }
 
 TEST(ConvertSource, ReadsOnlyFilesAndSaysWhyNot) {
