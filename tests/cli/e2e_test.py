@@ -302,6 +302,8 @@ class PicturesAsEditorsWriteThem(Base):
             made[name] = (data, None)
         for name, (data, cause) in gif_cases.blank_cases(w, h).items():
             made[name] = (data, cause)
+        made["huge"] = (gif_cases.gif(w, h, descriptor=(65535, 65535), data=b"\x01\x00\x00"),
+                        "too large")
         for name, (data, _) in made.items():
             self.put(f"strip_{name}.skm", skm(name, 0, fw, plain, data))
             self.put(f"button_{name}.skm", skm(name, 0, fw, data, plain))
@@ -313,7 +315,8 @@ class PicturesAsEditorsWriteThem(Base):
         picture = Image.open(io.BytesIO(plain))
         self.check_package("plain", fw, 3, 0, "plain", picture, picture)
         sentences = {"undecodable": "the {}'s image data cannot be decoded",
-                     "no pixels": "the {} has no pixels"}
+                     "no pixels": "the {} has no pixels",
+                     "too large": "{} too large: 65535 x 65535 pixels"}
         for name, (data, cause) in made.items():
             for role in ("strip", "button"):
                 with self.subTest(case=name, role=role):
