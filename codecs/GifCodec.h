@@ -20,7 +20,8 @@ inline constexpr char GifTooLargeMessage[] = "Picture too large";
 
 // The LZW tables of the GIF codec (about 2.2 MB for the encoder, 60 KB for the decoder), kept
 // on the heap and made once per thread that converts, not once per picture. A GifCodec without
-// one makes its own on first use. One workspace serves one codec at a time.
+// one takes the tables a finished codec of its thread left behind, or makes its own on first
+// use; each thread keeps at most one such set. One workspace serves one codec at a time.
 class GifWorkspace {
  public:
   GifWorkspace();
