@@ -606,14 +606,16 @@ bool GifCodec::readExtension(ByteStream* stream) {
     }
   } else if (label == 0xFE) {
     const int size = readByte(stream);
-    if (size < 0) {
-      good = false;
-    } else {
-      int32_t got = size > 0 ? stream->read(commentText, 1, size) : 0;
-      if (got < 0) got = 0;
-      commentText[got] = '\0';
-      good = size > 0 && got == size;
+    if (size < 0) return false;
+    // An empty comment is well formed (editors write them): that size byte was its terminator.
+    if (size == 0) {
+      commentText[0] = '\0';
+      return true;
     }
+    int32_t got = stream->read(commentText, 1, size);
+    if (got < 0) got = 0;
+    commentText[got] = '\0';
+    good = got == size;
   } else if (label == 0xFF) {
     // Any application block (metadata, colour profiles, ones nobody here knows) is stepped over
     // by its sub-block lengths. Only a loop block is read: an 11-byte identifier followed by a
