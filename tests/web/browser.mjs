@@ -17,8 +17,9 @@ const TYPES = {
   '.txt': 'text/plain; charset=utf-8',
 };
 
-// Every request reaches the server (no-store), which counts them by path.
-export async function serve(root) {
+// Every request reaches the server (no-store), which counts them by path. `types` overrides the
+// content type by extension.
+export async function serve(root, types = {}) {
   const counts = new Map();
   const server = http.createServer((request, response) => {
     const url = new URL(request.url, 'http://127.0.0.1');
@@ -33,7 +34,8 @@ export async function serve(root) {
         response.writeHead(404).end();
         return;
       }
-      response.writeHead(200, {'content-type': TYPES[path.extname(file)] || 'application/octet-stream',
+      const type = types[path.extname(file)] ?? TYPES[path.extname(file)];
+      response.writeHead(200, {'content-type': type || 'application/octet-stream',
                                'cache-control': 'no-store'});
       response.end(data);
     });

@@ -527,6 +527,16 @@ for (const name of browsers) {
       await offline.close();
     });
 
+    test('a server that sends the module without the wasm type: the page compiles it all the same', async () => {
+      const plain = await web.serve(pageDir, {'.wasm': 'application/octet-stream'});
+      const {page: other} = await web.openPage(browser, name, plain.url + 'index.html?workers=2', downloads);
+      await web.chooseFiles(other, samples);
+      await web.waitFinished(other);
+      checkLines(await web.rows(other), new Map([...expectations(samplesDir, ['.'])].map(([label, entry]) => [path.basename(label), entry])));
+      await other.close();
+      plain.close();
+    });
+
     test('no uncaught error in the page', () => {
       assert.deepEqual(errors, []);
     });
