@@ -35,7 +35,12 @@ namespace {
 // The tables of the last codec on this thread that made its own, for the next one: clearing
 // new tables costs more than compressing a small picture, and a caller should not have to know
 // about workspaces to go fast. Handed over, never shared, so one serves one codec at a time.
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+// WebAssembly without threads has one thread and no thread-local storage.
+std::unique_ptr<GifWorkspace> spareWorkspace;
+#else
 thread_local std::unique_ptr<GifWorkspace> spareWorkspace;
+#endif
 }  // namespace
 
 GifCodec::~GifCodec() {
