@@ -13,10 +13,6 @@
 
 namespace skm {
 
-static_assert(IDC_CONVERT == ControlConvert && IDC_SELECT_FOLDER == ControlSelectFolder &&
-              IDC_PROGRESS == ControlProgress && IDC_STATUS == ControlStatus &&
-              IDC_MESSAGE == ControlMessage);
-
 const MessageMapEntry<MainDialog> MainDialog::messageMap[6] = {
     {WM_SYSCOMMAND, 0, 0, &MainDialog::OnSysCommand},
     {WM_PAINT, 0, 0, &MainDialog::OnPaint},

@@ -330,12 +330,10 @@ class CliHost : public JobHost {
 
   const std::vector<std::string>& sourcePaths() const override { return jobSources_; }
   const std::string& outputFolder() const override { return output_; }
-  void setProgressPosition(int position) override { position_ = position; }
-  void setStatusText(const std::string&) override {}
-  void setMessageText(const std::string& text) override {
-    if (live_ && text.rfind("Converting: ", 0) == 0) drawProgress();
+  void fileStarted(std::size_t index) override {
+    position_ = index;
+    if (live_) drawProgress();
   }
-  void enableButton(int) override {}
   bool stopRequested() const override { return interruptSignal() != 0; }
 
   // Called in run order for converted sources only, so a package name goes to the first source
@@ -493,7 +491,7 @@ class CliHost : public JobHost {
   void drawProgress() const {
     const int width = 24;
     const std::size_t total = entries_.size();
-    const std::size_t at = jobEntries_[std::size_t(position_)];
+    const std::size_t at = jobEntries_[position_];
     const int filled = int(at * width / total);
     std::string bar(std::size_t(filled), '#');
     bar.append(std::size_t(width - filled), '.');
@@ -516,7 +514,7 @@ class CliHost : public JobHost {
   std::vector<std::string> jobSources_;
   std::vector<std::size_t> jobEntries_;
   bool live_ = false;
-  int position_ = 0;
+  std::size_t position_ = 0;
 };
 
 // Why a dry run's mirrored folder (ending in a separator) could not be created, in the words of

@@ -11,11 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "codecs/GifCodec.h"
+#include "convert/Converter.h"
 #include "convert/GestureConverter.h"
 #include "convert/Md5.h"
 #include "convert/Package.h"
-#include "convert/SourceGesture.h"
 #include "convert/Version.h"
 
 namespace {
@@ -33,17 +32,12 @@ LastResult& last() {
   return state;
 }
 
-skm::SourceGesture& gesture() {
-  static skm::SourceGesture reused;
+// The source record and the GIF tables, kept once per module as a converting thread of the
+// command line keeps them: made per picture the tables cost more than the conversion itself
+// here, where fresh memory is zeroed by hand.
+skm::Converter& converter() {
+  static skm::Converter reused;
   return reused;
-}
-
-// The GIF tables, made once per module as a converting thread of the command line makes them:
-// made per picture they cost more than the conversion itself here, where fresh memory is zeroed
-// by hand.
-skm::GifWorkspace& gifTables() {
-  static skm::GifWorkspace tables;
-  return tables;
 }
 
 std::span<const uint8_t> part(int which) {
@@ -76,7 +70,7 @@ EMSCRIPTEN_KEEPALIVE void skm_free(uint8_t* bytes) {
 EMSCRIPTEN_KEEPALIVE int skm_convert(const uint8_t* bytes, uint32_t size, const char* label) {
   LastResult& state = last();
   state = LastResult{};
-  state.result = skm::convertBytes(gesture(), {bytes, size}, label, &gifTables());
+  state.result = converter().convertBytes({bytes, size}, label);
   if (state.result.outcome == skm::GestureOutcome::Converted) {
     try {
       state.package = skm::buildPackageBytes(skm::packagePartsOf(state.result));
