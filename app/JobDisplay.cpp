@@ -2,6 +2,7 @@
 
 #include "app/resource.h"
 #include "convert/GestureConverter.h"
+#include "convert/PackagePlan.h"
 
 namespace skm {
 
@@ -12,6 +13,15 @@ std::string convertedText(std::size_t count) {
 }
 
 }  // namespace
+
+void JobDisplay::runStarted(std::size_t) {
+  std::vector<PlanSource> sources;
+  for (const std::string& path : sourcePaths()) sources.push_back({path, {}});
+  PlanRules rules;
+  rules.ignoresCase = true;
+  plans_ = planPackages(sources, rules);
+  written_.clear();
+}
 
 // The count includes the file now starting, so the first file shows 1; the message always ends
 // in a lower-case ".skm", whatever the real extension.
@@ -24,6 +34,23 @@ void JobDisplay::fileStarted(std::size_t index) {
 // Silent skips leave the file's "Converting" text in place.
 void JobDisplay::fileFinished(std::size_t, const GestureResult& result) {
   if (result.outcome == GestureOutcome::Failed) setMessageText("Error: Gesture skipped.");
+}
+
+void JobDisplay::writePackage(std::size_t index, GestureResult& result) {
+  const PackagePlan& plan = plans_.at(index);
+  if (plan.verdict != PlanVerdict::Planned) {
+    result.outcome = GestureOutcome::Skipped;
+    result.reason = GestureReason::NoPackageName;
+    result.detail = plan.reason;
+    return;
+  }
+  if (written_.count(plan.key) != 0) {
+    result.outcome = GestureOutcome::Skipped;
+    result.reason = GestureReason::PackageExists;
+    return;
+  }
+  JobHost::writePackage(index, result);
+  if (result.outcome == GestureOutcome::Converted) written_.insert(plan.key);
 }
 
 void JobDisplay::runEnded(const RunSummary& summary) {
