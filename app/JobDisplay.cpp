@@ -1,6 +1,7 @@
 #include "app/JobDisplay.h"
 
 #include "app/resource.h"
+#include "convert/FileIo.h"
 #include "convert/GestureConverter.h"
 #include "convert/PackagePlan.h"
 
@@ -17,8 +18,10 @@ std::string convertedText(std::size_t count) {
 void JobDisplay::runStarted(std::size_t) {
   std::vector<PlanSource> sources;
   for (const std::string& path : sourcePaths()) sources.push_back({path, {}});
+  // The command line's rule for the same folder; a folder that cannot be asked is taken as
+  // ignoring case, which can only keep a package from replacing another.
   PlanRules rules;
-  rules.ignoresCase = true;
+  if (ignoresLetterCase(outputFolder(), rules.ignoresCase) != 0) rules.ignoresCase = true;
   plans_ = planPackages(sources, rules);
   written_.clear();
 }

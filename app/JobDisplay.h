@@ -21,7 +21,8 @@ class JobDisplay : public JobHost {
   void fileFinished(std::size_t index, const GestureResult& result) override;
   void runEnded(const RunSummary& summary) override;
   // A package goes to the first source of its name that converts; a later one of the same name
-  // (letter case aside, as Windows folders take names) is skipped rather than replace it.
+  // (as the output folder takes names: letter case aside on Windows) is skipped rather than
+  // replace it.
   void writePackage(std::size_t index, GestureResult& result) override;
 
  protected:

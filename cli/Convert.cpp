@@ -515,14 +515,14 @@ std::string mirrorFolderProblem(const std::string& folder, std::string otherwise
   return otherwise;
 }
 
-// Gives every entry its package path and decides, before anything is converted and whatever the
-// number of workers, which sources cannot have one: no usable name, a name Windows keeps for a
-// device, a package that would replace a source of the run, or (with --no-clobber) an existing
-// package. Which of two sources with one package name gets it is left to the writing, since it
-// goes to the first that converts. A name exists when the folder has an entry of that name,
-// whatever it is; the writing asks the same way.
-void planPackages(std::vector<Entry>& entries, const SourceFiles& sources,
-                  const std::string& output, bool caseInsensitive, bool noClobber, bool dryRun) {
+// Gives every entry its package path by the shared plan and decides, before anything is
+// converted and whatever the number of workers, which sources cannot have one: no usable name, a
+// name Windows keeps for a device, a package that would replace a source of the run (the plan
+// asks the guard below), or (with --no-clobber) an existing package. Which of two sources with one
+// package name gets it is left to the writing, since it goes to the first that converts. A name
+// exists when the folder has an entry of that name, whatever it is; the writing asks the same way.
+void planRun(std::vector<Entry>& entries, const SourceFiles& sources, const std::string& output,
+             bool caseInsensitive, bool noClobber, bool dryRun) {
   std::vector<PlanSource> planned;
   std::vector<std::size_t> entryOf;           // the entry of each planned source
   std::map<std::size_t, std::size_t> planOf;  // and back
@@ -695,7 +695,7 @@ int runConvert(const ConvertOptions& options) {
   }
   const std::string output = withSeparator(options.outputDir);
   const SourceFiles sources(entries);
-  planPackages(entries, sources, output, caseInsensitive, options.noClobber, options.dryRun);
+  planRun(entries, sources, output, caseInsensitive, options.noClobber, options.dryRun);
 
   CliHost host(options, entries, output, sources, root);
   ConversionJob(host, options.workers);

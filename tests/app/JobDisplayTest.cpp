@@ -106,18 +106,20 @@ TEST_F(JobDisplayTest, FailuresShowTheErrorLine) {
   EXPECT_EQ(updates[updates.size() - 4], "status 0 gestures converted.");
 }
 
-// Names that Windows takes for one: the first that converts gets the package, a later one never
+// One package name from three sources: the first that converts gets it, a later one never
 // replaces it.
 TEST_F(JobDisplayTest, APackageNameGoesToTheFirstSourceThatConverts) {
   addSource("wave.skm", Bytes{'n', 'o', 'p', 'e'});
   GestureDraft first, second;
   first.name = "first";
   second.name = "second";
-  addSource("Wave.skm", makeSkm(first));
-  addSource("WAVE.skm", makeSkm(second));
+  addSource("wave.SKM", makeSkm(first));
+  TempFolder other;
+  writeFile(other.file("wave.skm"), makeSkm(second));
+  display.paths.push_back(other.file("wave.skm"));
   ConversionJob(display);
   EXPECT_EQ(display.updates[display.updates.size() - 4], "status 1 gestures converted.");
-  const Bytes package = readFile(output.file("Wave.trn"));
+  const Bytes package = readFile(output.file("wave.trn"));
   EXPECT_EQ(std::string(package.end() - 5, package.end()), "first");
 }
 
