@@ -66,7 +66,10 @@ std::string describePicture(View b, bool animation) {
     GifCodec codec;
     ByteStream stream;
     stream.attachMemory(const_cast<uint8_t*>(b.data()), int32_t(b.size()));
-    if (!codec.decode(&stream)) return text + ", does not decode";
+    if (!codec.decode(&stream)) {
+      return text + ", does not decode" +
+             (codec.lastError()[0] != '\0' ? std::string(": ") + codec.lastError() : std::string());
+    }
     text += ", " + std::to_string(codec.width()) + " x " + std::to_string(codec.height()) +
             " pixels, " + plural(codec.bitCount(), "bit");
     if (animation) {

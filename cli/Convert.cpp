@@ -195,23 +195,8 @@ std::string jsonString(const std::string& text) {
       ++i;
       continue;
     }
-    // The length of a well-formed sequence starting here, or 0.
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-      length = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      length = 3;
-      if (c == 0xE0) low = 0xA0;
-      if (c == 0xED) high = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      length = 4;
-      if (c == 0xF0) low = 0x90;
-      if (c == 0xF4) high = 0x8F;
-    }
-    bool valid = length != 0 && i + length <= n && p[i + 1] >= low && p[i + 1] <= high;
-    for (std::size_t k = 2; valid && k < length; ++k) valid = p[i + k] >= 0x80 && p[i + k] <= 0xBF;
-    if (valid) {
+    const std::size_t length = utf8SequenceLength(text, i);
+    if (length != 0) {
       out.append(text, i, length);
       i += length;
     } else {

@@ -11,20 +11,14 @@
 #endif
 
 namespace skm::cli {
-namespace {
 
-// The length of the printable character at text[i]: a well-formed UTF-8 sequence that is not a
-// control character (C0, DEL, C1), or 0 when the byte there must be escaped.
-std::size_t printableLength(std::string_view text, std::size_t i) {
+std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
   const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
   const unsigned char c = byte(i);
-  if (c < 0x80) return c >= 0x20 && c != 0x7F ? 1 : 0;
+  if (c < 0x80) return 1;
   std::size_t length = 0;
   unsigned char low = 0x80, high = 0xBF;
-  if (c == 0xC2) {
-    low = 0xA0;  // U+0080..U+009F are the C1 controls
-    length = 2;
-  } else if (c >= 0xC3 && c <= 0xDF) {
+  if (c >= 0xC2 && c <= 0xDF) {
     length = 2;
   } else if (c >= 0xE0 && c <= 0xEF) {
     length = 3;
@@ -40,6 +34,18 @@ std::size_t printableLength(std::string_view text, std::size_t i) {
     if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
   }
   return length;
+}
+
+namespace {
+
+// The length of the printable character at text[i]: a well-formed UTF-8 sequence that is not a
+// control character (C0, DEL, C1), or 0 when the byte there must be escaped.
+std::size_t printableLength(std::string_view text, std::size_t i) {
+  const auto c = static_cast<unsigned char>(text[i]);
+  if (c < 0x80) return c >= 0x20 && c != 0x7F ? 1 : 0;
+  // U+0080..U+009F are the C1 controls.
+  if (c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) return 0;
+  return utf8SequenceLength(text, i);
 }
 
 // \n, \t ... for the usual controls, three octal digits for every other byte.

@@ -6,6 +6,10 @@
 
 namespace skm::cli {
 
+// The length of the well-formed UTF-8 sequence at text[i] (1 for ASCII), or 0 when the byte
+// there starts none: overlong forms, surrogates, values past U+10FFFF, cut sequences.
+std::size_t utf8SequenceLength(std::string_view text, std::size_t i);
+
 // File names on a terminal, shown as GNU tools show them there: as they are when they hold
 // nothing a shell would read specially, otherwise in single quotes, with each control character
 // or byte that is not UTF-8 written outside them in the $'...' form ('a'$'\n''b',

@@ -31,11 +31,21 @@ GifCodec::GifCodec() : Image(FormatGif) {}
 
 GifCodec::GifCodec(GifWorkspace* shared) : Image(FormatGif), workspace(shared) {}
 
-GifCodec::~GifCodec() = default;
+namespace {
+// The tables of the last codec on this thread that made its own, for the next one: clearing
+// new tables costs more than compressing a small picture, and a caller should not have to know
+// about workspaces to go fast. Handed over, never shared, so one serves one codec at a time.
+thread_local std::unique_ptr<GifWorkspace> spareWorkspace;
+}  // namespace
+
+GifCodec::~GifCodec() {
+  if (ownWorkspace && !spareWorkspace) spareWorkspace = std::move(ownWorkspace);
+}
 
 GifWorkspace* GifCodec::tables() {
   if (workspace == nullptr) {
-    ownWorkspace.reset(new (std::nothrow) GifWorkspace);
+    ownWorkspace = std::move(spareWorkspace);
+    if (!ownWorkspace) ownWorkspace.reset(new (std::nothrow) GifWorkspace);
     workspace = ownWorkspace.get();
   }
   return workspace;

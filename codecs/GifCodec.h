@@ -8,9 +8,20 @@
 
 namespace skm {
 
+// Why decode refused a picture, left in lastError (beside OutOfMemoryMessage). The too-large
+// message is followed by ": W x H pixels".
+inline constexpr char GifNotGifMessage[] = "Not a GIF file";
+inline constexpr char GifNoImageMessage[] = "No image in the file";
+inline constexpr char GifNoSuchFrameMessage[] = "The requested frame is not in the file";
+inline constexpr char GifDamagedMessage[] = "A damaged block stands before the image";
+inline constexpr char GifUndecodableMessage[] = "The image data cannot be decoded";
+inline constexpr char GifNoPixelsMessage[] = "The image has no pixels";
+inline constexpr char GifTooLargeMessage[] = "Picture too large";
+
 // The LZW tables of the GIF codec (about 2.2 MB for the encoder, 60 KB for the decoder), kept
 // on the heap and made once per thread that converts, not once per picture. A GifCodec without
-// one makes its own on first use. One workspace serves one codec at a time.
+// one takes the tables a finished codec of its thread left behind, or makes its own on first
+// use; each thread keeps at most one such set. One workspace serves one codec at a time.
 class GifWorkspace {
  public:
   GifWorkspace();
@@ -40,8 +51,11 @@ class GifCodec : public Image {
   ~GifCodec();
 
   // Reads the frame info.frameIndex of the GIF at the stream's position into this Image and sets
-  // info.frameCount. False for a missing stream, a signature other than "GIF8", a frame that is
-  // not in the file or that the block scan never reaches, or a picture too large to hold.
+  // info.frameCount. False, with one of the messages above in lastError, for a signature other
+  // than "GIF8", a frame that is not in the file or that the block scan never reaches, a frame
+  // without area or whose data yields no pixel at all, or a picture too large to hold; false
+  // without a message for a missing stream. Data that breaks off after its first pixel is kept
+  // as far as it goes.
   bool decode(ByteStream* stream);
 
   // Writes this Image as a single-image GIF.
@@ -80,6 +94,11 @@ class GifCodec : public Image {
     uint32_t depth = 8;
   };
 
+  // What one frame's data gave: at least one pixel, none (no area, or data that ends before its
+  // first pixel or is missing), or data that cannot be decoded at all (a minimum code size the
+  // decoder does not take, or a first code that is neither a clear code nor a literal).
+  enum class FrameData : uint8_t { Pixels, NoPixels, Undecodable };
+
   static constexpr int MaxCodes = 4096;
   static constexpr int BlockBytes = 16384;
 
@@ -89,10 +108,13 @@ class GifCodec : public Image {
   bool decodeFrame(ByteStream* stream, int frameNumber, int& firstTransparent);
   FrameHeader readFrameHeader(ByteStream* stream);
   bool createFrame(const FrameHeader& frame);
+  void refuseFrame(const FrameHeader& frame);
   void readFramePixels(ByteStream* stream, const FrameHeader& frame);
   void setFramePalette(const FrameHeader& frame);
   void skimFrame(ByteStream* stream);
   int getByte(ByteStream* stream);
+  // Whether the byte getByte delivered last lay past the end of the stream.
+  bool pastStreamEnd() const { return blockIndex > blockCount; }
   bool readSubBlock(ByteStream* stream, CodeReader& reader);
   template <bool Store>
   int decodeLzw(ByteStream* stream, RowSink& sink);
@@ -123,6 +145,9 @@ class GifCodec : public Image {
   bool prepared = false;
   int32_t preparedStart = 0;
   int32_t preparedEnd = 0;
+  FrameData preparedData = FrameData::Pixels;
+  // What the last frame decoded or skimmed gave.
+  FrameData frameData = FrameData::Pixels;
 
   // getByte block: bytes delivered from the stream, index of the next one.
   int blockIndex = BlockBytes + 1;

@@ -1,6 +1,7 @@
 // GIF reading: block scanning, extensions, colour tables and the LZW decoder.
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -81,6 +82,10 @@ struct GifCodec::CodeReader {
   int count = 0;
   const uint8_t* next = nullptr;
   int left = 0;
+  // Set when the stream ends before the first byte of the first sub-block: whatever the reader
+  // then delivers is padding, not data.
+  bool missing = false;
+  bool started = false;
   uint8_t buffer[256] = {};
 };
 
@@ -150,6 +155,11 @@ int GifCodec::getByte(ByteStream* stream) {
 
 bool GifCodec::readSubBlock(ByteStream* stream, CodeReader& reader) {
   const int size = getByte(stream);
+  if (!reader.started) {
+    // The stream ends at or before the data's first byte: nothing of it is there.
+    reader.started = true;
+    reader.missing = blockCount < BlockBytes && blockIndex >= blockCount;
+  }
   if (size == 0) return false;
   if (blockIndex < BlockBytes && blockIndex + size <= BlockBytes) {
     std::memcpy(reader.buffer, block + blockIndex, std::size_t(size));
@@ -175,7 +185,10 @@ template <bool Store>
 int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
   GifWorkspace::Decoder& t = *workspace->decoder;
   const int minimumSize = getByte(stream);
-  if (minimumSize < 2 || minimumSize > 9) return -1;
+  if (minimumSize < 2 || minimumSize > 9) {
+    frameData = pastStreamEnd() ? FrameData::NoPixels : FrameData::Undecodable;
+    return -1;
+  }
   const int clear = 1 << minimumSize;
   const int end = clear + 1;
   const int firstFree = clear + 2;
@@ -263,6 +276,9 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
 
   int result = 0;
   bool corrupt = false;
+  // The first code that is not a clear code must be a literal; anything else means the data
+  // is not LZW data at all, and nothing of it is taken.
+  bool undecodable = false;
   int previous = 0;
   uint64_t previousAt = 0;  // where the previous code's string starts in the frame
   uint8_t firstChar = 0;
@@ -322,7 +338,13 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
         code = nextCode();
       } while (code == clear);
       if (code == end) break;
-      if (code >= slot) code = 0;
+      if (code >= slot) {
+        if (at == 0) {
+          undecodable = true;
+          break;
+        }
+        code = 0;
+      }
       previous = code;
       previousAt = at;
       firstChar = uint8_t(code);
@@ -362,6 +384,10 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
     } else {
       int k = code;
       int depth = 0;
+      if (at == 0 && k >= clear) {
+        undecodable = true;
+        break;
+      }
       if (k >= slot) {
         k = previous;
         t.stack[depth++] = firstChar;
@@ -406,6 +432,14 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
       }
       fastBelow = sane && at < fastEnd ? slot : 0;
     }
+  }
+  // Padding past the end of the stream is not data, whatever it would decode to.
+  if (reader.missing) {
+    frameData = FrameData::NoPixels;
+  } else if (undecodable) {
+    frameData = FrameData::Undecodable;
+  } else {
+    frameData = at == 0 ? FrameData::NoPixels : FrameData::Pixels;
   }
   if constexpr (Store) {
     // Whole lines go to the sink; a last partial one is padded with zeros (they are not data).
@@ -495,6 +529,21 @@ bool GifCodec::createFrame(const FrameHeader& frame) {
   return create(frame.width, frame.height, frame.depth, FormatGif, !rowsToClear) != nullptr;
 }
 
+// Says why createFrame failed: a picture beyond what an Image may hold, or no memory for it.
+void GifCodec::refuseFrame(const FrameHeader& frame) {
+  const std::size_t rowBytes = rowBytesFor(frame.width, frame.depth);
+  const uint64_t bytes =
+      uint64_t(rowBytes) * uint64_t(frame.height) + 40 + (uint64_t{1} << frame.depth) * 4;
+  if ((rowBytes == 0 && frame.width > 0) || bytes > MaxImageBlockBytes) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%s: %d x %d pixels", GifTooLargeMessage, int(frame.width),
+                  int(frame.height));
+    setLastError(text);
+  } else {
+    setLastError(OutOfMemoryMessage);
+  }
+}
+
 void GifCodec::skimFrame(ByteStream* stream) {
   const FrameHeader frame = readFrameHeader(stream);
   RowSink sink;
@@ -525,6 +574,7 @@ int GifCodec::countFrames(ByteStream* stream) {
         const FrameHeader frame = readFrameHeader(stream);
         if (createFrame(frame)) {
           readFramePixels(stream, frame);
+          preparedData = frameData;
           preparedEnd = stream->tell();
           prepared = preparedStart >= 0 && preparedEnd >= 0;
         } else {
@@ -556,20 +606,30 @@ bool GifCodec::readExtension(ByteStream* stream) {
     }
   } else if (label == 0xFE) {
     const int size = readByte(stream);
-    if (size < 0) {
-      good = false;
-    } else {
-      int32_t got = size > 0 ? stream->read(commentText, 1, size) : 0;
-      if (got < 0) got = 0;
-      commentText[got] = '\0';
-      good = size > 0 && got == size;
+    if (size < 0) return false;
+    // An empty comment is well formed (editors write them): that size byte was its terminator.
+    if (size == 0) {
+      commentText[0] = '\0';
+      return true;
     }
+    int32_t got = stream->read(commentText, 1, size);
+    if (got < 0) got = 0;
+    commentText[got] = '\0';
+    good = got == size;
   } else if (label == 0xFF) {
-    uint8_t identifier[11];
-    uint8_t data[3];
-    if (readByte(stream) != 11 || stream->read(identifier, 1, 11) != 11) return false;
-    if (readByte(stream) != 3 || stream->read(data, 1, 3) != 3) return false;
-    loops = data[1] | (data[2] << 8);
+    // Any application block (metadata, colour profiles, ones nobody here knows) is stepped over
+    // by its sub-block lengths. Only a loop block is read: an 11-byte identifier followed by a
+    // 3-byte sub-block that starts with 1.
+    uint8_t chunk[255];
+    const int identifierSize = readByte(stream);
+    if (identifierSize < 0 || stream->read(chunk, 1, identifierSize) != identifierSize) {
+      return false;
+    }
+    if (identifierSize == 0) return true;  // that size byte was the terminator
+    const int size = readByte(stream);
+    if (size < 0 || stream->read(chunk, 1, size) != size) return false;
+    if (size == 0) return true;
+    if (identifierSize == 11 && size == 3 && chunk[0] == 1) loops = chunk[1] | (chunk[2] << 8);
   }
   if (good) {
     for (;;) {
@@ -587,17 +647,25 @@ bool GifCodec::decodeFrame(ByteStream* stream, int frameNumber, int& firstTransp
 
   const bool compose = frameNumber > 0 && ((graphicControl[0] >> 2) & 7) == 1;
   Image previous(FormatGif);
-  if (compose && !previous.copy(*this, true, true, true)) return false;
+  if (compose && !previous.copy(*this, true, true, true)) {
+    setLastError(OutOfMemoryMessage);
+    return false;
+  }
   if (frameNumber == 0) firstTransparent = info.transparentIndex;
 
   // A prepared first frame already has its pixels and a zeroed palette.
-  if (!ready && !createFrame(frame)) return false;
+  if (!ready && !createFrame(frame)) {
+    refuseFrame(frame);
+    return false;
+  }
   setFramePalette(frame);
   if (ready) {
     stream->seek(preparedEnd, 0);
+    frameData = preparedData;
   } else {
     readFramePixels(stream, frame);
   }
+  if (frame.width == 0 || frame.height == 0) frameData = FrameData::NoPixels;
 
   if (compose) {
     previous.overlay(*this, -frame.left, frame.top + frame.height - previous.height());
@@ -640,9 +708,18 @@ bool GifCodec::decode(ByteStream* stream) {
   block = w->decoder->block;
   std::memset(block, 0, std::size_t(w->decoder->blockUsed));
   w->decoder->blockUsed = 0;
+  setLastError("");
   uint8_t screen[13] = {};
-  if (stream->read(screen, 1, 13) != 13) return false;
-  if (std::memcmp(screen, "GIF8", 4) != 0) return false;
+  const int32_t got = stream->read(screen, 1, 13);
+  if (got < 4 || std::memcmp(screen, "GIF8", 4) != 0) {
+    setLastError(GifNotGifMessage);
+    return false;
+  }
+  // A signature with too little after it to hold an image.
+  if (got != 13) {
+    setLastError(GifNoImageMessage);
+    return false;
+  }
   globalColors = colorCountOf(screen[10]);
   hasGlobalTable = (screen[10] & 0x80) != 0;
   if (hasGlobalTable) stream->read(globalTable, 1, globalColors * 3);
@@ -650,7 +727,10 @@ bool GifCodec::decode(ByteStream* stream) {
   prepared = false;
   lineRefused = false;
   info.frameCount = countFrames(stream);
-  if (info.frameIndex < 0 || info.frameIndex >= info.frameCount) return false;
+  if (info.frameIndex < 0 || info.frameIndex >= info.frameCount) {
+    setLastError(info.frameCount == 0 ? GifNoImageMessage : GifNoSuchFrameMessage);
+    return false;
+  }
 
   int frameNumber = 0;
   int firstTransparent = -1;
@@ -667,12 +747,20 @@ bool GifCodec::decode(ByteStream* stream) {
           setLastError(OutOfMemoryMessage);
           return false;
         }
+        // A frame that gave no pixel at all would be a blank picture passed off as the file's.
+        if (frameData != FrameData::Pixels) {
+          setLastError(frameData == FrameData::Undecodable ? GifUndecodableMessage
+                                                           : GifNoPixelsMessage);
+          return false;
+        }
         return true;
       }
       ++frameNumber;
     }
   }
-  // The scan stopped before the requested frame: what the image holds is not that frame.
+  // The scan stopped before the requested frame: what the image holds is not that frame. The
+  // pre-scan, which goes on past broken extensions, did see it.
+  setLastError(GifDamagedMessage);
   return false;
 }
 

@@ -523,6 +523,17 @@ int identityOf(const std::string& path, bool followLinks, FileIdentity& identity
 #endif
 }
 
+#ifndef _WIN32
+// An entry found by lstat: whatever it is, the name is taken.
+static int entryOf(const struct stat& st, EntryState& state) {
+  state.exists = true;
+  state.isFolder = S_ISDIR(st.st_mode);
+  state.identityKnown = true;
+  state.identity = identityOfStat(st);
+  return 0;
+}
+#endif
+
 int lookUpEntry(const std::string& path, EntryState& state) {
   state = EntryState();
 #ifdef _WIN32
@@ -537,11 +548,7 @@ int lookUpEntry(const std::string& path, EntryState& state) {
 #else
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? 0 : errno;
-  state.exists = true;
-  state.isFolder = S_ISDIR(st.st_mode);
-  state.identityKnown = true;
-  state.identity = identityOfStat(st);
-  return 0;
+  return entryOf(st, state);
 #endif
 }
 
@@ -554,11 +561,7 @@ int lookUpEntry(const OutputFolder& folder, const std::string& name, EntryState&
   if (::fstatat(folder.descriptor(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     return errno == ENOENT ? 0 : errno;
   }
-  state.exists = true;
-  state.isFolder = S_ISDIR(st.st_mode);
-  state.identityKnown = true;
-  state.identity = identityOfStat(st);
-  return 0;
+  return entryOf(st, state);
 #endif
 }
 

@@ -46,12 +46,37 @@ GestureResult failed(GestureReason reason, std::string detail = {}) {
 }
 
 // A picture that did not load: a damaged picture is a silent skip, running out of memory is a
-// failure of this gesture.
-GestureResult pictureRefused(const Image& picture, GestureReason reason) {
-  if (std::strcmp(picture.lastError(), OutOfMemoryMessage) == 0) {
-    return failed(GestureReason::OutOfMemory);
+// failure of this gesture. The decoder's message becomes a sentence that names the picture.
+GestureResult pictureRefused(const Image& picture, bool isStrip) {
+  const char* why = picture.lastError();
+  if (std::strcmp(why, OutOfMemoryMessage) == 0) return failed(GestureReason::OutOfMemory);
+  const std::string name = isStrip ? "strip" : "button";
+  const std::size_t large = std::strlen(GifTooLargeMessage);
+  if (std::strncmp(why, GifTooLargeMessage, large) == 0) {
+    const char* size = why[large] == ':' ? why + large + 1 : why + large;
+    while (*size == ' ') ++size;
+    return skipped(isStrip ? GestureReason::StripTooLarge : GestureReason::ButtonTooLarge, size);
   }
-  return skipped(reason, picture.lastError());
+  static const struct {
+    const char* message;
+    const char* sentence;  // after "the strip picture" or "the button picture"
+  } causes[] = {
+      {GifNoImageMessage, " holds no image"},
+      {GifNoSuchFrameMessage, " holds no image"},
+      {GifDamagedMessage, " is damaged before its image"},
+      {GifUndecodableMessage, "'s image data cannot be decoded"},
+      {GifNoPixelsMessage, " has no pixels"},
+  };
+  for (const auto& cause : causes) {
+    if (std::strcmp(why, cause.message) == 0) {
+      return skipped(isStrip ? GestureReason::StripUnreadable : GestureReason::ButtonUnreadable,
+                     "the " + name + " picture" + cause.sentence);
+    }
+  }
+  // Not a GIF; a message of another kind is passed on as it is.
+  const bool plain = why[0] == '\0' || std::strcmp(why, GifNotGifMessage) == 0;
+  return skipped(isStrip ? GestureReason::StripNotGif : GestureReason::ButtonNotGif,
+                 plain ? std::string() : std::string(why));
 }
 
 // Runs an encoder into a memory stream and returns the bytes; empty on failure, with the
@@ -104,11 +129,16 @@ std::string describeReason(const GestureResult& result) {
       return with("strip is not a GIF picture");
     case GestureReason::ButtonNotGif:
       return with("button is not a GIF picture");
+    case GestureReason::StripUnreadable:
+    case GestureReason::ButtonUnreadable:
+      return result.detail;
     case GestureReason::TooManyFrames:
       return "too many frames (" + std::to_string(result.frameCount) + ", at most " +
              std::to_string(MaxFrames) + ")";
     case GestureReason::StripTooLarge:
       return with("strip picture too large");
+    case GestureReason::ButtonTooLarge:
+      return with("button picture too large");
     case GestureReason::EncodeFailed:
       return with("could not encode the pictures");
     case GestureReason::Damaged:
@@ -182,10 +212,10 @@ GestureResult buildPackage(SourceGesture& gesture, GifWorkspace* gif) {
   Image strip(FormatBmp);
   Image button(FormatBmp);
   if (!loadFromMemory(strip, gesture.strip.data, int32_t(gesture.strip.size), FormatGif, gif)) {
-    return pictureRefused(strip, GestureReason::StripNotGif);
+    return pictureRefused(strip, true);
   }
   if (!loadFromMemory(button, gesture.button.data, int32_t(gesture.button.size), FormatGif, gif)) {
-    return pictureRefused(button, GestureReason::ButtonNotGif);
+    return pictureRefused(button, false);
   }
 
   if (int64_t(strip.width()) * strip.height() > MaxStripPixels) {

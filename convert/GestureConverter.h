@@ -29,10 +29,13 @@ enum class GestureReason {
   None,
   NotGesture,  // unreadable, wrong magic, or a frame width below 1
   EmptySound,
-  StripNotGif,
+  StripNotGif,  // not a GIF at all
   ButtonNotGif,
+  StripUnreadable,   // a GIF without an image, damaged before it, or whose image gives no pixel;
+  ButtonUnreadable,  // detail is the sentence saying which
   TooManyFrames,
   StripTooLarge,
+  ButtonTooLarge,
   EncodeFailed,  // the animation or the button could not be encoded
   Damaged,       // the source ends inside a field or a blob
   WriteFailed,   // the package could not be written

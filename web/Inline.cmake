@@ -1,12 +1,14 @@
-# Makes the single-file page: index.html with its style sheet, scripts and the worker (with the
-# module and its wasm inside) written into it, so it runs when opened from disk.
-# cmake -DPAGE=folder -DMODULE=skm2trn-single.js -DOUTPUT=file.html -P Inline.cmake
+# Makes the single-file page: index.html with its style sheet, scripts, the worker (with the
+# module's script) and the module's bytes in base64 written into it, so it runs when opened from
+# disk.
+# cmake -DPAGE=folder -DMODULE=skm2trn.js -DWASM=skm2trn.wasm.base64 -DOUTPUT=file.html -P Inline.cmake
 file(READ ${PAGE}/index.html html)
 file(READ ${PAGE}/style.css css)
 file(READ ${PAGE}/fflate.js fflate)
 file(READ ${PAGE}/app.js app)
 file(READ ${PAGE}/worker.js worker)
 file(READ ${MODULE} module)
+file(READ ${WASM} wasm)
 
 foreach(part fflate app worker module)
   string(FIND "${${part}}" "</script" at)
@@ -18,6 +20,8 @@ endforeach()
 # The worker runs from a blob made of the module's script followed by worker.js, which then finds
 # createSkmModule defined instead of importing it.
 set(worker_tag "<script type=\"text/plain\" id=\"worker-source\">\n${module}\n${worker}</script>")
+# The page compiles the module from these bytes once and hands it to every worker.
+string(APPEND worker_tag "\n<script type=\"text/plain\" id=\"wasm-source\">${wasm}</script>")
 
 # A function, not a macro: a macro would expand the ${...} of the scripts' template strings.
 function(swap tag replacement)

@@ -19,6 +19,9 @@ import unittest
 
 from PIL import Image
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "codecs",
+                                "oracle"))
+
 SKM2TRN = None
 FLAG_LOOP = 1
 FLAG_SOUND = 8
@@ -96,27 +99,6 @@ class Base(unittest.TestCase):
             return parse_package(f.read())
 
 
-class ConvertWithIndependentDecoders(Base):
-    def test_pillow_gestures_decode_in_pillow_and_giftext(self):
-        rng = random.Random(7)
-        cases = []
-        for i in range(12):
-            fw = rng.choice([8, 16, 23, 48])
-            frames = rng.randint(1, 12)
-            colours = rng.choice([2, 4, 16, 64, 256])
-            strip = random_picture(rng, fw * frames, rng.randint(1, 40))
-            strip = strip.quantize(colors=colours, dither=Image.Dither.NONE)
-            button = random_picture(rng, rng.randint(1, 50), rng.randint(1, 50))
-            button = button.quantize(colors=colours, dither=Image.Dither.NONE)
-            flags = rng.choice([0, FLAG_LOOP])
-            name = f"Gesture {i}"
-            self.put(f"g{i:02}.skm", skm(name, flags, fw, pillow_gif(button), pillow_gif(strip)))
-            cases.append((i, fw, frames, flags, name, strip, button))
-        run("convert", "-q", self.src, self.out, check=0)
-        for i, fw, frames, flags, name, strip, button in cases:
-            with self.subTest(gesture=i):
-                self.check_package(f"g{i:02}", fw, frames, flags, name, strip, button)
-
     def check_package(self, base, fw, frames, flags, name, strip, button):
         ident, bmp, gif, sound, stored_name = self.package(base)
         self.assertEqual(stored_name, name.encode())
@@ -158,6 +140,28 @@ class ConvertWithIndependentDecoders(Base):
         giftext = shutil.which("giftext")
         if giftext:
             subprocess.run([giftext, path], check=True, capture_output=True)
+
+
+class ConvertWithIndependentDecoders(Base):
+    def test_pillow_gestures_decode_in_pillow_and_giftext(self):
+        rng = random.Random(7)
+        cases = []
+        for i in range(12):
+            fw = rng.choice([8, 16, 23, 48])
+            frames = rng.randint(1, 12)
+            colours = rng.choice([2, 4, 16, 64, 256])
+            strip = random_picture(rng, fw * frames, rng.randint(1, 40))
+            strip = strip.quantize(colors=colours, dither=Image.Dither.NONE)
+            button = random_picture(rng, rng.randint(1, 50), rng.randint(1, 50))
+            button = button.quantize(colors=colours, dither=Image.Dither.NONE)
+            flags = rng.choice([0, FLAG_LOOP])
+            name = f"Gesture {i}"
+            self.put(f"g{i:02}.skm", skm(name, flags, fw, pillow_gif(button), pillow_gif(strip)))
+            cases.append((i, fw, frames, flags, name, strip, button))
+        run("convert", "-q", self.src, self.out, check=0)
+        for i, fw, frames, flags, name, strip, button in cases:
+            with self.subTest(gesture=i):
+                self.check_package(f"g{i:02}", fw, frames, flags, name, strip, button)
 
     def test_imagemagick_and_gifsicle_strips(self):
         convert = "/usr/bin/convert"
@@ -284,6 +288,51 @@ class CommandLine(Base):
             os.chmod(self.out, 0o755)
         with open(os.path.join(self.out, "keep.trn"), "rb") as f:
             self.assertEqual(f.read(), before)
+
+
+class PicturesAsEditorsWriteThem(Base):
+    """Metadata blocks are stepped over; pictures that give no pixel are never converted."""
+
+    def test_each_case_as_strip_and_as_button(self):
+        import gif_cases
+        w, h, fw = 24, 7, 8
+        plain = gif_cases.gif(w, h)
+        made = {}
+        for name, data in gif_cases.metadata_cases(w, h).items():
+            made[name] = (data, None)
+        for name, (data, cause) in gif_cases.blank_cases(w, h).items():
+            made[name] = (data, cause)
+        made["huge"] = (gif_cases.gif(w, h, descriptor=(65535, 65535), data=b"\x01\x00\x00"),
+                        "too large")
+        for name, (data, _) in made.items():
+            self.put(f"strip_{name}.skm", skm(name, 0, fw, plain, data))
+            self.put(f"button_{name}.skm", skm(name, 0, fw, data, plain))
+        self.put("plain.skm", skm("plain", 0, fw, plain, plain))
+        result = run("--json", self.src, self.out, check=1)
+        files = {os.path.basename(f["source"]): f for f in json.loads(result.stdout)["files"]}
+        with open(os.path.join(self.out, "plain.trn"), "rb") as f:
+            reference = parse_package(f.read())
+        picture = Image.open(io.BytesIO(plain))
+        self.check_package("plain", fw, 3, 0, "plain", picture, picture)
+        sentences = {"undecodable": "the {}'s image data cannot be decoded",
+                     "no pixels": "the {} has no pixels",
+                     "too large": "{} too large: 65535 x 65535 pixels"}
+        for name, (data, cause) in made.items():
+            for role in ("strip", "button"):
+                with self.subTest(case=name, role=role):
+                    entry = files[f"{role}_{name}.skm"]
+                    if cause is None:
+                        self.assertEqual((entry["status"], entry["reason"]), ("converted", None))
+                        # The same pictures as the plain gesture's, byte for byte.
+                        got = self.package(f"{role}_{name}")
+                        self.assertEqual(got[1:4], reference[1:4])
+                    else:
+                        self.assertEqual(entry["status"], "skipped")
+                        self.assertEqual(entry["reason"],
+                                         sentences[cause].format(role + " picture"))
+                        self.assertIsNone(entry["package"])
+                        self.assertFalse(os.path.exists(
+                            os.path.join(self.out, f"{role}_{name}.trn")))
 
 
 class BadInputs(unittest.TestCase):

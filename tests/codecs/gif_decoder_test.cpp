@@ -10,11 +10,13 @@
 namespace skm {
 namespace {
 
+using gif_test::applicationBlock;
 using gif_test::Bytes;
 using gif_test::CodeWriter;
 using gif_test::decodeBytes;
 using gif_test::indexAt;
 using gif_test::literalLzw;
+using gif_test::xmpBlock;
 
 std::vector<uint8_t> ramp(int32_t width, int32_t height, int modulo) {
   std::vector<uint8_t> pixels;
@@ -60,9 +62,10 @@ TEST(GifDecoder, SignatureAndVersions) {
   }
   GifCodec wrong;
   EXPECT_FALSE(decodeBytes(wrong, singleFrame(5, 3, 4, pixels, "GIF7xa").data));
-  EXPECT_STREQ(wrong.lastError(), "");
+  EXPECT_STREQ(wrong.lastError(), GifNotGifMessage);
   GifCodec shortFile;
   EXPECT_FALSE(decodeBytes(shortFile, {'G', 'I', 'F', '8', '9', 'a', 1, 0}));
+  EXPECT_STREQ(shortFile.lastError(), GifNoImageMessage);
   GifCodec none;
   EXPECT_FALSE(none.decode(nullptr));
 }
@@ -93,6 +96,7 @@ TEST(GifDecoder, FileWithoutImageFails) {
   GifCodec codec;
   EXPECT_FALSE(decodeBytes(codec, b.data));
   EXPECT_EQ(codec.info.frameCount, 0);
+  EXPECT_STREQ(codec.lastError(), GifNoImageMessage);
 }
 
 TEST(GifDecoder, DepthFollowsColourCount) {
@@ -270,7 +274,7 @@ TEST(GifDecoder, ApplicationExtensions) {
     std::vector<uint32_t> v = {introducer, 0xFF, 11};
     for (char c : std::string("NETSCAPE2.0")) v.push_back(uint8_t(c));
     v.push_back(firstSize);
-    for (uint32_t i = 0; i < firstSize; ++i) v.push_back(i == 1 ? 5 : 0);
+    for (uint32_t i = 0; i < firstSize; ++i) v.push_back(i == 0 ? 1 : i == 1 ? 5 : 0);
     v.push_back(0);
     return v;
   };
@@ -286,25 +290,62 @@ TEST(GifDecoder, ApplicationExtensions) {
   EXPECT_EQ(looped.loopCount(), 5);
   expectPixels(looped, 4, 2, pixels);
 
-  // A first sub-block of 4 bytes ends the scan before the image: no frame to return.
-  GifCodec bad;
-  EXPECT_FALSE(decodeBytes(bad, build(netscape(0x21, 4))));
-  EXPECT_EQ(bad.info.frameCount, 1);
+  // A first sub-block of 4 bytes is no loop block: it is stepped over.
+  GifCodec other;
+  ASSERT_TRUE(decodeBytes(other, build(netscape(0x21, 4))));
+  EXPECT_EQ(other.loopCount(), 0);
+  expectPixels(other, 4, 2, pixels);
 
   // The same block with its introducer patched to FF is stepped over byte by byte.
   GifCodec patched;
   ASSERT_TRUE(decodeBytes(patched, build(netscape(0xFF, 4))));
   expectPixels(patched, 4, 2, pixels);
 
-  // A bad block after the image leaves the decoded frame in place.
+  // A block cut short after the image leaves the decoded frame in place.
   Bytes after;
   after.screen(4, 2, 0x81).rampTable(4).descriptor(0, 0, 4, 2, 0);
   after.imageData(2, literalLzw(pixels, 2));
-  for (uint32_t v : netscape(0x21, 2)) after.u8(v);
-  after.u8(0x3B);
+  after.list({0x21, 0xFF, 11, 'N', 'E'});
   GifCodec tail;
   ASSERT_TRUE(decodeBytes(tail, after.data));
   expectPixels(tail, 4, 2, pixels);
+}
+
+TEST(GifDecoder, MetadataBlocksAreSteppedOver) {
+  std::vector<uint8_t> profile(255);
+  for (std::size_t i = 0; i < profile.size(); ++i) profile[i] = uint8_t(0x21 + i % 27);
+  const std::vector<std::vector<uint8_t>> blocks = {
+      xmpBlock(),
+      applicationBlock("ICCRGBG1012", {profile, {0x3B}}),
+      applicationBlock("EMPTYAPP1.0", {}),
+      {0x21, 0xFF, 0x00},
+      applicationBlock("UNKNOWN", {{0x2C, 0x3B, 0x21}, {0x01}}),
+      applicationBlock("NETSCAPE2.0", {{0x02, 0x10, 0x00, 0x00, 0x00}}),
+  };
+  const auto loop = applicationBlock("NETSCAPE2.0", {{0x01, 0x07, 0x00}});
+  const auto pixels = ramp(5, 3, 4);
+  for (std::size_t k = 0; k < blocks.size(); ++k) {
+    for (bool before : {true, false}) {
+      Bytes b;
+      b.screen(5, 3, 0x81).rampTable(4);
+      if (before) b.append(blocks[k]);
+      b.append(loop).graphicControl(0x01, 9, 2);
+      if (before) b.append(blocks[k]);
+      b.descriptor(0, 0, 5, 3, 0).imageData(2, literalLzw(pixels, 2));
+      if (!before) b.append(blocks[k]).append(blocks[k]);
+      b.descriptor(0, 0, 5, 3, 0).imageData(2, literalLzw(ramp(5, 3, 3), 2)).u8(0x3B);
+      for (int frame : {0, 1}) {
+        GifCodec codec;
+        codec.info.frameIndex = frame;
+        ASSERT_TRUE(decodeBytes(codec, b.data)) << k << " before " << before << " frame " << frame;
+        EXPECT_EQ(codec.info.frameCount, 2) << k;
+        EXPECT_EQ(codec.loopCount(), 7) << k;
+        EXPECT_EQ(codec.info.transparentIndex, 2) << k;
+        EXPECT_EQ(codec.info.frameDelay, 9u) << k;
+        expectPixels(codec, 5, 3, frame == 0 ? pixels : ramp(5, 3, 3));
+      }
+    }
+  }
 }
 
 TEST(GifDecoder, UnknownBytesBetweenBlocksAreSkipped) {
@@ -336,15 +377,19 @@ TEST(GifDecoder, CommentsAndGraphicControl) {
   EXPECT_EQ(codec.disposalMethod(), 2);
   EXPECT_EQ(codec.info.transparentIndex, 3);
 
-  // A graphic control block of the wrong size or an empty comment ends the scan.
-  for (std::initializer_list<uint32_t> ext :
-       {std::initializer_list<uint32_t>{0x21, 0xF9, 5, 0, 0, 0, 0, 0, 0},
-        std::initializer_list<uint32_t>{0x21, 0xFE, 0}}) {
+  // A graphic control block of the wrong size ends the scan; an empty comment is well formed
+  // and the image after it is read.
+  for (const auto& [ext, decodes] : std::vector<std::pair<std::vector<uint32_t>, bool>>{
+           {{0x21, 0xF9, 5, 0, 0, 0, 0, 0, 0}, false},
+           {{0x21, 0xFE, 0}, true},
+           {{0x21, 0xFE, 0, 0x21, 0xFE, 0}, true}}) {
     Bytes e;
-    e.screen(2, 2, 0x81).rampTable(4).list(ext);
+    e.screen(2, 2, 0x81).rampTable(4);
+    for (uint32_t v : ext) e.u8(v);
     e.descriptor(0, 0, 2, 2, 0).imageData(2, literalLzw(pixels, 2)).u8(0x3B);
-    GifCodec stopped;
-    EXPECT_FALSE(decodeBytes(stopped, e.data));
+    GifCodec after;
+    EXPECT_EQ(decodeBytes(after, e.data), decodes);
+    if (decodes) expectPixels(after, 2, 2, pixels);
   }
 }
 
@@ -391,16 +436,6 @@ TEST(GifDecoder, TruncatedAndMalformedData) {
   ASSERT_TRUE(decodeBytes(codec, cut.data));
   for (int i = 0; i < 20; ++i) {
     EXPECT_EQ(indexAt(codec, i % 5, i / 5), i < 7 ? pixels[std::size_t(i)] : 0) << i;
-  }
-
-  // Minimum code sizes outside 2..9 leave the frame empty; the file still decodes.
-  for (uint32_t size : {0u, 1u, 10u, 255u}) {
-    Bytes b;
-    b.screen(3, 2, 0x81).rampTable(4).descriptor(0, 0, 3, 2, 0).imageData(size, {0x44, 0x01});
-    b.u8(0x3B);
-    GifCodec bad;
-    ASSERT_TRUE(decodeBytes(bad, b.data)) << size;
-    expectPixels(bad, 3, 2, std::vector<uint8_t>(6, 0));
   }
 
   // Every prefix of a file decodes or fails without harm.
@@ -499,23 +534,65 @@ TEST(GifDecoder, SelfReferringCodeEndsTheFrame) {
   expectPixels(next, 3, 2, pixels);
 }
 
-TEST(GifDecoder, EmptyFramesStoreNothing) {
+// A requested frame that yields no pixel at all is refused with the reason; the frames after it
+// are still found and decode.
+TEST(GifDecoder, FramesWithoutPixelsAreRefused) {
+  auto codes = [](std::initializer_list<uint32_t> list) {
+    CodeWriter writer;
+    for (uint32_t c : list) writer.put(c, 3);
+    return writer.finish();
+  };
+  struct Case {
+    const char* what;
+    uint32_t width, height, minimumSize;
+    std::vector<uint8_t> lzw;  // sub-blocked; empty: the data is only its terminator
+    const char* message;
+  };
+  const auto data = literalLzw(std::vector<uint8_t>(20, 3), 2);
+  const Case cases[] = {
+      {"0 x 5", 0, 5, 2, data, GifNoPixelsMessage},
+      {"5 x 0", 5, 0, 2, data, GifNoPixelsMessage},
+      {"0 x 0", 0, 0, 2, data, GifNoPixelsMessage},
+      {"code size 0", 3, 2, 0, {0x44, 0x01}, GifUndecodableMessage},
+      {"code size 1", 3, 2, 1, {0x46, 0x01}, GifUndecodableMessage},
+      {"code size 10", 3, 2, 10, {0x00, 0x04, 0x01}, GifUndecodableMessage},
+      {"code size 11", 3, 2, 11, {0x00, 0x08, 0x01}, GifUndecodableMessage},
+      {"code size 12", 3, 2, 12, {0x00, 0x10, 0x01}, GifUndecodableMessage},
+      {"code size 255", 3, 2, 255, {0x44, 0x01}, GifUndecodableMessage},
+      {"first code past the next free slot", 3, 2, 2, codes({7, 1, 5}), GifUndecodableMessage},
+      {"first code after a clear past it", 3, 2, 2, codes({4, 4, 6, 1, 5}), GifUndecodableMessage},
+      {"end code first", 3, 2, 2, codes({5, 1}), GifNoPixelsMessage},
+      {"clear then end", 3, 2, 2, codes({4, 5}), GifNoPixelsMessage},
+      {"no data", 3, 2, 2, {}, GifNoPixelsMessage},
+  };
   const auto pixels = ramp(3, 2, 4);
-  for (auto [w, h] : {std::pair{0u, 5u}, std::pair{5u, 0u}, std::pair{0u, 0u}}) {
+  for (const Case& c : cases) {
     Bytes b;
-    b.screen(3, 2, 0x81).rampTable(4).descriptor(0, 0, w, h, 0);
-    b.imageData(2, literalLzw(std::vector<uint8_t>(20, 3), 2));
+    b.screen(3, 2, 0x81).rampTable(4).descriptor(0, 0, c.width, c.height, 0);
+    // Data that ends without an end code makes the scan resume one byte late: a spare byte.
+    b.imageData(c.minimumSize, c.lzw).u8(0);
     b.descriptor(0, 0, 3, 2, 0).imageData(2, literalLzw(pixels, 2)).u8(0x3B);
-    GifCodec empty;
-    ASSERT_TRUE(decodeBytes(empty, b.data));
-    EXPECT_EQ(empty.width(), int32_t(w));
-    EXPECT_EQ(empty.height(), int32_t(h));
-    EXPECT_EQ(empty.info.frameCount, 2);
+    GifCodec refused;
+    EXPECT_FALSE(decodeBytes(refused, b.data)) << c.what;
+    EXPECT_STREQ(refused.lastError(), c.message) << c.what;
+    EXPECT_EQ(refused.info.frameCount, 2) << c.what;
     GifCodec next;
     next.info.frameIndex = 1;
-    ASSERT_TRUE(decodeBytes(next, b.data));
+    ASSERT_TRUE(decodeBytes(next, b.data)) << c.what;
     expectPixels(next, 3, 2, pixels);
   }
+  // A file that ends at the start of the image data has nothing of it; one that ends inside
+  // its first sub-block keeps what came.
+  const auto whole = singleFrame(3, 2, 4, pixels).data;
+  const std::size_t dataAt = 13 + 12 + 10;
+  for (std::size_t n : {dataAt, dataAt + 1, dataAt + 2}) {
+    GifCodec cut;
+    EXPECT_FALSE(decodeBytes(cut, std::vector<uint8_t>(whole.begin(), whole.begin() + long(n))));
+    EXPECT_STREQ(cut.lastError(), GifNoPixelsMessage) << n;
+  }
+  GifCodec part;
+  ASSERT_TRUE(decodeBytes(part, std::vector<uint8_t>(whole.begin(), whole.begin() + dataAt + 3)));
+  EXPECT_EQ(indexAt(part, 0, 0), pixels[0]);
 }
 
 // Data that does not open with a clear code: the first new entry extends the string of code 0,

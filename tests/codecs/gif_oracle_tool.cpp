@@ -1,7 +1,7 @@
 // Command-line bridge between the GIF codec and the oracle script:
 //   gif_oracle_tool decode FILE [FRAME]
 //     prints "ok W H BITS TRANSPARENT DELAY LOOP DISPOSAL FRAMES", then "palette" and the
-//     entries as rrggbb, then "pixels" and the indices top row first, or "fail".
+//     entries as rrggbb, then "pixels" and the indices top row first, or "fail" and the decoder's message.
 //   gif_oracle_tool write OUT BITS W H FRAMES DELAY DISPOSAL LOOP TRANSPARENT [COMMENT]
 //     writes the test pattern (see pattern()) with encode when FRAMES is 0, else encodeAnimation.
 #include <cstdio>
@@ -32,7 +32,7 @@ int decodeFile(const char* path, int frame) {
   skm::GifCodec codec;
   codec.info.frameIndex = frame;
   if (!codec.decode(&stream)) {
-    std::printf("fail\n");
+    std::printf("fail %s\n", codec.lastError());
     return 0;
   }
   std::printf("ok %d %d %d %d %u %d %d %d\n", codec.width(), codec.height(), codec.bitCount(),

@@ -106,6 +106,27 @@ inline std::vector<uint8_t> literalLzw(const std::vector<uint8_t>& pixels, int m
   return writer.finish();
 }
 
+// Application blocks as editors write them. XMP is raw text followed by a 257-byte trailer
+// (01, FF down to 00, and the terminator) so that any reader hopping by sub-block lengths
+// lands on the terminator; its text and trailer hold 21, 2C and 3B bytes.
+inline std::vector<uint8_t> applicationBlock(const std::string& identifier,
+                                             const std::vector<std::vector<uint8_t>>& subBlocks) {
+  Bytes b;
+  b.list({0x21, 0xFF, uint32_t(identifier.size())}).text(identifier);
+  for (const auto& block : subBlocks) b.u8(uint32_t(block.size())).append(block);
+  return b.u8(0).data;
+}
+
+inline std::vector<uint8_t> xmpBlock() {
+  Bytes b;
+  b.list({0x21, 0xFF, 11}).text("XMP DataXMP");
+  b.text("<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?><x:xmpmeta><!-- a, b; c -->");
+  b.text("</x:xmpmeta><?xpacket end='w'?>");
+  b.u8(1);
+  for (int v = 255; v >= 0; --v) b.u8(uint32_t(v));
+  return b.u8(0).data;
+}
+
 // A memory stream that owns what is written to it.
 struct OutStream {
   ByteStream stream;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bmp_test_support.h"
+#include "codecs/GifCodec.h"
 #include "codecs/ImageFile.h"
 
 namespace skm {
@@ -86,7 +87,7 @@ TEST_F(ImageFileTest, UnknownFormatTypeChangesNothingButTheMessage) {
 TEST_F(ImageFileTest, FailedLoadKeepsThePictureAndTakesTheDecodersMessage) {
   const uint8_t notGif[] = {'P', 'N', 'G', ' ', 'n', 'o', 't', ' ', 'G', 'I', 'F', 0, 0, 0, 0};
   EXPECT_FALSE(loadFromMemory(image, notGif, sizeof notGif, FormatGif));
-  EXPECT_STREQ(image.lastError(), "");  // a fresh decoder that failed without a message
+  EXPECT_STREQ(image.lastError(), GifNotGifMessage);
   expectPictureKept();
 
   EXPECT_FALSE(loadFromMemory(image, notGif, 10, FormatBmp));

@@ -374,8 +374,8 @@ TEST_F(ConversionJobTest, FrameCountFollowsStripWidth) {
   EXPECT_EQ(host.results[3].frameCount, 31);
 }
 
-// A GIF whose one frame declares width x height pixels but whose data is just a clear code and
-// an end code: a few bytes that ask for a large picture.
+// A GIF whose one frame declares width x height pixels but whose data is just a clear code, one
+// pixel and an end code: a few bytes that ask for a large picture.
 Bytes declaredGif(int width, int height) {
   Bytes g = {'G',
              'I',
@@ -407,8 +407,9 @@ Bytes declaredGif(int width, int height) {
              uint8_t(height >> 8),
              0,
              2,
-             1,
-             0x2C,
+             2,
+             0x4C,
+             0x01,
              0,
              0x3B};
   return g;

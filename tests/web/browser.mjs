@@ -17,9 +17,13 @@ const TYPES = {
   '.txt': 'text/plain; charset=utf-8',
 };
 
-export async function serve(root) {
+// Every request reaches the server (no-store), which counts them by path. `types` overrides the
+// content type by extension.
+export async function serve(root, types = {}) {
+  const counts = new Map();
   const server = http.createServer((request, response) => {
     const url = new URL(request.url, 'http://127.0.0.1');
+    counts.set(url.pathname, (counts.get(url.pathname) ?? 0) + 1);
     const file = path.join(root, path.normalize(decodeURIComponent(url.pathname)));
     if (!file.startsWith(root)) {
       response.writeHead(403).end();
@@ -30,12 +34,15 @@ export async function serve(root) {
         response.writeHead(404).end();
         return;
       }
-      response.writeHead(200, {'content-type': TYPES[path.extname(file)] || 'application/octet-stream'});
+      const type = types[path.extname(file)] ?? TYPES[path.extname(file)];
+      response.writeHead(200, {'content-type': type || 'application/octet-stream',
+                               'cache-control': 'no-store'});
       response.end(data);
     });
   });
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  return {url: `http://127.0.0.1:${server.address().port}/`, close: () => server.close()};
+  return {url: `http://127.0.0.1:${server.address().port}/`, close: () => server.close(),
+          requests: (pathname) => counts.get(pathname) ?? 0};
 }
 
 export const BROWSERS = {

@@ -45,7 +45,11 @@
   // index.html opened from disk: a browser loads neither its worker nor its module from there.
   const fromDisk = location.protocol === 'file:' && !$('worker-source');
 
-  const count = (n, word) => `${n.toLocaleString('en-US')} ${word}${n === 1 ? '' : 's'}`;
+  // One formatter for every count: toLocaleString makes a new one per call, at a cost that shows
+  // over a thousand rows.
+  const numbers = new Intl.NumberFormat('en-US');
+  const count = (n, word) => `${numbers.format(n)} ${word}${n === 1 ? '' : 's'}`;
+  const why = (error) => String(error && error.message ? error.message : error);
 
   // ---- Workers ---------------------------------------------------------------------------
   let workerUrl = '';
@@ -57,6 +61,30 @@
     return workerUrl;
   }
 
+  // The module is compiled once, here, and every worker (a restarted one too) instantiates the
+  // compiled module instead of fetching and compiling its own. The single-file page carries the
+  // module's bytes in base64, since a page opened from disk cannot fetch them.
+  let compiled = null;
+  function compileModule() {
+    if (compiled) return compiled;
+    const inline = $('wasm-source');
+    if (inline) {
+      const text = atob(inline.textContent.trim());
+      const bytes = new Uint8Array(text.length);
+      for (let i = 0; i < text.length; ++i) bytes[i] = text.charCodeAt(i);
+      compiled = WebAssembly.compile(bytes);
+    } else {
+      const fetched = () => fetch('skm2trn.wasm').then((response) => {
+        if (!response.ok) throw new Error(`skm2trn.wasm: ${response.status} ${response.statusText}`);
+        return response;
+      });
+      // A server that does not send the application/wasm type makes the streaming compile refuse.
+      compiled = WebAssembly.compileStreaming(fetched()).catch(
+          () => fetched().then((response) => response.arrayBuffer()).then((bytes) => WebAssembly.compile(bytes)));
+    }
+    return compiled;
+  }
+
   const pool = [];
   const queue = [];  // jobs waiting for a worker
   const running = new Map();  // id -> job
@@ -64,7 +92,7 @@
   let restarts = 0;
 
   function startWorker(slot) {
-    slot.worker = new Worker(workerSource());
+    const worker = slot.worker = new Worker(workerSource());
     slot.busy = 0;
     slot.ids = new Set();
     slot.memory = 0;
@@ -76,6 +104,9 @@
       event.preventDefault();
       workerStopped(slot, event.message || 'unknown error');
     };
+    compileModule().then((module) => worker.postMessage({module}), (error) => {
+      if (slot.worker === worker) workerStopped(slot, why(error));
+    });
   }
 
   function startWorkers() {
@@ -94,14 +125,38 @@
     showMemory();
   }
 
-  // The module memory each worker holds, in MiB, and how often one was replaced.
+  // The module memory each worker holds, in MiB, and how often one was replaced. Written only
+  // when it changes: every write to the body's attributes makes the browser look at the styles.
   function showMemory() {
-    document.body.dataset.workerMemory = pool.map((slot) => slot.memory >> 20).join(',');
-    document.body.dataset.workerRestarts = String(restarts);
+    const memory = pool.map((slot) => slot.memory >> 20).join(',');
+    if (document.body.dataset.workerMemory !== memory) document.body.dataset.workerMemory = memory;
+    if (document.body.dataset.workerRestarts !== String(restarts)) document.body.dataset.workerRestarts = String(restarts);
   }
 
-  // Several jobs wait in each worker, so it keeps converting while the page is busy drawing.
-  const IN_FLIGHT = 8;
+  // Sources go to a worker in batches, one message each way per batch, and a worker holds a
+  // second batch while it converts the first, so it keeps converting while the page is busy
+  // drawing. A batch is smaller near the end of a run, so that every worker gets a share, and
+  // holds a few MiB at most, since the worker reads a batch's small sources ahead.
+  const BATCH = 8;
+  const BATCH_BYTES = 4 * 1024 * 1024;
+  function nextBatch() {
+    const size = Math.max(1, Math.min(BATCH, Math.ceil(queue.length / (2 * pool.length))));
+    const taken = [];
+    let bytes = 0;
+    while (taken.length < size && queue.length) {
+      const job = queue[0];
+      if (job.readError) {  // a dropped file that could not be opened
+        queue.shift();
+        finished(job, {status: 'skipped', reason: 'not a gesture file: ' + job.readError, frames: 0});
+        continue;
+      }
+      if (!job.file || (taken.length && bytes + job.file.size > BATCH_BYTES)) break;
+      bytes += job.file.size;
+      taken.push(queue.shift());
+    }
+    return taken;
+  }
+
   function dispatch() {
     if (pool.length && pool.every((slot) => slot.dead)) {
       for (const job of queue.splice(0)) {
@@ -109,12 +164,15 @@
       }
     }
     for (const slot of pool) {
-      while (!slot.retiring && !slot.dead && slot.busy < IN_FLIGHT && queue.length) {
-        const job = queue.shift();
-        slot.busy++;
-        slot.ids.add(job.id);
-        running.set(job.id, job);
-        slot.worker.postMessage({id: job.id, file: job.file, label: job.path});
+      while (!slot.retiring && !slot.dead && slot.busy < BATCH && queue.length) {
+        const sending = nextBatch();
+        if (!sending.length) break;
+        for (const job of sending) {
+          slot.ids.add(job.id);
+          running.set(job.id, job);
+        }
+        slot.busy += sending.length;
+        slot.worker.postMessage({jobs: sending.map((job) => ({id: job.id, file: job.file, label: job.path}))});
       }
     }
   }
@@ -131,13 +189,15 @@
       workerStopped(slot, message.loadError);
       return;
     }
-    slot.busy--;
-    slot.ids.delete(message.id);
+    for (const result of message.results) {
+      slot.busy--;
+      slot.ids.delete(result.id);
+      const job = running.get(result.id);
+      running.delete(result.id);
+      if (job && job.batch === batch) finished(job, result);
+    }
     if (slot.memory > KEEP_AT_MOST) slot.retiring = true;
     if (slot.retiring && slot.busy === 0) restart(slot);
-    const job = running.get(message.id);
-    running.delete(message.id);
-    if (job && job.batch === batch) finished(job, message);
     showMemory();
     dispatch();
   }
@@ -224,14 +284,15 @@
     startWorkers();
     delete document.body.dataset.state;
     const decided = [];
-    for (const {file, path} of entries) {
-      const job = {id: nextId++, batch, file, path, folder: pathKey(path), result: null};
+    for (const {file, entry, path} of entries) {
+      const job = {id: nextId++, batch, file, entry, path, folder: pathKey(path), result: null};
       jobs.push(job);
       const clash = planPackage(job);
       if (clash) {
         decided.push([job, {status: 'skipped', reason: clash, frames: 0}]);
       } else {
         queue.push(job);
+        if (!file) opening.push(job);
       }
     }
     for (const [job, result] of decided) finished(job, result);
@@ -240,7 +301,44 @@
     updateCount();
     announce(`Converting ${count(jobs.length - done, 'gesture')}.` + (left ? ' ' + left : ''));
     performance.mark('skm-started');
+    openAhead();
     dispatch();
+  }
+
+  // The files of a dropped folder are opened while the first ones convert, in the order they are
+  // converted: for thousands of files the run would otherwise wait for them all. Opening one
+  // holds the page up for a moment (Chromium asks the browser and waits), so a few are opened
+  // at a time, each finished one opening the next.
+  const OPEN_AHEAD = 16;
+  const OPEN_AT_ONCE = 4;
+  let opening = [];
+  let openedUpTo = 0;
+  let beingOpened = 0;
+  let openScheduled = false;
+  function openAhead() {
+    for (let started = 0; started < OPEN_AT_ONCE && beingOpened < OPEN_AHEAD &&
+         openedUpTo < opening.length; ++started) {
+      const job = opening[openedUpTo++];
+      if (job.batch !== batch || job.result) continue;  // cleared or stopped meanwhile
+      beingOpened++;
+      new Promise((resolve, reject) => job.entry.file(resolve, reject)).then((file) => {
+        job.file = file;
+      }, (error) => {
+        job.readError = why(error);
+      }).finally(() => {
+        beingOpened--;
+        if (job.batch === batch) dispatch();
+        // In a task of its own: a file that opens at once would otherwise open the next in the
+        // same task, and so on through the whole folder.
+        if (!openScheduled) {
+          openScheduled = true;
+          setTimeout(() => {
+            openScheduled = false;
+            openAhead();
+          }, 0);
+        }
+      });
+    }
   }
 
   // Stop: the files already in a worker finish; the rest are named as not converted.
@@ -551,6 +649,8 @@
       if (job.urls) Object.values(job.urls).forEach((url) => URL.revokeObjectURL(url));
     }
     jobs = [];
+    opening = [];
+    openedUpTo = 0;
     taken.clear();
     drawn = 0;
     done = 0;
@@ -635,8 +735,11 @@
           found.leftOut++;
           return;
         }
-        const file = await new Promise((resolve, reject) => entry.file(resolve, reject));
-        found.entries.push({file, path: prefix + entry.name});
+        // A folder's files are opened as the run reaches them; a dropped file is opened now, so
+        // that a browser refusing it is told apart from a source that fails.
+        const path = prefix + entry.name;
+        found.entries.push(inFolder ? {entry, path} :
+          {file: await new Promise((resolve, reject) => entry.file(resolve, reject)), path});
         if (found.entries.length % 500 === 0) reading(found.entries.length);
       } else if (entry.isDirectory) {
         // Siblings are read a few at a time: each read is a round trip to the browser, and

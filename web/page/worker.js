@@ -1,7 +1,8 @@
-// One converter thread of the page: it reads a source, converts it with the WebAssembly module
-// and hands back the outcome, the reason in the command line's words and the package bytes.
-// In the single-file page the module's script comes first in the same blob, so createSkmModule
-// is already defined.
+// One converter thread of the page: it converts batches of sources with the WebAssembly module
+// and hands back, per source, the outcome, the reason in the command line's words and the
+// package bytes. The page compiles the module once and hands every worker the compiled module
+// first, so no worker fetches or compiles its own. In the single-file page the module's script
+// comes first in the same blob, so createSkmModule is already defined.
 /* global createSkmModule, importScripts */
 'use strict';
 
@@ -10,16 +11,27 @@ if (typeof createSkmModule === 'undefined') importScripts('skm2trn.js');
 const STATUS = ['converted', 'skipped', 'failed'];
 const utf8 = new TextEncoder();
 
-const ready = createSkmModule().then(
-  (module) => {
-    postMessage({ready: true, version: text(cString(module, module._skm_version())),
-                 memory: module.HEAPU8.length});
-    return module;
-  },
-  (error) => {
-    postMessage({loadError: String(error && error.message ? error.message : error)});
-    throw error;
+let ready = null;
+function start(compiled) {
+  let refuse;
+  const refused = new Promise((resolve, reject) => { refuse = reject; });
+  const made = createSkmModule({
+    instantiateWasm(imports, receive) {
+      WebAssembly.instantiate(compiled, imports).then((instance) => receive(instance, compiled), refuse);
+      return {};
+    },
   });
+  ready = Promise.race([made, refused]).then(
+    (module) => {
+      postMessage({ready: true, version: text(cString(module, module._skm_version())),
+                   memory: module.HEAPU8.length});
+      return module;
+    },
+    (error) => {
+      postMessage({loadError: String(error && error.message ? error.message : error)});
+      throw error;
+    });
+}
 
 function cString(module, pointer) {
   const heap = module.HEAPU8;
@@ -113,20 +125,35 @@ async function handle({id, file, label}, early) {
       // The file went away or cannot be read: the command line's words for a path it cannot open.
       result = {status: 'skipped', reason: 'not a gesture file: ' + why(error), frames: 0};
     }
-    result.memory = module.HEAPU8.length;
   } catch (error) {
     result = {status: 'failed', reason: 'the converter stopped: ' + why(error), frames: 0};
   }
   result.id = id;
-  postMessage(result, result.package ? [result.package] : []);
+  return result;
 }
 
-// Jobs are converted one after another, so only one source at a time takes memory in the module;
-// small ones are read while they wait.
+// A batch goes back in one message once converted, its packages moved, not copied.
+async function handleBatch(jobs, early) {
+  const results = [];
+  for (let i = 0; i < jobs.length; ++i) results.push(await handle(jobs[i], early[i]));
+  const module = await ready.catch(() => null);
+  postMessage({results, memory: module ? module.HEAPU8.length : 0},
+              results.filter((result) => result.package).map((result) => result.package));
+}
+
+// Batches are converted one after another, so only one source at a time takes memory in the
+// module; the small sources of a batch are read while it waits.
 let chain = Promise.resolve();
 onmessage = (event) => {
-  const {file} = event.data;
-  const early = file.size <= SLICE ? file.arrayBuffer() : null;
-  if (early) early.catch(() => {});
-  chain = chain.then(() => handle(event.data, early));
+  if (event.data.module) {
+    start(event.data.module);
+    return;
+  }
+  const {jobs} = event.data;
+  const early = jobs.map(({file}) => {
+    const read = file.size <= SLICE ? file.arrayBuffer() : null;
+    if (read) read.catch(() => {});
+    return read;
+  });
+  chain = chain.then(() => handleBatch(jobs, early));
 };

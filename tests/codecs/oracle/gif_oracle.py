@@ -16,6 +16,8 @@ import shutil
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
 try:
     from PIL import Image
 except ImportError:
@@ -262,6 +264,61 @@ def make_ffmpeg(work):
     return files
 
 
+# --- GIFs as editors write them, and GIFs that give no pixel ------------------------------------
+
+def gif2rgb_pixels(work, path):
+    """The first image as RGB triplets from giflib, or None when giflib refuses the file."""
+    out = os.path.join(work, "giflib.rgb")
+    if os.path.exists(out):
+        os.remove(out)
+    r = run(["gif2rgb", "-1", "-o", out, path])
+    if r.returncode != 0 or not os.path.exists(out):
+        return None
+    return open(out, "rb").read()
+
+
+def pillow_reads(path):
+    try:
+        with Image.open(path) as im:
+            im.load()
+        return True
+    except Exception:
+        return False
+
+
+def check_editor_cases(tool, work):
+    import gif_cases
+    w, h = 23, 7
+    giflib = have("gif2rgb")
+    if not giflib:
+        print("note: gif2rgb missing; giflib's side of the metadata cases is skipped")
+    for name, data in gif_cases.metadata_cases(w, h).items():
+        path = os.path.join(work, f"meta_{name}.gif")
+        open(path, "wb").write(data)
+        compare_frame0(tool, path, name)
+        ours = our_decode(tool, path)
+        if giflib and ours:
+            rgb = gif2rgb_pixels(work, path)
+            want = b"".join(bytes(ours["palette"][v]) for v in ours["pixels"])
+            if rgb != want:
+                fail(f"{name}: giflib's picture differs from ours")
+    causes = {"undecodable": "The image data cannot be decoded", "no pixels": "The image has no pixels"}
+    agreed = 0
+    for name, (data, cause) in gif_cases.blank_cases(w, h).items():
+        checked["decode"] += 1
+        path = os.path.join(work, f"blank_{name}.gif")
+        open(path, "wb").write(data)
+        said = run([tool, "decode", path]).stdout.decode().splitlines()[:1]
+        if said != ["fail " + causes[cause]]:
+            fail(f"{name}: our decoder said {said}, expected the refusal '{causes[cause]}'")
+        others = [giflib and gif2rgb_pixels(work, path) is not None, pillow_reads(path)]
+        # Both oracles reading a picture we refuse would be a picture lost.
+        if all(others):
+            fail(f"{name}: giflib and Pillow both read a picture we refuse")
+        agreed += not others[0]
+    print(f"blank pictures: giflib refuses {agreed} of {len(gif_cases.blank_cases(w, h))} as we do")
+
+
 # --- our files in other readers ------------------------------------------------------------------
 
 def pattern(x, y, frame, colors):
@@ -401,6 +458,7 @@ def main():
     made += make_ffmpeg(work)
     for path in made:
         compare_frame0(args.tool, path, os.path.basename(path))
+    check_editor_cases(args.tool, work)
 
     # Our files in other readers.
     cases = [
