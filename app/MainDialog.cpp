@@ -10,12 +10,9 @@
 #include "app/FolderBrowser.h"
 #include "app/resource.h"
 #include "convert/ConversionJob.h"
+#include "convert/PackagePlan.h"
 
 namespace skm {
-
-static_assert(IDC_CONVERT == ControlConvert && IDC_SELECT_FOLDER == ControlSelectFolder &&
-              IDC_PROGRESS == ControlProgress && IDC_STATUS == ControlStatus &&
-              IDC_MESSAGE == ControlMessage);
 
 const MessageMapEntry<MainDialog> MainDialog::messageMap[6] = {
     {WM_SYSCOMMAND, 0, 0, &MainDialog::OnSysCommand},
@@ -32,17 +29,6 @@ void appendBackslash(std::string& folder) {
   if (folder.empty() || folder.back() != '\\') folder += '\\';
 }
 
-// Whether a long file name ends in ".skm", in any letter case.
-bool hasSkmExtension(const std::string& name) {
-  static const char extension[] = ".skm";
-  if (name.size() < 4) return false;
-  for (std::size_t i = 0; i < 4; ++i) {
-    const char c = name[name.size() - 4 + i];
-    if ((c >= 'A' && c <= 'Z' ? char(c + 32) : c) != extension[i]) return false;
-  }
-  return true;
-}
-
 // Lists folder + "*.skm" in search order, leaving out subfolders and system files. The search
 // also matches the short 8.3 alias, so "gesture.skmx" (alias GESTUR~1.SKM) comes back too; only
 // long names that end in ".skm" count.
@@ -55,7 +41,7 @@ std::vector<std::string> findGestures(const std::string& folder) {
     std::string name = entry.cFileName;
     if (name == "." || name == "..") continue;
     if (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM)) continue;
-    if (!hasSkmExtension(name)) continue;
+    if (!isSourceName(name)) continue;
     paths.push_back(folder + name);
   } while (FindNextFileA(search, &entry));
   FindClose(search);

@@ -6,14 +6,14 @@
 #include <vector>
 
 #include "app/Framework.h"
-#include "convert/JobHost.h"
+#include "app/JobDisplay.h"
 
 namespace skm {
 
 // The converter's one window. It owns the source list and the output folder, and hosts the
-// conversion job, which runs on a worker thread and updates the controls through synchronous
-// messages.
-class MainDialog : public Dialog, public JobHost {
+// conversion job, which runs on a worker thread; the job's events become control updates
+// delivered through synchronous messages.
+class MainDialog : public Dialog, public JobDisplay {
  public:
   explicit MainDialog(HWND parent = nullptr);
   ~MainDialog() override;
@@ -21,13 +21,15 @@ class MainDialog : public Dialog, public JobHost {
   // JobHost, called from the worker thread.
   const std::vector<std::string>& sourcePaths() const override { return sourcePathList; }
   const std::string& outputFolder() const override { return outputFolderText; }
+  bool stopRequested() const override { return stopping.load(); }
+
+ protected:
+  // JobDisplay's control updates, from the worker thread.
   void setProgressPosition(int position) override;
   void setStatusText(const std::string& text) override;
   void setMessageText(const std::string& text) override;
   void enableButton(int controlId) override;
-  bool stopRequested() const override { return stopping.load(); }
 
- protected:
   void DoDataExchange(DataExchange& dx) override;
   BOOL OnInitDialog() override;
   void OnCancel() override;

@@ -16,11 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "codecs/GifCodec.h"
+#include "convert/Converter.h"
 #include "convert/GestureConverter.h"
 #include "convert/Md5.h"
 #include "convert/Package.h"
-#include "convert/SourceGesture.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {
@@ -41,8 +40,7 @@ int main(int argc, char** argv) {
 
   // A small folder is gone through several times per round, so a round is long enough to time.
   const std::size_t repeat = sources.empty() ? 1 : (999 + sources.size()) / sources.size();
-  skm::SourceGesture gesture;
-  skm::GifWorkspace gif;  // one thread's tables, as each worker of a conversion job keeps them
+  skm::Converter converter;  // one thread's state, as each worker of a conversion job keeps it
   double best = 1e9;
   std::size_t converted = 0, bytes = 0;
   for (int round = 0; round < rounds; ++round) {
@@ -51,7 +49,7 @@ int main(int argc, char** argv) {
     const std::clock_t start = std::clock();
     for (std::size_t n = 0; n < sources.size() * repeat; ++n) {
       const std::size_t i = n % sources.size();
-      skm::GestureResult result = skm::convertBytes(gesture, sources[i], paths[i], &gif);
+      skm::GestureResult result = converter.convertBytes(sources[i], paths[i]);
       std::string reason = skm::describeReason(result);
       if (result.outcome != skm::GestureOutcome::Converted) continue;
       std::vector<uint8_t> package = skm::buildPackageBytes(skm::packagePartsOf(result));

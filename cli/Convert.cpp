@@ -25,8 +25,8 @@
 #include "convert/FilePath.h"
 #include "convert/GestureConverter.h"
 #include "convert/JobHost.h"
-#include "convert/NameFold.h"
 #include "convert/Package.h"
+#include "convert/PackagePlan.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -51,17 +51,6 @@ bool isSeparator(char c) {
 std::string withSeparator(std::string folder) {
   if (folder.empty() || !isSeparator(folder.back())) folder += Separator;
   return folder;
-}
-
-std::string lowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = char(c + 32);
-  }
-  return text;
-}
-
-bool endsWithSkm(const std::string& name) {
-  return name.size() >= 4 && lowerAscii(name.substr(name.size() - 4)) == ".skm";
 }
 
 std::string fileNameOf(const std::string& path) {
@@ -97,12 +86,7 @@ Entry decided(std::string source, const char* status, std::string reason) {
 
 // Whether a file of this name would be a device: only Windows has such names.
 bool reservedName(const std::string& fileName) {
-#ifdef _WIN32
-  return isWindowsDeviceName(fileName);
-#else
-  (void)fileName;
-  return false;
-#endif
+  return PlanRules().deviceNames && isWindowsDeviceName(fileName);
 }
 
 // Whether some subfolder below folder, symbolic links not followed, holds a .skm file.
@@ -112,7 +96,7 @@ bool subfoldersHoldGestures(const std::string& folder) {
                                       fs::directory_options::skip_permission_denied, ec);
   for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
     std::error_code typeError;
-    if (it.depth() > 0 && endsWithSkm(utf8FromPath(it->path().filename())) &&
+    if (it.depth() > 0 && isSourceName(utf8FromPath(it->path().filename())) &&
         it->is_regular_file(typeError)) {
       return true;
     }
@@ -132,7 +116,7 @@ void scanFolder(const std::string& folder, const std::string& rel, bool recursiv
     std::error_code typeError;
     if (it->is_directory(typeError)) {
       if (!it->is_symlink(typeError)) folders.push_back(name);
-    } else if (endsWithSkm(name) && (it->is_regular_file(typeError) || reservedName(name))) {
+    } else if (isSourceName(name) && (it->is_regular_file(typeError) || reservedName(name))) {
       // A device name is listed whatever it leads to, so that it is reported, not left out.
       files.push_back(name);
     }
@@ -281,8 +265,7 @@ class SourceFiles {
 
   // Why the package of entry index may not replace source `owner`.
   std::string replacing(std::size_t index, std::size_t owner) const {
-    return owner == index ? "the package would replace its source"
-                          : "the package would replace the source " + entries_[owner].source;
+    return replacesSourceReason(index, owner, entries_[owner].source);
   }
 
  private:
@@ -315,12 +298,10 @@ class CliHost : public JobHost {
 
   const std::vector<std::string>& sourcePaths() const override { return jobSources_; }
   const std::string& outputFolder() const override { return output_; }
-  void setProgressPosition(int position) override { position_ = position; }
-  void setStatusText(const std::string&) override {}
-  void setMessageText(const std::string& text) override {
-    if (live_ && text.rfind("Converting: ", 0) == 0) drawProgress();
+  void fileStarted(std::size_t index) override {
+    position_ = index;
+    if (live_) drawProgress();
   }
-  void enableButton(int) override {}
   bool stopRequested() const override { return interruptSignal() != 0; }
 
   // Called in run order for converted sources only, so a package name goes to the first source
@@ -478,7 +459,7 @@ class CliHost : public JobHost {
   void drawProgress() const {
     const int width = 24;
     const std::size_t total = entries_.size();
-    const std::size_t at = jobEntries_[std::size_t(position_)];
+    const std::size_t at = jobEntries_[position_];
     const int filled = int(at * width / total);
     std::string bar(std::size_t(filled), '#');
     bar.append(std::size_t(width - filled), '.');
@@ -501,7 +482,7 @@ class CliHost : public JobHost {
   std::vector<std::string> jobSources_;
   std::vector<std::size_t> jobEntries_;
   bool live_ = false;
-  int position_ = 0;
+  std::size_t position_ = 0;
 };
 
 // Why a dry run's mirrored folder (ending in a separator) could not be created, in the words of
@@ -519,43 +500,54 @@ std::string mirrorFolderProblem(const std::string& folder, std::string otherwise
   return otherwise;
 }
 
-// Gives every entry its package path and decides, before anything is converted and whatever the
-// number of workers, which sources cannot have one: no usable name, a name Windows keeps for a
-// device, a package that would replace a source of the run, or (with --no-clobber) an existing
-// package. Which of two sources with one package name gets it is left to the writing, since it
-// goes to the first that converts. A name exists when the folder has an entry of that name,
-// whatever it is; the writing asks the same way.
-void planPackages(std::vector<Entry>& entries, const SourceFiles& sources,
-                  const std::string& output, bool caseInsensitive, bool noClobber, bool dryRun) {
+// Gives every entry its package path by the shared plan and decides, before anything is
+// converted and whatever the number of workers, which sources cannot have one: no usable name, a
+// name Windows keeps for a device, a package that would replace a source of the run (the plan
+// asks the guard below), or (with --no-clobber) an existing package. Which of two sources with one
+// package name gets it is left to the writing, since it goes to the first that converts. A name
+// exists when the folder has an entry of that name, whatever it is; the writing asks the same way.
+void planRun(std::vector<Entry>& entries, const SourceFiles& sources, const std::string& output,
+             bool caseInsensitive, bool noClobber, bool dryRun) {
+  std::vector<PlanSource> planned;
+  std::vector<std::size_t> entryOf;           // the entry of each planned source
+  std::map<std::size_t, std::size_t> planOf;  // and back
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    Entry& entry = entries[i];
-    if (entry.done) continue;
-    if (reservedName(fileNameOf(entry.source))) {
-      entry = decided(entry.source, "skipped", "reserved device name on Windows");
+    if (entries[i].done) continue;
+    planOf.emplace(i, planned.size());
+    entryOf.push_back(i);
+    planned.push_back({entries[i].source, entries[i].relFolder});
+  }
+  // What the look-up for the source guard found at each package path, kept for the checks below.
+  std::vector<EntryState> existing(planned.size());
+  std::vector<int> lookUpError(planned.size(), 0);
+  PlanRules rules;
+  rules.ignoresCase = caseInsensitive;
+  rules.existingSource = [&](std::size_t k,
+                             const std::string& relative) -> std::optional<std::size_t> {
+    const std::string path = output + relative;
+    lookUpError[k] = lookUpEntry(path, existing[k]);
+    const auto owner = sources.sourceAt(path, existing[k]);
+    if (!owner) return std::nullopt;
+    return planOf.at(*owner);
+  };
+  const std::vector<PackagePlan> plans = skm::planPackages(planned, rules);
+  for (std::size_t k = 0; k < plans.size(); ++k) {
+    Entry& entry = entries[entryOf[k]];
+    const PackagePlan& plan = plans[k];
+    if (plan.verdict != PlanVerdict::Planned) {
+      entry = decided(entry.source, "skipped", plan.reason);
       continue;
     }
-    const std::string base = baseNameOf(entry.source);
-    const std::string problem = packageNameProblem(base);
-    if (!problem.empty()) {
-      entry = decided(entry.source, "skipped", "no package name: " + problem);
-      continue;
-    }
-    const std::string relative = entry.relFolder + base + ".trn";
-    entry.nameKey = caseInsensitive ? caselessNameKey(relative) : relative;
-    entry.package = output + relative;
-    EntryState existing;
-    const int err = lookUpEntry(entry.package, existing);
-    if (const auto owner = sources.sourceAt(entry.package, existing)) {
-      entry = decided(entry.source, "skipped", sources.replacing(i, *owner));
-      continue;
-    }
-    entry.replaces = existing.exists;
+    entry.nameKey = plan.key;
+    entry.package = output + plan.package;
+    const int err = lookUpError[k];
+    entry.replaces = existing[k].exists;
     // A name the folder cannot hold (too long) fails the same look-up a write would, and a
     // folder in the package's place cannot be replaced by it.
     if (dryRun && err != 0 && err != ENOTDIR) {
       entry.writeProblem =
           "could not write the package " + entry.package + ": " + systemMessage(err);
-    } else if (dryRun && existing.isFolder) {
+    } else if (dryRun && existing[k].isFolder) {
       entry.writeProblem =
           "could not write the package " + entry.package + ": " + systemMessage(EISDIR);
     }
@@ -688,7 +680,7 @@ int runConvert(const ConvertOptions& options) {
   }
   const std::string output = withSeparator(options.outputDir);
   const SourceFiles sources(entries);
-  planPackages(entries, sources, output, caseInsensitive, options.noClobber, options.dryRun);
+  planRun(entries, sources, output, caseInsensitive, options.noClobber, options.dryRun);
 
   CliHost host(options, entries, output, sources, root);
   ConversionJob(host, options.workers);

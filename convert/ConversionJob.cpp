@@ -14,34 +14,46 @@
 #include <thread>
 #include <vector>
 
-#include "codecs/GifCodec.h"
+#include "convert/Converter.h"
 #include "convert/GestureConverter.h"
-#include "convert/SourceGesture.h"
 
 namespace skm {
 
 namespace {
 
-std::string convertedText(std::size_t count) {
-  return std::to_string(count) + " gestures converted.";
-}
-
-// What one converting thread keeps from one gesture to the next.
-struct WorkerState {
-  SourceGesture gesture;
-  GifWorkspace gif;
-};
-
 // Every failure of one file stays with that file.
-GestureResult convertGuarded(WorkerState& state, const std::string& path) {
+GestureResult convertGuarded(Converter& converter, const std::string& path) {
   try {
-    return convertSource(state.gesture, path, &state.gif);
+    return converter.convertSource(path);
   } catch (...) {
     GestureResult result;
     result.outcome = GestureOutcome::Failed;
     result.reason = GestureReason::OutOfMemory;
     result.baseName = baseNameOf(path);
     return result;
+  }
+}
+
+GestureResult stoppedBefore(const std::string& path) {
+  GestureResult result;
+  result.outcome = GestureOutcome::Skipped;
+  result.reason = GestureReason::Stopped;
+  result.baseName = baseNameOf(path);
+  return result;
+}
+
+void count(RunSummary& summary, const GestureResult& result) {
+  if (result.reason == GestureReason::Stopped) summary.stopped = true;
+  switch (result.outcome) {
+    case GestureOutcome::Converted:
+      ++summary.converted;
+      break;
+    case GestureOutcome::Skipped:
+      ++summary.skipped;
+      break;
+    case GestureOutcome::Failed:
+      ++summary.failed;
+      break;
   }
 }
 
@@ -96,7 +108,7 @@ class Prefetcher {
 
  private:
   void work() {
-    WorkerState state;
+    Converter converter;
     for (;;) {
       std::size_t index;
       {
@@ -106,7 +118,7 @@ class Prefetcher {
         if (stopping_ || next_ >= paths_.size()) return;
         index = next_++;
       }
-      GestureResult result = convertGuarded(state, paths_[index]);
+      GestureResult result = convertGuarded(converter, paths_[index]);
       {
         std::lock_guard<std::mutex> lock(mutex_);
         results_[index % window_] = std::move(result);
@@ -133,14 +145,17 @@ void JobHost::writePackage(std::size_t, GestureResult& result) {
   writeResultPackage(result, outputFolder());
 }
 
-unsigned ConversionJob(JobHost& host) {
+RunSummary ConversionJob(JobHost& host) {
   return ConversionJob(host, 1);
 }
 
-unsigned ConversionJob(JobHost& host, int workers) {
+RunSummary ConversionJob(JobHost& host, int workers) {
   const std::vector<std::string>& paths = host.sourcePaths();
+  RunSummary summary;
+  summary.files = paths.size();
+  host.runStarted(paths.size());
   std::optional<Prefetcher> prefetcher;
-  std::optional<WorkerState> state;
+  std::optional<Converter> converter;
   if (workers > 1 && paths.size() > 1) {
     const int asked = std::min<int>(workers, int(std::min<std::size_t>(paths.size(), 256)));
     prefetcher.emplace(paths, asked);
@@ -149,44 +164,29 @@ unsigned ConversionJob(JobHost& host, int workers) {
     }
     if (prefetcher->started() == 0) prefetcher.reset();
   }
-  if (!prefetcher) state.emplace();
+  if (!prefetcher) converter.emplace();
 
-  std::size_t written = 0;
   std::size_t i = 0;
   for (; i < paths.size(); ++i) {
     if (host.stopRequested()) break;
-    host.setProgressPosition(int(i));
-    host.setStatusText(convertedText(i + 1));
-    host.setMessageText("Converting: " + baseNameOf(paths[i]) + ".skm");
-
-    GestureResult result = prefetcher ? prefetcher->take(i) : convertGuarded(*state, paths[i]);
+    host.fileStarted(i);
+    GestureResult result = prefetcher ? prefetcher->take(i) : convertGuarded(*converter, paths[i]);
     // An interrupt that came while this file was converted starts no new file.
     if (result.outcome == GestureOutcome::Converted && host.stopRequested()) {
-      result = GestureResult();
-      result.outcome = GestureOutcome::Skipped;
-      result.reason = GestureReason::Stopped;
-      result.baseName = baseNameOf(paths[i]);
+      result = stoppedBefore(paths[i]);
     }
     if (result.outcome == GestureOutcome::Converted) host.writePackage(i, result);
-    if (result.outcome == GestureOutcome::Converted) ++written;
-    if (result.outcome == GestureOutcome::Failed) host.setMessageText("Error: Gesture skipped.");
+    count(summary, result);
     host.fileFinished(i, result);
   }
   prefetcher.reset();
   for (std::size_t rest = i; rest < paths.size(); ++rest) {
-    GestureResult result;
-    result.outcome = GestureOutcome::Skipped;
-    result.reason = GestureReason::Stopped;
-    result.baseName = baseNameOf(paths[rest]);
+    const GestureResult result = stoppedBefore(paths[rest]);
+    count(summary, result);
     host.fileFinished(rest, result);
   }
-
-  host.setProgressPosition(int(paths.size()));
-  host.setStatusText(convertedText(written));
-  host.setMessageText("Converting Finished.");
-  host.enableButton(ControlConvert);
-  host.enableButton(ControlSelectFolder);
-  return 1;
+  host.runEnded(summary);
+  return summary;
 }
 
 }  // namespace skm

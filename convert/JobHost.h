@@ -8,19 +8,19 @@ namespace skm {
 
 struct GestureResult;
 
-// The dialog controls the conversion job updates, by their control ids (the dialog's
-// IDC_CONVERT, IDC_SELECT_FOLDER, IDC_PROGRESS, IDC_STATUS and IDC_MESSAGE). Named apart from
-// the resource macros so that both can be included together.
-enum JobControl : int {
-  ControlConvert = 1000,
-  ControlSelectFolder = 1001,
-  ControlProgress = 1004,
-  ControlStatus = 1005,
-  ControlMessage = 1006,
+// How a run ended, counted after each package was placed.
+struct RunSummary {
+  std::size_t files = 0;
+  std::size_t converted = 0;  // packages written (or, in a dry run, that would be)
+  std::size_t skipped = 0;
+  std::size_t failed = 0;
+  bool stopped = false;  // stopRequested() left a file unconverted
 };
 
-// What the conversion job needs of its front end: the sources, the output folder and four
-// synchronous updates. The dialog, the command line and the tests each implement it.
+// What the conversion job needs of its front end: the sources, the output folder, and the
+// events of a run, told synchronously on the job's thread. The job says what happens, never how
+// a face shows it: the dialog renders these events as its texts, the command line as its
+// progress line and report, the tests record them.
 class JobHost {
  public:
   virtual ~JobHost() = default;
@@ -29,10 +29,18 @@ class JobHost {
   // Ends in a path separator.
   virtual const std::string& outputFolder() const = 0;
 
-  virtual void setProgressPosition(int position) = 0;
-  virtual void setStatusText(const std::string& text) = 0;   // ControlStatus
-  virtual void setMessageText(const std::string& text) = 0;  // ControlMessage
-  virtual void enableButton(int controlId) = 0;  // ControlConvert or ControlSelectFolder
+  // Told once, before the first file.
+  virtual void runStarted(std::size_t count) { (void)count; }
+  // Told before source `index` is taken, in source order; not for files a stop left out.
+  virtual void fileStarted(std::size_t index) { (void)index; }
+  // Told how each file ended, in source order, after its package was placed: every file of the
+  // run, those a stop left out included (skipped, GestureReason::Stopped).
+  virtual void fileFinished(std::size_t index, const GestureResult& result) {
+    (void)index;
+    (void)result;
+  }
+  // Told once, last.
+  virtual void runEnded(const RunSummary& summary) { (void)summary; }
 
   // Polled between files; a host that is going away returns true to end the run early.
   virtual bool stopRequested() const { return false; }
@@ -49,12 +57,6 @@ class JobHost {
     (void)asked;
     (void)converting;
     (void)reason;
-  }
-
-  // Told how each file ended, in source order, after the dialog-level updates for it.
-  virtual void fileFinished(std::size_t index, const GestureResult& result) {
-    (void)index;
-    (void)result;
   }
 };
 

@@ -30,7 +30,19 @@ void setVariable(const char* name, const char* value) {
 #endif
 }
 
-// Records every update in order, as the dialog would show them.
+const char* outcomeName(GestureOutcome outcome) {
+  switch (outcome) {
+    case GestureOutcome::Converted:
+      return "converted";
+    case GestureOutcome::Skipped:
+      return "skipped";
+    case GestureOutcome::Failed:
+      return "failed";
+  }
+  return "?";
+}
+
+// Records every event of a run in order.
 class RecorderHost : public JobHost {
  public:
   std::vector<std::string> paths;
@@ -40,14 +52,19 @@ class RecorderHost : public JobHost {
 
   const std::vector<std::string>& sourcePaths() const override { return paths; }
   const std::string& outputFolder() const override { return output; }
-  void setProgressPosition(int position) override {
-    events.push_back("progress " + std::to_string(position));
+  void runStarted(std::size_t count) override { events.push_back("run " + std::to_string(count)); }
+  void fileStarted(std::size_t index) override {
+    events.push_back("start " + std::to_string(index));
   }
-  void setStatusText(const std::string& text) override { events.push_back("status " + text); }
-  void setMessageText(const std::string& text) override { events.push_back("message " + text); }
-  void enableButton(int id) override { events.push_back("enable " + std::to_string(id)); }
-  void fileFinished(std::size_t, const GestureResult& result) override {
+  void fileFinished(std::size_t index, const GestureResult& result) override {
+    events.push_back("finish " + std::to_string(index) + " " + outcomeName(result.outcome));
     results.push_back(result);
+  }
+  void runEnded(const RunSummary& summary) override {
+    events.push_back(
+        "end " + std::to_string(summary.files) + " files, " + std::to_string(summary.converted) +
+        " converted, " + std::to_string(summary.skipped) + " skipped, " +
+        std::to_string(summary.failed) + " failed" + (summary.stopped ? ", stopped" : ""));
   }
 };
 
@@ -149,55 +166,57 @@ class ConversionJobTest : public ::testing::Test {
   }
 };
 
-TEST_F(ConversionJobTest, ThreeFilesShowCountsAndTextsInOrder) {
-  addSource("a.skm", makeSkm({}));
-  addSource("b.skm", makeSkm({}));
-  addSource("c.skm", makeSkm({}));
-  EXPECT_EQ(ConversionJob(host), 1u);
-  std::vector<std::string> expected;
-  for (int i = 0; i < 3; ++i) {
-    expected.push_back("progress " + std::to_string(i));
-    expected.push_back("status " + std::to_string(i + 1) + " gestures converted.");
-    expected.push_back(std::string("message Converting: ") + char('a' + i) + ".skm");
-  }
-  expected.insert(expected.end(), {"progress 3", "status 3 gestures converted.",
-                                   "message Converting Finished.", "enable 1000", "enable 1001"});
-  EXPECT_EQ(host.events, expected);
-  EXPECT_TRUE(hasPackage("a") && hasPackage("b") && hasPackage("c"));
-}
-
-TEST_F(ConversionJobTest, EmptyListGoesStraightToTheEnd) {
-  ConversionJob(host);
-  std::vector<std::string> expected = {"progress 0", "status 0 gestures converted.",
-                                       "message Converting Finished.", "enable 1000",
-                                       "enable 1001"};
-  EXPECT_EQ(host.events, expected);
-}
-
-TEST_F(ConversionJobTest, FinalCountIsThePackagesActuallyWritten) {
+TEST_F(ConversionJobTest, EventsComeInSourceOrderAndTheSummaryCountsWhatWasWritten) {
   addSource("good.skm", makeSkm({}));
   addSource("bad.skm", Bytes{'n', 'o', 'p', 'e'});
   GestureDraft empty;
   empty.flags = 8;
   addSource("silent.skm", makeSkm(empty));
-  ConversionJob(host);
-  ASSERT_GE(host.events.size(), 5u);
-  EXPECT_EQ(host.events[host.events.size() - 4], "status 1 gestures converted.");
-  EXPECT_EQ(host.events[host.events.size() - 3], "message Converting Finished.");
-  // Silent skips leave the file's "Converting" text in place.
-  EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "message Error: Gesture skipped."),
-            0);
-  ASSERT_EQ(host.results.size(), 3u);
+  Bytes cut = makeSkm({});
+  cut.erase(cut.end() - 10, cut.end());
+  addSource("cut.skm", cut);
+  const RunSummary summary = ConversionJob(host);
+  EXPECT_EQ(host.events, (std::vector<std::string>{
+                             "run 4", "start 0", "finish 0 converted", "start 1",
+                             "finish 1 skipped", "start 2", "finish 2 skipped", "start 3",
+                             "finish 3 failed", "end 4 files, 1 converted, 2 skipped, 1 failed"}));
+  EXPECT_EQ(summary.converted, 1u);
+  EXPECT_FALSE(summary.stopped);
+  ASSERT_EQ(host.results.size(), 4u);
   EXPECT_EQ(host.results[1].reason, GestureReason::NotGesture);
   EXPECT_EQ(host.results[2].reason, GestureReason::EmptySound);
+  EXPECT_EQ(host.results[3].reason, GestureReason::Damaged);
+  EXPECT_TRUE(hasPackage("good"));
+  EXPECT_FALSE(hasPackage("cut"));
+}
+
+// A host that asks to stop once the first file has started.
+class StoppingHost : public RecorderHost {
+ public:
+  bool stopRequested() const override { return events.size() > 1; }
+};
+
+TEST_F(ConversionJobTest, StopLeavesTheRestUnconvertedAndSaysSo) {
+  StoppingHost stopping;
+  stopping.output = output.path();
+  for (const char* name : {"a.skm", "b.skm", "c.skm"}) {
+    writeFile(sources.file(name), makeSkm({}));
+    stopping.paths.push_back(sources.file(name));
+  }
+  const RunSummary summary = ConversionJob(stopping);
+  EXPECT_EQ(stopping.events,
+            (std::vector<std::string>{"run 3", "start 0", "finish 0 skipped", "finish 1 skipped",
+                                      "finish 2 skipped",
+                                      "end 3 files, 0 converted, 3 skipped, 0 failed, stopped"}));
+  EXPECT_TRUE(summary.stopped);
+  for (const GestureResult& r : stopping.results) EXPECT_EQ(r.reason, GestureReason::Stopped);
+  EXPECT_FALSE(hasPackage("a"));
 }
 
 TEST_F(ConversionJobTest, BaseNamesDropTheExtensionWhateverItsCase) {
   addSource("Hi.SKM", makeSkm({}));
   addSource("wave.skm", makeSkm({}));
   ConversionJob(host);
-  EXPECT_NE(std::find(host.events.begin(), host.events.end(), "message Converting: Hi.skm"),
-            host.events.end());
   EXPECT_TRUE(hasPackage("Hi"));
   EXPECT_TRUE(hasPackage("wave"));
   EXPECT_EQ(baseNameOf("/gestures/x.y.skm"), "x.y");
@@ -323,8 +342,6 @@ TEST_F(ConversionJobTest, SilentSkips) {
                                         GestureReason::EmptySound, GestureReason::StripNotGif,
                                         GestureReason::ButtonNotGif, GestureReason::CannotRead}));
   EXPECT_EQ(describeReason(host.results.back()), "cannot read: No such file or directory");
-  EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "message Error: Gesture skipped."),
-            0);
 }
 
 TEST_F(ConversionJobTest, FrameCountFollowsStripWidth) {
@@ -487,21 +504,8 @@ TEST_F(ConversionJobTest, UnwritableOutputFailsEveryFileAndTheRunStillEnds) {
   addSource("b.skm", makeSkm({}));
   host.output = output.file("missing/");
   ConversionJob(host);
-  EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "message Error: Gesture skipped."),
-            2);
-  EXPECT_EQ(host.events[host.events.size() - 3], "message Converting Finished.");
-  EXPECT_EQ(host.events[host.events.size() - 4], "status 0 gestures converted.");
+  EXPECT_EQ(host.events.back(), "end 2 files, 0 converted, 0 skipped, 2 failed");
   for (const GestureResult& r : host.results) EXPECT_EQ(r.reason, GestureReason::WriteFailed);
-}
-
-TEST_F(ConversionJobTest, DamagedSourceIsAnError) {
-  Bytes bytes = makeSkm({});
-  bytes.erase(bytes.end() - 10, bytes.end());
-  addSource("cut.skm", bytes);
-  ConversionJob(host);
-  EXPECT_FALSE(hasPackage("cut"));
-  EXPECT_EQ(host.events[host.events.size() - 6], "message Error: Gesture skipped.");
-  EXPECT_EQ(host.results.at(0).reason, GestureReason::Damaged);
 }
 
 TEST_F(ConversionJobTest, NoTemporaryFilesAreLeft) {

@@ -9,7 +9,7 @@ import os from 'node:os';
 import path from 'node:path';
 import {test} from 'node:test';
 
-import {convert, loadModule} from './skm-module.mjs';
+import {convert, loadModule, plan} from './skm-module.mjs';
 
 const cli = process.env.SKM2TRN;
 const pageDir = process.env.SKM_PAGE;
@@ -79,4 +79,13 @@ test('a source the module refuses leaves no package and says why', () => {
   assert.equal(wave.status, 'converted');
   assert.equal(wave.baseName, 'wave');
   assert.equal(wave.identifier, 'd911b34823c7674c292556dc56148c27');
+});
+
+test('the module plans package names as the command line does, case and accents aside', () => {
+  const plans = plan(module, ['a/Wave.skm', 'b/wave.SKM', 'a/wave.skm', 'a/caf\u00e9.skm',
+                              'a/CAFE\u0301.skm', 'a/.skm', 'a/aux.skm']);
+  assert.deepEqual(plans.map((p) => p.package),
+                   ['a/Wave.trn', 'b/wave.trn', 'a/wave.trn', 'a/caf\u00e9.trn', 'a/CAFE\u0301.trn', '', 'a/aux.trn']);
+  assert.deepEqual(plans.map((p) => p.first), [0, 1, 0, 3, 3, 5, 6]);
+  assert.deepEqual([plans[5].verdict, plans[5].reason], [2, 'no package name: nothing before the extension']);
 });

@@ -46,3 +46,22 @@ export function convert(module, bytes, label) {
   }
   return result;
 }
+
+// The package plan of a list of source paths, in run order, as the page asks for it.
+export function plan(module, paths) {
+  const list = Buffer.from(paths.map((p) => p + '\0').join(''), 'utf8');
+  const at = module._skm_alloc(list.length);
+  module.HEAPU8.set(list, at);
+  const count = module._skm_plan(at, list.length);
+  module._skm_free(at);
+  const plans = [];
+  for (let i = 0; i < count; ++i) {
+    plans.push({
+      verdict: module._skm_plan_verdict(i),
+      first: module._skm_plan_first(i),
+      package: cString(module, module._skm_plan_package(i)),
+      reason: cString(module, module._skm_plan_reason(i)),
+    });
+  }
+  return plans;
+}

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "codecs/GifCodec.h"
+#include "convert/Converter.h"
 #include "convert/GestureConverter.h"
 #include "convert/Md5.h"
 #include "convert/Package.h"
-#include "convert/SourceGesture.h"
+#include "convert/PackagePlan.h"
 #include "convert/Version.h"
 
 namespace {
@@ -33,17 +33,21 @@ LastResult& last() {
   return state;
 }
 
-skm::SourceGesture& gesture() {
-  static skm::SourceGesture reused;
+// The source record and the GIF tables, kept once per module as a converting thread of the
+// command line keeps them: made per picture the tables cost more than the conversion itself
+// here, where fresh memory is zeroed by hand.
+skm::Converter& converter() {
+  static skm::Converter reused;
   return reused;
 }
 
-// The GIF tables, made once per module as a converting thread of the command line makes them:
-// made per picture they cost more than the conversion itself here, where fresh memory is zeroed
-// by hand.
-skm::GifWorkspace& gifTables() {
-  static skm::GifWorkspace tables;
-  return tables;
+std::vector<skm::PackagePlan>& plans() {
+  static std::vector<skm::PackagePlan> last;
+  return last;
+}
+
+const skm::PackagePlan* planAt(uint32_t index) {
+  return index < plans().size() ? &plans()[index] : nullptr;
 }
 
 std::span<const uint8_t> part(int which) {
@@ -76,7 +80,7 @@ EMSCRIPTEN_KEEPALIVE void skm_free(uint8_t* bytes) {
 EMSCRIPTEN_KEEPALIVE int skm_convert(const uint8_t* bytes, uint32_t size, const char* label) {
   LastResult& state = last();
   state = LastResult{};
-  state.result = skm::convertBytes(gesture(), {bytes, size}, label, &gifTables());
+  state.result = converter().convertBytes({bytes, size}, label);
   if (state.result.outcome == skm::GestureOutcome::Converted) {
     try {
       state.package = skm::buildPackageBytes(skm::packagePartsOf(state.result));
@@ -145,6 +149,53 @@ EMSCRIPTEN_KEEPALIVE uint32_t skm_part_offset(int which) {
 
 EMSCRIPTEN_KEEPALIVE uint32_t skm_part_size(int which) {
   return uint32_t(part(which).size());
+}
+
+// Plans the packages of a list of sources: `size` bytes at `paths` hold each source's path (UTF-8,
+// '/' between folders, as the page lists them) followed by a NUL, in run order. A package keeps
+// its source's folder, and names that differ only in letter case or normalisation are one name,
+// since the zip may be unpacked where they are. Returns the number of sources; the plan stays
+// until the next call.
+EMSCRIPTEN_KEEPALIVE uint32_t skm_plan(const char* paths, uint32_t size) {
+  std::vector<skm::PlanSource> sources;
+  for (uint32_t at = 0; at < size;) {
+    const std::string path(paths + at);
+    at += uint32_t(path.size()) + 1;
+    sources.push_back({path, path.substr(0, path.rfind('/') + 1)});
+  }
+  skm::PlanRules rules;
+  rules.ignoresCase = true;
+  try {
+    plans() = skm::planPackages(sources, rules);
+  } catch (const std::bad_alloc&) {
+    plans().clear();
+    return 0;
+  }
+  return uint32_t(plans().size());
+}
+
+// Source `index`'s verdict: 0 planned, 1 a device name, 2 nothing before the extension, 3 a
+// hidden name, 4 it would replace a source.
+EMSCRIPTEN_KEEPALIVE int skm_plan_verdict(uint32_t index) {
+  const skm::PackagePlan* plan = planAt(index);
+  return plan ? int(plan->verdict) : -1;
+}
+
+// The first source in run order whose package has the same name; `index` itself when none.
+EMSCRIPTEN_KEEPALIVE uint32_t skm_plan_first(uint32_t index) {
+  const skm::PackagePlan* plan = planAt(index);
+  return plan ? uint32_t(plan->first) : index;
+}
+
+// The package's path below the output ("" when the source makes none), and why it makes none.
+EMSCRIPTEN_KEEPALIVE const char* skm_plan_package(uint32_t index) {
+  const skm::PackagePlan* plan = planAt(index);
+  return plan ? plan->package.c_str() : "";
+}
+
+EMSCRIPTEN_KEEPALIVE const char* skm_plan_reason(uint32_t index) {
+  const skm::PackagePlan* plan = planAt(index);
+  return plan ? plan->reason.c_str() : "";
 }
 
 EMSCRIPTEN_KEEPALIVE const char* skm_version() {

@@ -122,6 +122,7 @@
     slot.worker.terminate();
     restarts++;
     startWorker(slot);
+    replan(slot);
     showMemory();
   }
 
@@ -189,6 +190,10 @@
       workerStopped(slot, message.loadError);
       return;
     }
+    if (message.planned) {
+      planned(message.planned.id, message.planned.first);
+      return;
+    }
     for (const result of message.results) {
       slot.busy--;
       slot.ids.delete(result.id);
@@ -219,6 +224,7 @@
       restart(slot);
     } else {
       slot.dead = true;
+      replan(slot);
     }
     dispatch();
   }
@@ -243,22 +249,46 @@
     return path.slice(0, cut + 1);
   }
 
-  // As the command line decides before converting: the first source of a package name (in any
-  // letter case, since the zip may be unpacked where case does not count) has it, a later one is
-  // skipped. A name that makes no package is left for the converter to refuse.
-  const taken = new Map();
-  function planPackage(job) {
-    const name = job.path.slice(job.path.lastIndexOf('/') + 1);
-    const dot = name.lastIndexOf('.');
-    const base = dot < 0 ? name : name.slice(0, dot);
-    if (!base || base[0] === '.') return null;
-    const key = (job.folder + base + '.trn').toLowerCase();
-    const earlier = taken.get(key);
-    if (!earlier) {
-      taken.set(key, job);
-      return null;
+  // Package names come from the module's planner, asked through a worker: the first source of
+  // a package name (letter case and accents aside, since the zip may be unpacked where they do
+  // not count) has it, a later one is skipped. A name that makes no package is left for the
+  // converter to refuse. Resolves to each job's first job of its name.
+  const plans = new Map();  // id -> {slot, paths, resolve}
+  let nextPlan = 0;
+  function planPackages(fresh) {
+    return new Promise((resolve) => {
+      const slot = pool.find((candidate) => !candidate.dead && !candidate.retiring);
+      const own = fresh.map((_, i) => i);
+      if (!slot) {  // no converter: every source fails on its own
+        resolve(own);
+        return;
+      }
+      const id = nextPlan++;
+      plans.set(id, {slot, paths: fresh.map((job) => job.path),
+                     resolve: (first) => resolve(first && first.length === fresh.length ? first : own)});
+      askPlan(slot, id);
+    });
+  }
+  // After the compiled module, which the worker needs first.
+  function askPlan(slot, id) {
+    const worker = slot.worker;
+    compileModule().then(() => {
+      if (slot.worker === worker && plans.has(id)) worker.postMessage({plan: {id, paths: plans.get(id).paths}});
+    }, () => {});
+  }
+  function planned(id, first) {
+    const asked = plans.get(id);
+    if (!asked) return;
+    plans.delete(id);
+    asked.resolve(first);
+  }
+  // A worker replaced while planning is asked again; one that will not start answers nothing.
+  function replan(slot) {
+    for (const [id, asked] of plans) {
+      if (asked.slot !== slot) continue;
+      if (slot.dead) planned(id, null);
+      else askPlan(slot, id);
     }
-    return 'same package name as ' + earlier.path;
   }
 
   // Sources are taken in name order, as the command line takes a folder's. Each choice is a list
@@ -283,26 +313,31 @@
     entries.sort((a, b) => (a.path < b.path ? -1 : a.path > b.path ? 1 : 0));
     startWorkers();
     delete document.body.dataset.state;
-    const decided = [];
+    const fresh = [];
     for (const {file, entry, path} of entries) {
       const job = {id: nextId++, batch, file, entry, path, folder: pathKey(path), result: null};
       jobs.push(job);
-      const clash = planPackage(job);
-      if (clash) {
-        decided.push([job, {status: 'skipped', reason: clash, frames: 0}]);
-      } else {
-        queue.push(job);
-        if (!file) opening.push(job);
-      }
+      fresh.push(job);
     }
-    for (const [job, result] of decided) finished(job, result);
     elements.clear.disabled = false;
     elements.stop.disabled = !runActive();
     updateCount();
     announce(`Converting ${count(jobs.length - done, 'gesture')}.` + (left ? ' ' + left : ''));
     performance.mark('skm-started');
-    openAhead();
-    dispatch();
+    planPackages(fresh).then((first) => {
+      for (let i = 0; i < fresh.length; ++i) {
+        const job = fresh[i];
+        if (job.batch !== batch || job.result) continue;  // cleared or stopped meanwhile
+        if (first[i] !== i) {
+          finished(job, {status: 'skipped', reason: 'same package name as ' + fresh[first[i]].path, frames: 0});
+        } else {
+          queue.push(job);
+          if (!job.file) opening.push(job);
+        }
+      }
+      openAhead();
+      dispatch();
+    });
   }
 
   // The files of a dropped folder are opened while the first ones convert, in the order they are
@@ -345,7 +380,11 @@
   function stop() {
     if (!runActive()) return;
     stopped = true;
-    for (const job of queue.splice(0)) finished(job, {status: 'skipped', reason: 'interrupted', frames: 0});
+    queue.length = 0;
+    // Those still waiting for a worker or for their plan.
+    for (const job of jobs) {
+      if (!job.result && !running.has(job.id)) finished(job, {status: 'skipped', reason: 'interrupted', frames: 0});
+    }
     say('Stopping after the files being converted…');
   }
 
@@ -651,7 +690,6 @@
     jobs = [];
     opening = [];
     openedUpTo = 0;
-    taken.clear();
     drawn = 0;
     done = 0;
     converted = 0;

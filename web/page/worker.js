@@ -132,6 +132,21 @@ async function handle({id, file, label}, early) {
   return result;
 }
 
+// The package plan of a list of sources from the module's planner, the one the command line
+// and the dialog use: for each source, the first in the list whose package has the same name
+// (its own index when none has).
+function plan(module, paths) {
+  const list = utf8.encode(paths.map((path) => path + '\0').join(''));
+  const at = module._skm_alloc(list.length);
+  if (!at) throw new Error('out of memory');
+  module.HEAPU8.set(list, at);
+  const count = module._skm_plan(at, list.length);
+  module._skm_free(at);
+  const first = [];
+  for (let i = 0; i < count; ++i) first.push(module._skm_plan_first(i));
+  return first;
+}
+
 // A batch goes back in one message once converted, its packages moved, not copied.
 async function handleBatch(jobs, early) {
   const results = [];
@@ -147,6 +162,19 @@ let chain = Promise.resolve();
 onmessage = (event) => {
   if (event.data.module) {
     start(event.data.module);
+    return;
+  }
+  if (event.data.plan) {
+    const {id, paths} = event.data.plan;
+    chain = chain.then(async () => {
+      let first = null;
+      try {
+        first = plan(await ready, paths);
+      } catch (error) {
+        // Answered all the same: the sources then fail on their own as this converter does.
+      }
+      postMessage({planned: {id, first}});
+    });
     return;
   }
   const {jobs} = event.data;
