@@ -1,7 +1,8 @@
 // Command-line bridge between the GIF codec and the oracle script:
 //   gif_oracle_tool decode FILE [FRAME]
 //     prints "ok W H BITS TRANSPARENT DELAY LOOP DISPOSAL FRAMES", then "palette" and the
-//     entries as rrggbb, then "pixels" and the indices top row first, or "fail" and the decoder's message.
+//     entries as rrggbb, then "pixels" and the indices top row first, or "fail" and the decoder's
+//     message.
 //   gif_oracle_tool write OUT BITS W H FRAMES DELAY DISPOSAL LOOP TRANSPARENT [COMMENT]
 //     writes the test pattern (see pattern()) with encode when FRAMES is 0, else encodeAnimation.
 #include <cstdio>
