@@ -11,12 +11,20 @@ namespace skm {
 
 namespace {
 
-constexpr const char* NotABmp = "Not a BMP";
-constexpr const char* ErrorReadingInfo = "Error reading BMP info";
-constexpr const char* CantAllocate = OutOfMemoryMessage;
-constexpr const char* CantAllocateBuffer = "can't allocate memory";
-constexpr const char* UnknownCompression = "unknown compression";
-constexpr const char* CompressionNotSupported = "compression type not supported";
+// A refusal as the decoder throws it: the kind callers act on and the text left for people.
+struct Failure {
+  ImageError kind;
+  const char* text;
+};
+
+constexpr Failure NotABmp{ImageError::NotThisFormat, "Not a BMP"};
+constexpr Failure ErrorReadingInfo{ImageError::Damaged, "Error reading BMP info"};
+constexpr Failure CantAllocate{ImageError::OutOfMemory, OutOfMemoryMessage};
+// Same kind as CantAllocate, though its text differs in case.
+constexpr Failure CantAllocateBuffer{ImageError::OutOfMemory, "can't allocate memory"};
+constexpr Failure UnknownCompression{ImageError::Unsupported, "unknown compression"};
+constexpr Failure CompressionNotSupported{ImageError::Unsupported,
+                                          "compression type not supported"};
 
 constexpr uint32_t CompressionNone = 0;
 constexpr uint32_t CompressionRle8 = 1;
@@ -472,8 +480,8 @@ bool BmpCodec::decode(ByteStream* stream) {
     if (pixelOffset != 0) source.seekTo(int64_t(pixelOffset));
     readPixels(source, *this, file, masks);
     return true;
-  } catch (const char* message) {
-    setLastError(message);
+  } catch (const Failure& failure) {
+    setLastError(failure.kind, failure.text);
     return false;
   }
 }

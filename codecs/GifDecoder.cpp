@@ -538,9 +538,9 @@ void GifCodec::refuseFrame(const FrameHeader& frame) {
     char text[64];
     std::snprintf(text, sizeof text, "%s: %d x %d pixels", GifTooLargeMessage, int(frame.width),
                   int(frame.height));
-    setLastError(text);
+    setLastError(ImageError::TooLarge, text);
   } else {
-    setLastError(OutOfMemoryMessage);
+    setLastError(ImageError::OutOfMemory, OutOfMemoryMessage);
   }
 }
 
@@ -648,7 +648,7 @@ bool GifCodec::decodeFrame(ByteStream* stream, int frameNumber, int& firstTransp
   const bool compose = frameNumber > 0 && ((graphicControl[0] >> 2) & 7) == 1;
   Image previous(FormatGif);
   if (compose && !previous.copy(*this, true, true, true)) {
-    setLastError(OutOfMemoryMessage);
+    setLastError(ImageError::OutOfMemory, OutOfMemoryMessage);
     return false;
   }
   if (frameNumber == 0) firstTransparent = info.transparentIndex;
@@ -700,7 +700,7 @@ bool GifCodec::decode(ByteStream* stream) {
   if (stream == nullptr) return false;
   GifWorkspace* w = tables();
   if (w == nullptr || !w->ensureDecoder()) {
-    setLastError(OutOfMemoryMessage);
+    setLastError(ImageError::OutOfMemory, OutOfMemoryMessage);
     return false;
   }
   // Past the bytes a read delivered, the block reads as a fresh one would: zeros, or what an
@@ -708,16 +708,16 @@ bool GifCodec::decode(ByteStream* stream) {
   block = w->decoder->block;
   std::memset(block, 0, std::size_t(w->decoder->blockUsed));
   w->decoder->blockUsed = 0;
-  setLastError("");
+  setLastError(ImageError::None, "");
   uint8_t screen[13] = {};
   const int32_t got = stream->read(screen, 1, 13);
   if (got < 4 || std::memcmp(screen, "GIF8", 4) != 0) {
-    setLastError(GifNotGifMessage);
+    setLastError(ImageError::NotThisFormat, GifNotGifMessage);
     return false;
   }
   // A signature with too little after it to hold an image.
   if (got != 13) {
-    setLastError(GifNoImageMessage);
+    setLastError(ImageError::NoImage, GifNoImageMessage);
     return false;
   }
   globalColors = colorCountOf(screen[10]);
@@ -728,7 +728,11 @@ bool GifCodec::decode(ByteStream* stream) {
   lineRefused = false;
   info.frameCount = countFrames(stream);
   if (info.frameIndex < 0 || info.frameIndex >= info.frameCount) {
-    setLastError(info.frameCount == 0 ? GifNoImageMessage : GifNoSuchFrameMessage);
+    if (info.frameCount == 0) {
+      setLastError(ImageError::NoImage, GifNoImageMessage);
+    } else {
+      setLastError(ImageError::NoSuchFrame, GifNoSuchFrameMessage);
+    }
     return false;
   }
 
@@ -744,13 +748,16 @@ bool GifCodec::decode(ByteStream* stream) {
       if (frameNumber == info.frameIndex) {
         // A frame whose line could not be had came out blank: that is no picture of the file.
         if (lineRefused) {
-          setLastError(OutOfMemoryMessage);
+          setLastError(ImageError::OutOfMemory, OutOfMemoryMessage);
           return false;
         }
         // A frame that gave no pixel at all would be a blank picture passed off as the file's.
         if (frameData != FrameData::Pixels) {
-          setLastError(frameData == FrameData::Undecodable ? GifUndecodableMessage
-                                                           : GifNoPixelsMessage);
+          if (frameData == FrameData::Undecodable) {
+            setLastError(ImageError::Undecodable, GifUndecodableMessage);
+          } else {
+            setLastError(ImageError::NoPixels, GifNoPixelsMessage);
+          }
           return false;
         }
         return true;
@@ -760,7 +767,7 @@ bool GifCodec::decode(ByteStream* stream) {
   }
   // The scan stopped before the requested frame: what the image holds is not that frame. The
   // pre-scan, which goes on past broken extensions, did see it.
-  setLastError(GifDamagedMessage);
+  setLastError(ImageError::Damaged, GifDamagedMessage);
   return false;
 }
 

@@ -473,19 +473,19 @@ void GifCodec::writeComment() {
 
 bool GifCodec::encode(ByteStream* stream) {
   if (stream == nullptr) {
-    setLastError("Can't open GIF for writing");
+    setLastError(ImageError::BadArgument, "Can't open GIF for writing");
     return false;
   }
   if (bitCount() > 8) {
-    setLastError("GIF Images must be 8 bit or less");
+    setLastError(ImageError::Unsupported, "GIF Images must be 8 bit or less");
     return false;
   }
   if (!isValid()) {
-    setLastError("Bad image pointer");
+    setLastError(ImageError::BadArgument, "Bad image pointer");
     return false;
   }
   if (!encoderReady()) {
-    setLastError(OutOfMemoryMessage);
+    setLastError(ImageError::OutOfMemory, OutOfMemoryMessage);
     return false;
   }
   output = stream;
@@ -497,26 +497,26 @@ bool GifCodec::encode(ByteStream* stream) {
     ok = !streamFailed();
   }
   output = nullptr;
-  if (!ok) setLastError("Write Error in GIF file");
+  if (!ok) setLastError(ImageError::WriteFailed, "Write Error in GIF file");
   return ok;
 }
 
 bool GifCodec::encodeAnimation(ByteStream* stream, Image** frames, int count) {
-  auto fail = [this](const char* message) {
+  auto fail = [this](ImageError kind, const char* message) {
     output = nullptr;
-    setLastError(message);
+    setLastError(kind, message);
     return false;
   };
-  if (stream == nullptr) return fail("invalid file pointer");
+  if (stream == nullptr) return fail(ImageError::BadArgument, "invalid file pointer");
   if (frames == nullptr || count <= 0 || frames[0] == nullptr || !frames[0]->isValid()) {
-    return fail("multipage GIF, no images!");
+    return fail(ImageError::BadArgument, "multipage GIF, no images!");
   }
   for (int i = 0; i < count; ++i) {
     if (frames[i] != nullptr && frames[i]->bitCount() > 8) {
-      return fail("GIF Images must be 8 bit or less");
+      return fail(ImageError::Unsupported, "GIF Images must be 8 bit or less");
     }
   }
-  if (!encoderReady()) return fail(OutOfMemoryMessage);
+  if (!encoderReady()) return fail(ImageError::OutOfMemory, OutOfMemoryMessage);
 
   output = stream;
   writeScreen(*frames[0]);
@@ -532,12 +532,14 @@ bool GifCodec::encodeAnimation(ByteStream* stream, Image** frames, int count) {
 
   for (int i = 0; i < count; ++i) {
     const Image* frame = frames[i];
-    if (frame == nullptr || !frame->isValid()) return fail("Bad image pointer");
-    if (!writeImage(*frame, disposal)) return fail("Write Error in GIF file");
+    if (frame == nullptr || !frame->isValid())
+      return fail(ImageError::BadArgument, "Bad image pointer");
+    if (!writeImage(*frame, disposal))
+      return fail(ImageError::WriteFailed, "Write Error in GIF file");
   }
   writeComment();
   output->putByte(0x3B);
-  if (streamFailed()) return fail("Write Error in GIF file");
+  if (streamFailed()) return fail(ImageError::WriteFailed, "Write Error in GIF file");
   output = nullptr;
   return true;
 }

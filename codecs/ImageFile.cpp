@@ -15,14 +15,14 @@ bool encodeShared(Image& image, ByteStream& stream) {
   codec.shareFrom(&image);
   if (codec.encode(&stream)) return true;
   // A message an encoder leaves while succeeding stays with the codec.
-  image.setLastError(codec.lastError());
+  image.setLastError(codec.lastErrorKind(), codec.lastError());
   return false;
 }
 
 template <typename Codec>
 bool decodeInto(Codec& codec, Image& image, ByteStream& stream) {
   if (!codec.decode(&stream)) {
-    image.setLastError(codec.lastError());
+    image.setLastError(codec.lastErrorKind(), codec.lastError());
     return false;
   }
   image.transfer(codec);
@@ -56,7 +56,7 @@ bool saveToStream(Image& image, ByteStream& stream, int formatType) {
     case FormatGif:
       return encodeShared<GifCodec>(image, stream);
     default:
-      image.setLastError(Unsupported);
+      image.setLastError(ImageError::Unsupported, Unsupported);
       return false;
   }
 }
@@ -83,7 +83,7 @@ bool loadFromStream(Image& image, ByteStream& stream, int formatType, GifWorkspa
       return decodeInto(codec, image, stream);
     }
     default:
-      image.setLastError(Unsupported);
+      image.setLastError(ImageError::Unsupported, Unsupported);
       return false;
   }
 }

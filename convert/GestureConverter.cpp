@@ -48,33 +48,36 @@ GestureResult failed(GestureReason reason, std::string detail = {}) {
 // A picture that did not load: a damaged picture is a silent skip, running out of memory is a
 // failure of this gesture. The decoder's message becomes a sentence that names the picture.
 GestureResult pictureRefused(const Image& picture, bool isStrip) {
+  const ImageError kind = picture.lastErrorKind();
   const char* why = picture.lastError();
-  if (std::strcmp(why, OutOfMemoryMessage) == 0) return failed(GestureReason::OutOfMemory);
+  if (kind == ImageError::OutOfMemory) return failed(GestureReason::OutOfMemory);
   const std::string name = isStrip ? "strip" : "button";
-  const std::size_t large = std::strlen(GifTooLargeMessage);
-  if (std::strncmp(why, GifTooLargeMessage, large) == 0) {
-    const char* size = why[large] == ':' ? why + large + 1 : why + large;
+  if (kind == ImageError::TooLarge) {
+    // The decoder's text is "<message>: W x H pixels"; the size is the detail.
+    const std::size_t large = std::strlen(GifTooLargeMessage);
+    const char* size = std::strncmp(why, GifTooLargeMessage, large) == 0 ? why + large : why;
+    if (*size == ':') ++size;
     while (*size == ' ') ++size;
     return skipped(isStrip ? GestureReason::StripTooLarge : GestureReason::ButtonTooLarge, size);
   }
   static const struct {
-    const char* message;
+    ImageError kind;
     const char* sentence;  // after "the strip picture" or "the button picture"
   } causes[] = {
-      {GifNoImageMessage, " holds no image"},
-      {GifNoSuchFrameMessage, " holds no image"},
-      {GifDamagedMessage, " is damaged before its image"},
-      {GifUndecodableMessage, "'s image data cannot be decoded"},
-      {GifNoPixelsMessage, " has no pixels"},
+      {ImageError::NoImage, " holds no image"},
+      {ImageError::NoSuchFrame, " holds no image"},
+      {ImageError::Damaged, " is damaged before its image"},
+      {ImageError::Undecodable, "'s image data cannot be decoded"},
+      {ImageError::NoPixels, " has no pixels"},
   };
   for (const auto& cause : causes) {
-    if (std::strcmp(why, cause.message) == 0) {
+    if (kind == cause.kind) {
       return skipped(isStrip ? GestureReason::StripUnreadable : GestureReason::ButtonUnreadable,
                      "the " + name + " picture" + cause.sentence);
     }
   }
   // Not a GIF; a message of another kind is passed on as it is.
-  const bool plain = why[0] == '\0' || std::strcmp(why, GifNotGifMessage) == 0;
+  const bool plain = why[0] == '\0' || kind == ImageError::NotThisFormat;
   return skipped(isStrip ? GestureReason::StripNotGif : GestureReason::ButtonNotGif,
                  plain ? std::string() : std::string(why));
 }

@@ -511,7 +511,8 @@ void Image::expandBitFields(const uint8_t* source, uint32_t redMask, uint32_t gr
   }
 }
 
-void Image::setLastError(const char* text) {
+void Image::setLastError(ImageError kind, const char* text) {
+  info.errorKind = kind;
   if (text == nullptr) text = "";
   std::size_t n = 0;
   while (n < sizeof info.lastError - 1 && text[n] != '\0') ++n;

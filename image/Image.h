@@ -9,9 +9,25 @@ namespace skm {
 // input can declare gigapixel pictures; anything above this is refused like a failed allocation.
 inline constexpr std::size_t MaxImageBlockBytes = std::size_t{256} * 1024 * 1024;
 
-// The message a decoder leaves when the picture's memory cannot be had; callers tell running out
-// of memory apart from a damaged picture by it.
+// The message a decoder leaves when the picture's memory cannot be had.
 inline constexpr char OutOfMemoryMessage[] = "Can't allocate memory";
+
+// What kind of failure the last-error text reports. Callers decide on the kind; the text is for
+// people and may differ between codecs for the same kind.
+enum class ImageError : uint8_t {
+  None,
+  OutOfMemory,    // memory for the picture or a working buffer could not be had
+  TooLarge,       // the picture is beyond what an Image may hold
+  NotThisFormat,  // the signature is not the codec's
+  NoImage,        // the file holds no image
+  NoSuchFrame,    // the requested frame is not in the file
+  Damaged,        // a damaged block or header stands before the image
+  Undecodable,    // the image data cannot be decoded
+  NoPixels,       // the image has no pixels
+  Unsupported,    // an operation, depth or compression the codec does not handle
+  BadArgument,    // no stream, no image or no frames were given
+  WriteFailed,    // the stream refused the encoded bytes
+};
 
 // Format type codes: they pick the codec in load and save and travel in Image::info.formatType.
 inline constexpr int32_t FormatBmp = 0;
@@ -49,6 +65,7 @@ struct ImageInfo {
   int32_t formatType = 0;
   uint8_t colorType = 0;  // 1 palette, 2 24-bit colour, 4 24-bit colour with alpha
   char lastError[256] = {};
+  ImageError errorKind = ImageError::None;
   int32_t progress = 0;
   int32_t escape = 0;
   int32_t transparentIndex = -1;
@@ -142,9 +159,10 @@ class Image {
   bool resample(int32_t newWidth, int32_t newHeight, int mode);
   bool reduceBitDepth(uint32_t bits, bool errorDiffusion, const RgbQuad* palette);
 
-  // Last-error text; codecs write it, nothing clears it.
+  // Last-error text and its kind; codecs write them, nothing clears them.
   const char* lastError() const { return info.lastError; }
-  void setLastError(const char* text);
+  ImageError lastErrorKind() const { return info.errorKind; }
+  void setLastError(ImageError kind, const char* text);
 
   // The whole state: header, info record and the three buffers (public for the codecs, which
   // derive from Image and work on the raw rows).

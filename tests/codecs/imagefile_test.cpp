@@ -47,7 +47,7 @@ class ImageFileTest : public ::testing::Test {
     makePicture(image, 1);
     image.info.transparentIndex = 5;
     image.info.frameIndex = 3;
-    image.setLastError("earlier message");
+    image.setLastError(ImageError::Damaged, "earlier message");
     block = image.bitmapBlock;
   }
 
@@ -71,12 +71,13 @@ TEST_F(ImageFileTest, UnknownFormatTypeChangesNothingButTheMessage) {
   const std::vector<uint8_t> bmp = bmpBytes(7);
   for (int type : {2, -1, 99}) {
     SCOPED_TRACE(type);
-    image.setLastError("");
+    image.setLastError(ImageError::None, "");
     EXPECT_FALSE(loadFromMemory(image, bmp.data(), int32_t(bmp.size()), type));
     EXPECT_STREQ(image.lastError(), "Unsupported operation for this format");
+    EXPECT_EQ(image.lastErrorKind(), ImageError::Unsupported);
     expectPictureKept();
 
-    image.setLastError("");
+    image.setLastError(ImageError::None, "");
     test::OutStream out;
     EXPECT_FALSE(saveToStream(image, out.stream, type));
     EXPECT_STREQ(image.lastError(), "Unsupported operation for this format");

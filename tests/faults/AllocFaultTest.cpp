@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "codecs/ImageFile.h"
 #include "convert/GestureConverter.h"
 #include "convert/Package.h"
 #include "convert/SourceGesture.h"
+#include "image/Image.h"
 #include "tests/faults/FailingAllocator.h"
 #include "tests/job/GestureFiles.h"
 
@@ -79,6 +81,40 @@ TEST(AllocationFailure, EveryAllocationOfALoopingGestureWithOwnSound) {
   draft.strip = makeGif(40, 6, 200);
   draft.frameWidth = 8;
   walkEveryAllocation(draft);
+}
+
+// Every allocation a BMP decode makes (the picture and the 32-bit reader's row buffer) may fail;
+// each such failure must read as running out of memory, never as a damaged picture.
+TEST(AllocationFailure, EveryFailedAllocationOfABmpDecodeIsOutOfMemory) {
+  // 2 x 2 pixels, 32 bits with bit-field masks: the reader's row-buffer path.
+  // clang-format off
+  std::vector<uint8_t> bmp = {
+      'B', 'M', 82, 0, 0, 0, 0, 0, 0, 0, 66, 0, 0, 0,  // file header, pixels at 66
+      40, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 1, 0, 32, 0,  // header size, 2 x 2, 32 bits
+      3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // bit fields
+      0, 0, 0, 0, 0, 0, 0, 0,                          // colours used, important
+      0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0};   // red, green, blue masks
+  // clang-format on
+  bmp.resize(66 + 16, 0x7F);
+  Image reference;
+  ASSERT_TRUE(loadFromMemory(reference, bmp.data(), int32_t(bmp.size()), FormatBmp))
+      << reference.lastError();
+  armAllocator(0);
+  {
+    Image counted;
+    loadFromMemory(counted, bmp.data(), int32_t(bmp.size()), FormatBmp);
+  }
+  const std::size_t total = disarmAllocator();
+  ASSERT_GE(total, 2u);
+  for (std::size_t n = 1; n <= total; ++n) {
+    Image image;
+    armAllocator(n);
+    const bool loaded = loadFromMemory(image, bmp.data(), int32_t(bmp.size()), FormatBmp);
+    disarmAllocator();
+    EXPECT_FALSE(loaded) << "allocation " << n;
+    EXPECT_EQ(image.lastErrorKind(), ImageError::OutOfMemory)
+        << "allocation " << n << ": " << image.lastError();
+  }
 }
 
 }  // namespace

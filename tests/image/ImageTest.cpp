@@ -282,7 +282,7 @@ TEST(ImageOwnership, CopyDuplicatesBlockInfoAndPlanes) {
   source.setPixelIndex(2, 1, 77);
   source.info.transparentIndex = 4;
   source.info.frameDelay = 20;
-  source.setLastError("boom");
+  source.setLastError(ImageError::Damaged, "boom");
   source.setXDpi(96);
   ASSERT_TRUE(source.alphaCreate());
   source.alphaSet(1, 1, 200);
@@ -473,10 +473,11 @@ TEST(ImageBitFields, ThirtyTwoBitTakesTheFirstThreeBytes) {
 TEST(ImageErrors, LastErrorIsCutTo255Characters) {
   Image image;
   EXPECT_STREQ(image.lastError(), "");
-  image.setLastError("Not a BMP");
+  image.setLastError(ImageError::NotThisFormat, "Not a BMP");
   EXPECT_STREQ(image.lastError(), "Not a BMP");
+  EXPECT_EQ(image.lastErrorKind(), ImageError::NotThisFormat);
   const std::string longText(400, 'x');
-  image.setLastError(longText.c_str());
+  image.setLastError(ImageError::Damaged, longText.c_str());
   EXPECT_EQ(std::strlen(image.lastError()), 255u);
 }
 

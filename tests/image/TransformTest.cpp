@@ -74,7 +74,7 @@ TEST_F(StripCrop, FrameHoldsItsColumnsWhicheverWayTheEdgesCome) {
 
 TEST_F(StripCrop, KeepsPaletteTransparencyAndBackgroundButNotTheRest) {
   Image frame;
-  strip.setLastError("old");
+  strip.setLastError(ImageError::Damaged, "old");
   ASSERT_TRUE(strip.crop(0, 0, 10, 20, &frame));
   EXPECT_EQ(0, std::memcmp(frame.palette(), strip.palette(), 1024));
   EXPECT_EQ(frame.info.transparentIndex, 12);
