@@ -59,6 +59,23 @@ std::string fileNameOf(const std::string& path) {
   return path.substr(cut);
 }
 
+// What became of a source. An interrupted source is reported as skipped, with its own reason.
+enum class EntryStatus { Skipped, Converted, Failed, Interrupted };
+
+// The status as the report and the JSON name it.
+const char* statusWord(EntryStatus status) {
+  switch (status) {
+    case EntryStatus::Converted:
+      return "converted";
+    case EntryStatus::Failed:
+      return "failed";
+    case EntryStatus::Skipped:
+    case EntryStatus::Interrupted:
+      break;
+  }
+  return "skipped";
+}
+
 // One source of the run and what became of it, in run order.
 struct Entry {
   std::string source;
@@ -70,12 +87,12 @@ struct Entry {
   std::string nameKey;       // the package's path below the output folder, as a clash key
   std::string notWritten;    // why a converted source got no package (a clash met on writing)
   bool done = false;
-  const char* status = "skipped";
+  EntryStatus status = EntryStatus::Skipped;
   std::string reason;
   int frames = 0;
 };
 
-Entry decided(std::string source, const char* status, std::string reason) {
+Entry decided(std::string source, EntryStatus status, std::string reason) {
   Entry entry;
   entry.source = std::move(source);
   entry.status = status;
@@ -122,7 +139,7 @@ void scanFolder(const std::string& folder, const std::string& rel, bool recursiv
     }
   }
   if (ec) {
-    entries.push_back(decided(folder, "failed", "cannot read folder: " + ec.message()));
+    entries.push_back(decided(folder, EntryStatus::Failed, "cannot read folder: " + ec.message()));
     return;
   }
   std::sort(files.begin(), files.end());
@@ -347,21 +364,26 @@ class CliHost : public JobHost {
       return;
     }
     if (result.outcome == GestureOutcome::Converted) {
-      entry.status = "converted";
+      entry.status = EntryStatus::Converted;
       entry.package = result.packagePath;
       return;
     }
     const bool interrupted =
         result.reason == GestureReason::Stopped ||
         (interruptSignal() != 0 && result.reason == GestureReason::CannotRead &&
-         result.detail == std::strerror(EINTR));
+         result.systemError == EINTR);
     entry.package.clear();
+    if (interrupted) {
+      entry.status = EntryStatus::Interrupted;
+      entry.reason = "interrupted";
+      return;
+    }
     // A source that cannot be read is a failure of the run, though the dialog skips it quietly.
-    entry.status = result.outcome == GestureOutcome::Failed ||
-                           (result.reason == GestureReason::CannotRead && !interrupted)
-                       ? "failed"
-                       : "skipped";
-    entry.reason = interrupted ? "interrupted" : describeReason(result);
+    entry.status =
+        result.outcome == GestureOutcome::Failed || result.reason == GestureReason::CannotRead
+            ? EntryStatus::Failed
+            : EntryStatus::Skipped;
+    entry.reason = describeReason(result);
   }
 
   // Standard error may be buffered (a Windows console), and the summary that follows goes to
@@ -535,7 +557,7 @@ void planRun(std::vector<Entry>& entries, const SourceFiles& sources, const std:
     Entry& entry = entries[entryOf[k]];
     const PackagePlan& plan = plans[k];
     if (plan.verdict != PlanVerdict::Planned) {
-      entry = decided(entry.source, "skipped", plan.reason);
+      entry = decided(entry.source, EntryStatus::Skipped, plan.reason);
       continue;
     }
     entry.nameKey = plan.key;
@@ -555,7 +577,7 @@ void planRun(std::vector<Entry>& entries, const SourceFiles& sources, const std:
       entry.writeProblem = mirrorFolderProblem(output + entry.relFolder, entry.writeProblem);
     }
     if (entry.replaces && noClobber) {
-      entry = decided(entry.source, "skipped", "package exists");
+      entry = decided(entry.source, EntryStatus::Skipped, "package exists");
       continue;
     }
     entry.planned = true;
@@ -574,10 +596,11 @@ std::string jsonReport(const std::vector<Entry>& entries, const ConvertOptions& 
       ",\n  \"files\": [";
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const Entry& e = entries[i];
-    const bool ok = std::strcmp(e.status, "converted") == 0;
+    const bool ok = e.status == EntryStatus::Converted;
     out += std::string(i == 0 ? "" : ",") + "\n    {\"source\": " + jsonString(e.source) +
            ", \"package\": " + (ok ? jsonString(e.package) : "null") + ", \"status\": \"" +
-           e.status + "\", \"reason\": " + (e.reason.empty() ? "null" : jsonString(e.reason));
+           statusWord(e.status) +
+           "\", \"reason\": " + (e.reason.empty() ? "null" : jsonString(e.reason));
     if (ok) out += ", \"frames\": " + std::to_string(e.frames);
     if (ok && options.dryRun)
       out += std::string(", \"replaces\": ") + (e.replaces ? "true" : "false");
@@ -592,9 +615,9 @@ int report(const std::vector<Entry>& entries, const ConvertOptions& options) {
   std::size_t converted = 0, failed = 0;
   bool stopped = false;
   for (const Entry& e : entries) {
-    if (std::strcmp(e.status, "converted") == 0) ++converted;
-    if (std::strcmp(e.status, "failed") == 0) ++failed;
-    if (e.reason == "interrupted") stopped = true;
+    if (e.status == EntryStatus::Converted) ++converted;
+    if (e.status == EntryStatus::Failed) ++failed;
+    if (e.status == EntryStatus::Interrupted) stopped = true;
   }
   const std::size_t skipped = entries.size() - converted - failed;
   // A signal that came when every file was already decided stopped nothing: the run's own
@@ -606,7 +629,7 @@ int report(const std::vector<Entry>& entries, const ConvertOptions& options) {
   if (!options.quiet) {
     if (options.dryRun) {
       for (const Entry& e : entries) {
-        if (std::strcmp(e.status, "converted") != 0) continue;
+        if (e.status != EntryStatus::Converted) continue;
         forPeople += shownName(human, e.source) + " -> " + shownName(human, e.package) +
                      (e.replaces ? " (replaces an existing file)" : "") + "\n";
       }
@@ -620,7 +643,7 @@ int report(const std::vector<Entry>& entries, const ConvertOptions& options) {
   if (converted != entries.size()) {
     problems += "Not converted (" + std::to_string(entries.size() - converted) + "):\n";
     for (const Entry& e : entries) {
-      if (std::strcmp(e.status, "converted") == 0) continue;
+      if (e.status == EntryStatus::Converted) continue;
       problems += "  " + shownName(stderr, e.source) + ": " + shownText(stderr, e.reason) + "\n";
     }
   }

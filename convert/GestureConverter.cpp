@@ -325,8 +325,10 @@ GestureResult convertSource(SourceGesture& gesture, const std::string& path, Gif
   }
   if (err == ENOMEM) return refused(failed(GestureReason::OutOfMemory));
   if (err != 0) {
-    return refused(
-        skipped(GestureReason::CannotRead, err == EISDIR ? "is a folder" : systemMessage(err)));
+    GestureResult result =
+        skipped(GestureReason::CannotRead, err == EISDIR ? "is a folder" : systemMessage(err));
+    result.systemError = err;
+    return refused(std::move(result));
   }
   GestureResult result = convertBytes(gesture, bytes, path, gif);
   gesture.path = path;

@@ -49,7 +49,8 @@ enum class GestureReason {
 struct GestureResult {
   GestureOutcome outcome = GestureOutcome::Skipped;
   GestureReason reason = GestureReason::None;
-  std::string detail;  // the system's or the decoder's words, when there are any
+  std::string detail;   // the system's or the decoder's words, when there are any
+  int systemError = 0;  // the errno behind CannotRead, when there is one
   std::string baseName;
   std::string packagePath;  // set when a package was written
   int frameCount = 0;
