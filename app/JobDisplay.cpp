@@ -42,14 +42,11 @@ void JobDisplay::fileFinished(std::size_t, const GestureResult& result) {
 void JobDisplay::writePackage(std::size_t index, GestureResult& result) {
   const PackagePlan& plan = plans_.at(index);
   if (plan.verdict != PlanVerdict::Planned) {
-    result.outcome = GestureOutcome::Skipped;
-    result.reason = GestureReason::NoPackageName;
-    result.detail = plan.reason;
+    endGesture(result, GestureOutcome::Skipped, GestureReason::NoPackageName, plan.reason);
     return;
   }
   if (written_.count(plan.key) != 0) {
-    result.outcome = GestureOutcome::Skipped;
-    result.reason = GestureReason::PackageExists;
+    endGesture(result, GestureOutcome::Skipped, GestureReason::PackageExists);
     return;
   }
   JobHost::writePackage(index, result);

@@ -169,8 +169,7 @@ bool showSource(const std::string& path, const Bytes& bytes) {
   try {
     result = buildPackage(gesture);
   } catch (const std::bad_alloc&) {
-    result.outcome = GestureOutcome::Failed;
-    result.reason = GestureReason::OutOfMemory;
+    endGesture(result, GestureOutcome::Failed, GestureReason::OutOfMemory);
   }
   if (result.outcome == GestureOutcome::Converted) {
     line("converts:", "yes, " + plural(result.frameCount, "frame"));

@@ -396,16 +396,13 @@ class CliHost : public JobHost {
 
  private:
   void notWritten(GestureResult& result, Entry& entry, std::string why) {
-    result.outcome = GestureOutcome::Skipped;
-    result.reason = GestureReason::None;
+    endGesture(result, GestureOutcome::Skipped, GestureReason::None);
     entry.notWritten = std::move(why);
   }
 
   static void failWrite(GestureResult& result, std::string why) {
     result.packagePath.clear();
-    result.outcome = GestureOutcome::Failed;
-    result.reason = GestureReason::WriteFailed;
-    result.detail = std::move(why);
+    endGesture(result, GestureOutcome::Failed, GestureReason::WriteFailed, std::move(why));
   }
 
   // The folder a package of entry goes into, opened from the output folder as the run found it
@@ -440,8 +437,8 @@ class CliHost : public JobHost {
     try {
       bytes = buildPackageBytes(packagePartsOf(result));
     } catch (const std::bad_alloc&) {
-      failWrite(result, "");
-      result.reason = GestureReason::OutOfMemory;
+      result.packagePath.clear();
+      endGesture(result, GestureOutcome::Failed, GestureReason::OutOfMemory);
     } catch (const std::exception& error) {  // FileError: no memory for the package
       failWrite(result, error.what());
     }
@@ -464,8 +461,7 @@ class CliHost : public JobHost {
                        : "same package file as " + entries_[writer->second].source);
       }
     } else if (err == EEXIST && options_.noClobber) {
-      result.outcome = GestureOutcome::Skipped;
-      result.reason = GestureReason::PackageExists;
+      endGesture(result, GestureOutcome::Skipped, GestureReason::PackageExists);
     } else if (err != 0) {
       failWrite(result, "could not write the package " + path + ": " + systemMessage(err));
     } else {

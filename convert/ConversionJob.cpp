@@ -26,18 +26,14 @@ GestureResult convertGuarded(Converter& converter, const std::string& path) {
   try {
     return converter.convertSource(path);
   } catch (...) {
-    GestureResult result;
-    result.outcome = GestureOutcome::Failed;
-    result.reason = GestureReason::OutOfMemory;
+    GestureResult result = endedGesture(GestureOutcome::Failed, GestureReason::OutOfMemory);
     result.baseName = baseNameOf(path);
     return result;
   }
 }
 
 GestureResult stoppedBefore(const std::string& path) {
-  GestureResult result;
-  result.outcome = GestureOutcome::Skipped;
-  result.reason = GestureReason::Stopped;
+  GestureResult result = endedGesture(GestureOutcome::Skipped, GestureReason::Stopped);
   result.baseName = baseNameOf(path);
   return result;
 }

@@ -29,20 +29,12 @@ struct FreeDeleter {
 };
 using MallocBuffer = std::unique_ptr<uint8_t, FreeDeleter>;
 
-GestureResult ended(GestureOutcome outcome, GestureReason reason, std::string detail = {}) {
-  GestureResult result;
-  result.outcome = outcome;
-  result.reason = reason;
-  result.detail = std::move(detail);
-  return result;
-}
-
 GestureResult skipped(GestureReason reason, std::string detail = {}) {
-  return ended(GestureOutcome::Skipped, reason, std::move(detail));
+  return endedGesture(GestureOutcome::Skipped, reason, std::move(detail));
 }
 
 GestureResult failed(GestureReason reason, std::string detail = {}) {
-  return ended(GestureOutcome::Failed, reason, std::move(detail));
+  return endedGesture(GestureOutcome::Failed, reason, std::move(detail));
 }
 
 // A picture that did not load: a damaged picture is a silent skip, running out of memory is a
@@ -115,6 +107,19 @@ std::vector<uint8_t> encodeButton(Image& button, std::string& why) {
 }
 
 }  // namespace
+
+void endGesture(GestureResult& result, GestureOutcome outcome, GestureReason reason,
+                std::string detail) {
+  result.outcome = outcome;
+  result.reason = reason;
+  result.detail = std::move(detail);
+}
+
+GestureResult endedGesture(GestureOutcome outcome, GestureReason reason, std::string detail) {
+  GestureResult result;
+  endGesture(result, outcome, reason, std::move(detail));
+  return result;
+}
 
 std::string describeReason(const GestureResult& result) {
   auto with = [&](std::string text) {
@@ -340,17 +345,14 @@ void writeResultPackage(GestureResult& result, const std::string& outputFolder,
   if (result.outcome != GestureOutcome::Converted) return;
   auto fail = [&](GestureReason reason, const char* detail) {
     result.packagePath.clear();
-    result.outcome = GestureOutcome::Failed;
-    result.reason = reason;
-    result.detail = detail;
+    endGesture(result, GestureOutcome::Failed, reason, detail);
   };
   try {
     // The path is in place before the package is, so success cannot fail afterwards.
     result.packagePath = outputFolder + result.baseName + ".trn";
     if (!writePackage(result.packagePath, packagePartsOf(result), placement)) {
       result.packagePath.clear();
-      result.outcome = GestureOutcome::Skipped;
-      result.reason = GestureReason::PackageExists;
+      endGesture(result, GestureOutcome::Skipped, GestureReason::PackageExists);
     }
   } catch (const std::bad_alloc&) {
     fail(GestureReason::OutOfMemory, "");

@@ -66,6 +66,13 @@ struct PackageParts;
 // Views of the contents held by a converted result.
 PackageParts packagePartsOf(const GestureResult& result);
 
+// Ends a gesture without a package: sets the outcome, reason and detail, and leaves the rest
+// (base name, frame count, contents) as it is.
+void endGesture(GestureResult& result, GestureOutcome outcome, GestureReason reason,
+                std::string detail = {});
+// A fresh result that ends so.
+GestureResult endedGesture(GestureOutcome outcome, GestureReason reason, std::string detail = {});
+
 // A sentence for the reason, as the command line shows it.
 std::string describeReason(const GestureResult& result);
 

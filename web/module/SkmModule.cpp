@@ -88,13 +88,11 @@ EMSCRIPTEN_KEEPALIVE int skm_convert(const uint8_t* bytes, uint32_t size, const 
       state.identifierMatches = state.view.identifier == skm::makeGestureId(state.view.name);
     } catch (const std::bad_alloc&) {
       state.package = {};
-      state.result.outcome = skm::GestureOutcome::Failed;
-      state.result.reason = skm::GestureReason::OutOfMemory;
+      skm::endGesture(state.result, skm::GestureOutcome::Failed, skm::GestureReason::OutOfMemory);
     } catch (const std::exception& error) {  // the package could not be laid out
       state.package = {};
-      state.result.outcome = skm::GestureOutcome::Failed;
-      state.result.reason = skm::GestureReason::WriteFailed;
-      state.result.detail = error.what();
+      skm::endGesture(state.result, skm::GestureOutcome::Failed, skm::GestureReason::WriteFailed,
+                      error.what());
     }
   }
   state.result.button = {};
