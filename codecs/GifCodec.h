@@ -99,9 +99,6 @@ class GifCodec : public Image {
   // decoder does not take, or a first code that is neither a clear code nor a literal).
   enum class FrameData : uint8_t { Pixels, NoPixels, Undecodable };
 
-  static constexpr int MaxCodes = 4096;
-  static constexpr int BlockBytes = 16384;
-
   // Decoder.
   bool readExtension(ByteStream* stream);
   int countFrames(ByteStream* stream);
@@ -149,8 +146,9 @@ class GifCodec : public Image {
   // What the last frame decoded or skimmed gave.
   FrameData frameData = FrameData::Pixels;
 
-  // getByte block: bytes delivered from the stream, index of the next one.
-  int blockIndex = BlockBytes + 1;
+  // getByte block: bytes delivered from the stream, index of the next one (each frame's data
+  // starts with the block used up).
+  int blockIndex = 0;
   int blockCount = 0;
   uint8_t* block = nullptr;  // the workspace's, during a decode
 

@@ -14,10 +14,11 @@ namespace skm {
 
 namespace {
 
-constexpr int ExtensionIntroducer = 0x21;
-constexpr int ImageSeparator = 0x2C;
-constexpr int Trailer = 0x3B;
-constexpr int LongestCodeBits = 12;
+using gif::ExtensionIntroducer;
+using gif::ImageSeparator;
+using gif::LongestCodeBits;
+using gif::MaxCodes;
+using gif::Trailer;
 // Codes below the clear code: up to 512 of them with the largest code size the reader takes.
 constexpr int Roots = 512;
 
@@ -140,11 +141,10 @@ struct GifCodec::RowSink {
 };
 
 int GifCodec::getByte(ByteStream* stream) {
-  static_assert(BlockBytes == GifBlockBytes);
-  if (blockIndex >= BlockBytes) {
-    int32_t count = stream->read(block, 1, BlockBytes);
+  if (blockIndex >= GifReadBlockBytes) {
+    int32_t count = stream->read(block, 1, GifReadBlockBytes);
     if (count < 0) count = 0;
-    if (count < BlockBytes) block[count] = 0xFF;
+    if (count < GifReadBlockBytes) block[count] = 0xFF;
     GifWorkspace::Decoder& t = *workspace->decoder;
     if (count + 1 > t.blockUsed) t.blockUsed = count + 1;
     blockCount = count;
@@ -158,10 +158,10 @@ bool GifCodec::readSubBlock(ByteStream* stream, CodeReader& reader) {
   if (!reader.started) {
     // The stream ends at or before the data's first byte: nothing of it is there.
     reader.started = true;
-    reader.missing = blockCount < BlockBytes && blockIndex >= blockCount;
+    reader.missing = blockCount < GifReadBlockBytes && blockIndex >= blockCount;
   }
   if (size == 0) return false;
-  if (blockIndex < BlockBytes && blockIndex + size <= BlockBytes) {
+  if (blockIndex < GifReadBlockBytes && blockIndex + size <= GifReadBlockBytes) {
     std::memcpy(reader.buffer, block + blockIndex, std::size_t(size));
     blockIndex += size;
   } else {
@@ -465,7 +465,7 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
 }
 
 int GifCodec::decodeFrameData(ByteStream* stream, RowSink& sink) {
-  blockIndex = BlockBytes + 1;
+  blockIndex = GifReadBlockBytes + 1;
   return sink.store ? decodeLzw<true>(stream, sink) : decodeLzw<false>(stream, sink);
 }
 
@@ -595,7 +595,7 @@ bool GifCodec::readExtension(ByteStream* stream) {
   const int label = readByte(stream);
   if (label < 0) return false;
   bool good = true;
-  if (label == 0xF9) {
+  if (label == gif::GraphicControlLabel) {
     const int size = readByte(stream);
     const int32_t got = stream->read(graphicControl, 1, 4);
     good = size == 4 && got == 4;
@@ -604,7 +604,7 @@ bool GifCodec::readExtension(ByteStream* stream) {
       info.frameDelay = uint32_t(graphicControl[1] | (graphicControl[2] << 8));
       disposal = (graphicControl[0] >> 2) & 7;
     }
-  } else if (label == 0xFE) {
+  } else if (label == gif::CommentLabel) {
     const int size = readByte(stream);
     if (size < 0) return false;
     // An empty comment is well formed (editors write them): that size byte was its terminator.
@@ -616,7 +616,7 @@ bool GifCodec::readExtension(ByteStream* stream) {
     if (got < 0) got = 0;
     commentText[got] = '\0';
     good = got == size;
-  } else if (label == 0xFF) {
+  } else if (label == gif::ApplicationLabel) {
     // Any application block (metadata, colour profiles, ones nobody here knows) is stepped over
     // by its sub-block lengths. Only a loop block is read: an 11-byte identifier followed by a
     // 3-byte sub-block that starts with 1.

@@ -13,8 +13,8 @@ namespace skm {
 
 namespace {
 
-constexpr int LongestCodeBits = 12;
-constexpr int CodeLimit = 1 << LongestCodeBits;
+using gif::LongestCodeBits;
+constexpr int CodeLimit = gif::MaxCodes;
 constexpr int HashShift = 4;
 constexpr int PacketLimit = 254;
 
@@ -423,13 +423,13 @@ bool GifCodec::writeImage(const Image& image, int disposalValue) {
   graphicControl[1] = uint8_t(image.info.frameDelay & 0xFF);
   graphicControl[2] = uint8_t((image.info.frameDelay / 256) & 0xFF);
   graphicControl[3] = uint8_t(transparent & 0xFF);
-  output->putByte(0x21);
-  output->putByte(0xF9);
+  output->putByte(gif::ExtensionIntroducer);
+  output->putByte(gif::GraphicControlLabel);
   output->putByte(4);
   for (uint8_t byte : graphicControl) output->putByte(byte);
   output->putByte(0);
 
-  output->putByte(0x2C);
+  output->putByte(gif::ImageSeparator);
   putWord(uint32_t(image.info.xOffset));
   putWord(uint32_t(image.info.yOffset));
   putWord(uint32_t(image.width()));
@@ -464,8 +464,8 @@ void GifCodec::writeComment() {
   std::size_t n = 0;
   while (n < 255 && commentText[n] != '\0') ++n;
   if (n == 0) return;
-  output->putByte(0x21);
-  output->putByte(0xFE);
+  output->putByte(gif::ExtensionIntroducer);
+  output->putByte(gif::CommentLabel);
   output->putByte(int32_t(n));
   output->write(commentText, 1, int32_t(n));
   output->putByte(0);
@@ -493,7 +493,7 @@ bool GifCodec::encode(ByteStream* stream) {
   bool ok = writeImage(*this, disposal);
   if (ok) {
     writeComment();
-    output->putByte(0x3B);
+    output->putByte(gif::Trailer);
     ok = !streamFailed();
   }
   output = nullptr;
@@ -521,8 +521,8 @@ bool GifCodec::encodeAnimation(ByteStream* stream, Image** frames, int count) {
   output = stream;
   writeScreen(*frames[0]);
   static constexpr char application[] = "NETSCAPE2.0";
-  output->putByte(0x21);
-  output->putByte(0xFF);
+  output->putByte(gif::ExtensionIntroducer);
+  output->putByte(gif::ApplicationLabel);
   output->putByte(11);
   for (int i = 0; i < 11; ++i) output->putByte(application[i]);
   output->putByte(3);
@@ -538,7 +538,7 @@ bool GifCodec::encodeAnimation(ByteStream* stream, Image** frames, int count) {
       return fail(ImageError::WriteFailed, "Write Error in GIF file");
   }
   writeComment();
-  output->putByte(0x3B);
+  output->putByte(gif::Trailer);
   if (streamFailed()) return fail(ImageError::WriteFailed, "Write Error in GIF file");
   output = nullptr;
   return true;

@@ -8,9 +8,22 @@
 
 namespace skm {
 
-inline constexpr int GifMaxCodes = 4096;
+// The format's own numbers.
+namespace gif {
+inline constexpr int LongestCodeBits = 12;
+inline constexpr int MaxCodes = 1 << LongestCodeBits;
+inline constexpr uint8_t ExtensionIntroducer = 0x21;
+inline constexpr uint8_t ImageSeparator = 0x2C;
+inline constexpr uint8_t Trailer = 0x3B;
+inline constexpr uint8_t GraphicControlLabel = 0xF9;
+inline constexpr uint8_t CommentLabel = 0xFE;
+inline constexpr uint8_t ApplicationLabel = 0xFF;
+}  // namespace gif
+
+// Slots of the hashed compressor's table: a prime a little above MaxCodes.
 inline constexpr int GifHashSize = 5003;
-inline constexpr int GifBlockBytes = 16384;
+// Bytes the decoder reads from its stream at a time.
+inline constexpr int GifReadBlockBytes = 16384;
 
 struct GifWorkspace::Encoder {
   // Direct string table: child[prefix << 8 | pixel] is the code of that string, 0 when it is
@@ -18,15 +31,15 @@ struct GifWorkspace::Encoder {
   // since the table was last empty is in `written`, in the order set, so that a clear or a new
   // image resets just those; and as codes are given out in order, entry k has code
   // firstFree + k.
-  uint16_t child[GifMaxCodes * 256];
-  uint32_t written[GifMaxCodes];
+  uint16_t child[gif::MaxCodes * 256];
+  uint32_t written[gif::MaxCodes];
   int writtenCount = 0;
 
   // The hashed table, for a table generation in which the direct one would differ from it:
   // all -1 while unused; usedSlots lists the slots filled since.
   int32_t hashTable[GifHashSize];
   uint16_t codeTable[GifHashSize];
-  uint16_t usedSlots[GifMaxCodes];
+  uint16_t usedSlots[gif::MaxCodes];
   int usedCount = 0;
 
   // Codes of the strings made of one repeated pixel value, for pictures that are mostly runs:
@@ -48,15 +61,15 @@ struct GifWorkspace::Encoder {
 };
 
 struct GifWorkspace::Decoder {
-  uint8_t block[GifBlockBytes + 1];
-  int blockUsed = GifBlockBytes + 1;  // bytes of block written since it was last all zero
+  uint8_t block[GifReadBlockBytes + 1];
+  int blockUsed = GifReadBlockBytes + 1;  // bytes of block written since it was last all zero
   // A code's string is the one it extends (prefix) plus one byte (suffix); `length` bytes long,
   // first met in the frame buffer at `start`, so a known code is one copy from there.
-  uint16_t prefix[GifMaxCodes];
-  uint8_t suffix[GifMaxCodes];
-  uint16_t length[GifMaxCodes];
-  uint32_t start[GifMaxCodes];
-  uint8_t stack[GifMaxCodes];
+  uint16_t prefix[gif::MaxCodes];
+  uint8_t suffix[gif::MaxCodes];
+  uint16_t length[gif::MaxCodes];
+  uint32_t start[gif::MaxCodes];
+  uint8_t stack[gif::MaxCodes];
 };
 
 }  // namespace skm
