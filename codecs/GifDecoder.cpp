@@ -19,8 +19,24 @@ using gif::ImageSeparator;
 using gif::LongestCodeBits;
 using gif::MaxCodes;
 using gif::Trailer;
-// Codes below the clear code: up to 512 of them with the largest code size the reader takes.
-constexpr int Roots = 512;
+// What the decoder takes beyond the letter of the format. Files like these are met in the world;
+// each rule keeps what such a file holds and reads nothing that is not there.
+//  1. A minimum code size of 9, one past the format's largest, decodes like the others.
+//  2. Codes whose strings are not known: data that does not open with a clear code extends a
+//     string 0 that was never written, and a code past the next free slot leaves the previous
+//     code's string unknown. Until the next clear such codes are spelt through the prefix
+//     chains byte by byte; a chain that never reaches a root ends the frame.
+//  3. A first code that is neither a clear code nor a literal: the data is not LZW data, and
+//     nothing of it is taken.
+//  4. A code past the table right after a later clear is taken as code 0.
+//  5. Reading past the stream: after its last byte come a sub-block size of 0xFF and zeros;
+//     data whose first sub-block lies wholly past the end is padding, not pixels.
+//  6. Data that goes on past the frame: a non-interlaced frame ends where a line beyond its last
+//     would start; an interlaced one drops what comes after its last line.
+// Data that ends early (no end code, an empty sub-block) keeps what it decoded.
+constexpr int LargestMinimumCodeSize = 9;
+// Codes below the clear code: up to 512 of them with the largest minimum code size.
+constexpr int Roots = 1 << LargestMinimumCodeSize;
 
 int readByte(ByteStream* stream) {
   uint8_t byte = 0;
@@ -67,20 +83,65 @@ void packLine(uint8_t* line, int32_t width, uint32_t depth) {
 
 // Copies a string the frame already holds `count` bytes ahead: 16 bytes a step when the source
 // ends before each step's destination starts, which may write up to 15 bytes past the string.
+// Most strings take one step.
 inline void copyString(uint8_t* to, const uint8_t* from, int count) {
   if (to - from >= 16) {
-    for (int i = 0; i < count; i += 16) std::memcpy(to + i, from + i, 16);
+    std::memcpy(to, from, 16);
+    for (int i = 16; i < count; i += 16) std::memcpy(to + i, from + i, 16);
   } else {
     for (int i = 0; i < count; ++i) to[i] = from[i];
   }
 }
 
+// Where a frame's LZW data goes while it is decoded: the one-byte strings of the roots, then the
+// frame's pixels line after line, so that every code, root or not, is one copy from where its
+// string was first met. The buffer grows with the data (a frame may promise far more pixels
+// than its data holds) and always has room for a string that starts before fastEnd, plus a
+// copy's overrun.
+class FrameBuffer {
+ public:
+  // Never more than room for `most` pixels.
+  explicit FrameBuffer(uint64_t pixels) : most(pixels) {}
+  ~FrameBuffer() { std::free(base); }
+  FrameBuffer(const FrameBuffer&) = delete;
+  FrameBuffer& operator=(const FrameBuffer&) = delete;
+
+  // Room for a string that starts before pixel `upTo`; false when the memory cannot be had.
+  bool reserve(uint64_t upTo) {
+    const uint64_t want = Roots + upTo + Slack;
+    if (want > capacity) {
+      uint64_t grown = capacity * 2 > want ? capacity * 2 : want;
+      if (grown > Roots + most + Slack) grown = Roots + most + Slack;
+      // Offsets in the frame must fit the decoder's start table.
+      if (grown > uint64_t(SIZE_MAX) || grown > uint64_t(INT32_MAX)) return false;
+      auto* moved = static_cast<uint8_t*>(std::realloc(base, std::size_t(grown)));
+      if (moved == nullptr) return false;
+      if (base == nullptr) {
+        for (int i = 0; i < Roots; ++i) moved[i] = uint8_t(i);
+      }
+      base = moved;
+      frame = base + Roots;
+      capacity = grown;
+    }
+    fastEnd = capacity - Roots - Slack;
+    if (fastEnd > most) fastEnd = most;
+    return true;
+  }
+
+  uint8_t* base = nullptr;   // the roots' strings, from frame - Roots
+  uint8_t* frame = nullptr;  // pixel 0
+  uint64_t fastEnd = 0;
+
+ private:
+  static constexpr uint64_t Slack = gif::MaxCodes + 64;
+  uint64_t capacity = 0;
+  const uint64_t most;
+};
+
 }  // namespace
 
-// Bits of the current frame's LZW data, read least significant bit first across sub-blocks.
+// The sub-blocks of the current frame's LZW data, read through the codec's block buffer.
 struct GifCodec::CodeReader {
-  uint64_t bits = 0;
-  int count = 0;
   const uint8_t* next = nullptr;
   int left = 0;
   // Set when the stream ends before the first byte of the first sub-block: whatever the reader
@@ -88,6 +149,30 @@ struct GifCodec::CodeReader {
   bool missing = false;
   bool started = false;
   uint8_t buffer[256] = {};
+
+  // Tops up `bits` (least significant first, `count` of them) to at least `size` bits; false
+  // at the end of the data.
+  bool refill(GifCodec& codec, ByteStream* stream, uint64_t& bits, int& count, int size) {
+    while (count < size) {
+      if (left >= 8) {
+        // Bytes past the whole ones taken land where they will be OR-ed in again, unchanged.
+        uint64_t word;
+        std::memcpy(&word, next, 8);
+        bits |= word << count;
+        const int taken = (63 - count) >> 3;
+        next += taken;
+        left -= taken;
+        count += taken * 8;
+      } else if (left > 0) {
+        bits |= uint64_t(*next++) << count;
+        count += 8;
+        --left;
+      } else if (!codec.readSubBlock(stream, *this)) {
+        return false;
+      }
+    }
+    return true;
+  }
 };
 
 // The destination of a frame's decoded lines: rows of the image (top row first, or in the four
@@ -138,12 +223,32 @@ struct GifCodec::RowSink {
     --storedRow;
     return 0;
   }
+
+  // Hands over the first `kept` pixels of the frame buffer: whole lines, then a last partial
+  // one padded in place with zeros (they are not data), for which the buffer has room. Returns
+  // -1 when a line had no row left.
+  int writeLines(uint8_t* frame, uint64_t kept) {
+    const uint64_t w = uint64_t(width);
+    const uint64_t lines = kept / w;
+    const uint64_t rest = kept % w;
+    int result = 0;
+    for (uint64_t k = 0; k < lines && k < uint64_t(height); ++k) {
+      if (writeRow(frame + k * w, width) < 0) result = -1;
+    }
+    if (result == 0 && rest > 0 && lines < uint64_t(height)) {
+      uint8_t* line = frame + lines * w;
+      std::memset(line + rest, 0, std::size_t(w - rest));
+      result = writeRow(line, int32_t(rest));
+    }
+    return result;
+  }
 };
 
 int GifCodec::getByte(ByteStream* stream) {
   if (blockIndex >= GifReadBlockBytes) {
     int32_t count = stream->read(block, 1, GifReadBlockBytes);
     if (count < 0) count = 0;
+    // Past the end of the stream: a last sub-block size of 0xFF, then zeros (tolerance 5).
     if (count < GifReadBlockBytes) block[count] = 0xFF;
     GifWorkspace::Decoder& t = *workspace->decoder;
     if (count + 1 > t.blockUsed) t.blockUsed = count + 1;
@@ -172,20 +277,38 @@ bool GifCodec::readSubBlock(ByteStream* stream, CodeReader& reader) {
   return true;
 }
 
+// The string of `code` spelt through the prefix chains, last byte first, into the stack; its
+// length, or 0 for a chain that never reaches a root (a cyclic table from hostile data). A code
+// one past the table is the previous code's string plus that string's first byte.
+int GifWorkspace::Decoder::walkChain(int code, int slot, int previous, uint8_t previousFirst,
+                                     int firstFree) {
+  int depth = 0;
+  if (code >= slot) {
+    code = previous;
+    stack[depth++] = previousFirst;
+  }
+  while (code >= firstFree && depth < gif::MaxCodes) {
+    stack[depth++] = suffix[code];
+    code = prefix[code];
+  }
+  if (depth >= gif::MaxCodes) return 0;
+  stack[depth++] = uint8_t(code);
+  return depth;
+}
+
 // Decodes one frame's LZW data into the sink. Returns 0 when the data ended (end code or an
 // empty sub-block), a negative value when the code size is invalid, the frame buffer cannot be
 // had, the string stack would overflow, or the frame is full.
 //
-// The frame is decoded into one buffer, line after line, and handed to the sink at the end.
-// In well-formed data (no code beyond the next free slot since the last clear) every code's
-// string was written to that buffer before, where the code was made: a code is one copy from
-// there. Anything else follows the prefix/suffix chains byte by byte, with the chain walk
-// bounded by the stack so that cyclic tables from hostile data end the frame.
+// While every code's string is one the frame buffer already holds (well-formed data: no code
+// beyond the next free slot since the last clear), a code is one copy from where its string was
+// first met, and adding its successor to the table is four stores. Otherwise codes are spelt
+// through the prefix chains, byte by byte, until the next clear.
 template <bool Store>
 int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
   GifWorkspace::Decoder& t = *workspace->decoder;
   const int minimumSize = getByte(stream);
-  if (minimumSize < 2 || minimumSize > 9) {
+  if (minimumSize < 2 || minimumSize > LargestMinimumCodeSize) {
     frameData = pastStreamEnd() ? FrameData::NoPixels : FrameData::Undecodable;
     return -1;
   }
@@ -193,124 +316,75 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
   const int end = clear + 1;
   const int firstFree = clear + 2;
   int codeSize = minimumSize + 1;
+  uint32_t codeMask = (1u << codeSize) - 1;
   int topSlot = 1 << codeSize;
   int slot = firstFree;
+  t.reset(clear);
 
-  std::memset(t.prefix, 0, sizeof t.prefix);
-  std::memset(t.suffix, 0, sizeof t.suffix);
-  for (int i = 0; i < clear; ++i) t.length[i] = 1;
-
-  // A non-interlaced frame ends when a line beyond its last would start; an interlaced one
-  // drops whatever comes after its last line but reads on to the end of its data.
+  // A non-interlaced frame ends when a line beyond its last would start (tolerance 6); an
+  // interlaced one drops whatever comes after its last line but reads on to the end of its data.
   const uint64_t width = uint64_t(sink.width);
   const uint64_t framePixels = width * uint64_t(sink.height);
   const uint64_t stopAt = sink.interlaced ? UINT64_MAX : framePixels + width;
   const uint64_t keepUpTo = sink.interlaced ? framePixels : framePixels + width;
-  // The buffer starts with the one-byte strings of the roots, so that every code, root or not, is a
-  // copy from its start; the frame follows.
-  uint8_t* base = nullptr;
-  uint8_t* frame = nullptr;
-  // The buffer grows with the data (a frame may promise far more pixels than its data holds);
-  // it always has room for a string starting before fastEnd, plus the copy's overrun.
-  uint64_t capacity = 0;
-  uint64_t fastEnd = 0;
-  constexpr uint64_t Slack = MaxCodes + 64;
-  auto reserveFor = [&](uint64_t upTo) -> bool {
-    const uint64_t want = Roots + upTo + Slack;
-    if (want > capacity) {
-      const uint64_t most = Roots + keepUpTo + Slack;
-      uint64_t grown = capacity * 2 > want ? capacity * 2 : want;
-      if (grown > most) grown = most;
-      // Offsets from the base must fit the start table.
-      if (grown > uint64_t(SIZE_MAX) || grown > uint64_t(UINT32_MAX)) return false;
-      auto* moved = static_cast<uint8_t*>(std::realloc(base, std::size_t(grown)));
-      if (moved == nullptr) return false;
-      base = moved;
-      frame = base + Roots;
-      capacity = grown;
-    }
-    fastEnd = capacity - Roots - Slack;
-    if (fastEnd > keepUpTo) fastEnd = keepUpTo;
-    return true;
-  };
+  FrameBuffer buffer(keepUpTo);
   if constexpr (Store) {
-    if (!reserveFor(keepUpTo < 65536 ? keepUpTo : 65536)) {
-      std::free(base);
+    if (!buffer.reserve(keepUpTo < 65536 ? keepUpTo : 65536)) {
       lineRefused = true;
       return -1;
     }
-    for (int i = 0; i < Roots; ++i) base[i] = uint8_t(i);
-    for (int i = 0; i < clear; ++i) t.start[i] = uint32_t(i);
+    for (int i = 0; i < clear; ++i) t.start[i] = i - Roots;
   }
 
   CodeReader reader;
-  // Tops up the bit buffer to at least codeSize bits; false at the end of the data.
-  auto refill = [&]() -> bool {
-    while (reader.count < codeSize) {
-      if (reader.left >= 8) {
-        // Bytes past the whole ones taken land where they will be OR-ed in again, unchanged.
-        uint64_t word;
-        std::memcpy(&word, reader.next, 8);
-        reader.bits |= word << reader.count;
-        const int taken = (63 - reader.count) >> 3;
-        reader.next += taken;
-        reader.left -= taken;
-        reader.count += taken * 8;
-      } else if (reader.left > 0) {
-        reader.bits |= uint64_t(*reader.next++) << reader.count;
-        reader.count += 8;
-        --reader.left;
-      } else if (!readSubBlock(stream, reader)) {
-        return false;
-      }
-    }
-    return true;
-  };
+  uint64_t bits = 0;  // the reader's bits not yet taken, least significant first
+  int bitCount = 0;
   auto nextCode = [&]() -> int {
-    if (reader.count < codeSize && !refill()) return end;
-    const int code = int(reader.bits & ((1u << codeSize) - 1));
-    reader.bits >>= codeSize;
-    reader.count -= codeSize;
+    if (bitCount < codeSize && !reader.refill(*this, stream, bits, bitCount, codeSize)) {
+      return end;
+    }
+    const int code = int(bits & codeMask);
+    bits >>= codeSize;
+    bitCount -= codeSize;
     return code;
+  };
+  auto growCodes = [&]() {
+    if (slot >= topSlot && codeSize < gif::LongestCodeBits) {
+      topSlot <<= 1;
+      ++codeSize;
+      codeMask = codeMask * 2 + 1;
+    }
   };
 
   int result = 0;
   bool corrupt = false;
-  // The first code that is not a clear code must be a literal; anything else means the data
-  // is not LZW data at all, and nothing of it is taken.
-  bool undecodable = false;
+  bool undecodable = false;  // tolerance 3
   int previous = 0;
   uint64_t previousAt = 0;  // where the previous code's string starts in the frame
-  uint8_t firstChar = 0;
-  // Data that does not open with a clear code extends a string 0 that was never written: it is
-  // followed byte by byte until the first clear.
+  uint8_t firstChar = 0;    // the first byte of the previous code's string
+  // Whether every code's string is in the buffer; not before the first clear (tolerance 2).
   bool sane = false;
   uint64_t at = 0;  // pixels decoded so far
-  // Codes below this take the common case: known, while the data is sane and the frame fills.
+  // Codes below this take the common case, one copy and one table entry each: known, while the
+  // data is sane and the frame fills.
   int fastBelow = 0;
   for (;;) {
     int code = nextCode();
     if constexpr (Store) {
       if (code < fastBelow && unsigned(code - clear) >= 2) [[likely]] {
         const int count = t.length[code];
-        uint8_t* out = frame + at;
-        copyString(out, base + t.start[code], count);
+        uint8_t* out = buffer.frame + at;
+        copyString(out, buffer.frame + t.start[code], count);
         if (slot < topSlot) {
-          t.prefix[slot] = uint16_t(previous);
-          t.suffix[slot] = out[0];
-          t.length[slot] = uint16_t(t.length[previous] + 1);
-          t.start[slot] = uint32_t(Roots + previousAt);
+          t.add(slot, previous, out[0], int32_t(previousAt));
           fastBelow = ++slot;
           previous = code;
           previousAt = at;
           firstChar = out[0];
-          if (slot >= topSlot && codeSize < LongestCodeBits) {
-            topSlot <<= 1;
-            ++codeSize;
-          }
+          growCodes();
         }
         at += uint64_t(count);
-        if (at >= fastEnd) {
+        if (at >= buffer.fastEnd) {
           if (at >= stopAt) {
             result = -1;
             break;
@@ -323,15 +397,16 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
     if (code == end) break;
     // Whether this string's bytes are kept: always until the frame is full.
     const bool keep = Store && at < keepUpTo;
-    if (keep && !reserveFor(at)) {
+    if (keep && !buffer.reserve(at)) {
       lineRefused = true;
       result = -1;
       break;
     }
-    uint8_t* out = keep ? frame + at : nullptr;
+    uint8_t* out = keep ? buffer.frame + at : nullptr;
     int count = 0;
     if (code == clear) {
       codeSize = minimumSize + 1;
+      codeMask = (1u << codeSize) - 1;
       slot = firstFree;
       topSlot = 1 << codeSize;
       do {
@@ -343,7 +418,7 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
           undecodable = true;
           break;
         }
-        code = 0;
+        code = 0;  // tolerance 4
       }
       previous = code;
       previousAt = at;
@@ -355,26 +430,21 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
       if (code >= slot) {
         // The string of the previous code plus its own first byte, which starts where the
         // previous one did: the copy below overlaps itself by that one byte.
-        t.prefix[slot] = uint16_t(previous);
-        t.suffix[slot] = firstChar;
-        t.length[slot] = uint16_t(t.length[previous] + 1);
-        t.start[slot] = uint32_t(Roots + previousAt);
-        // A code past the next free slot leaves a previous code whose string is not known yet.
+        t.add(slot, previous, firstChar, int32_t(previousAt));
+        // A code past the next free slot leaves a previous code whose string is not known yet
+        // (tolerance 2).
         if (code != slot) sane = false;
         count = t.length[slot];
-        if (keep) copyString(out, frame + previousAt, count);
+        if (keep) copyString(out, buffer.frame + previousAt, count);
         ++slot;
         previous = code;
         previousAt = at;
       } else {
         count = t.length[code];
-        if (keep) copyString(out, base + t.start[code], count);
+        if (keep) copyString(out, buffer.frame + t.start[code], count);
         if (slot < topSlot) {
           const uint8_t first = keep ? out[0] : 0;
-          t.prefix[slot] = uint16_t(previous);
-          t.suffix[slot] = first;
-          t.length[slot] = uint16_t(t.length[previous] + 1);
-          t.start[slot] = uint32_t(Roots + previousAt);
+          t.add(slot, previous, first, int32_t(previousAt));
           ++slot;
           previous = code;
           previousAt = at;
@@ -382,42 +452,27 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
         }
       }
     } else {
-      int k = code;
-      int depth = 0;
-      if (at == 0 && k >= clear) {
+      if (at == 0 && code >= clear) {
         undecodable = true;
         break;
       }
-      if (k >= slot) {
-        k = previous;
-        t.stack[depth++] = firstChar;
-      }
-      while (k >= firstFree && depth < MaxCodes) {
-        t.stack[depth++] = t.suffix[k];
-        k = t.prefix[k];
-      }
-      if (depth >= MaxCodes) {
+      count = t.walkChain(code, slot, previous, firstChar, firstFree);
+      if (count == 0) {
         // A cyclic chain: the data ends here, keeping what was decoded before it.
         corrupt = true;
         break;
       }
-      t.stack[depth++] = uint8_t(k);
       if (slot < topSlot) {
-        firstChar = uint8_t(k);
-        t.suffix[slot] = uint8_t(k);
-        t.prefix[slot] = uint16_t(previous);
+        firstChar = t.stack[count - 1];
+        t.link(slot, previous, firstChar);
         ++slot;
         previous = code;
       }
-      count = depth;
       if (keep) {
-        for (int i = 0; i < depth; ++i) out[i] = t.stack[depth - 1 - i];
+        for (int i = 0; i < count; ++i) out[i] = t.stack[count - 1 - i];
       }
     }
-    if (slot >= topSlot && codeSize < LongestCodeBits) {
-      topSlot <<= 1;
-      ++codeSize;
-    }
+    growCodes();
 
     at += uint64_t(count);
     if constexpr (!Store) {
@@ -430,10 +485,10 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
         result = -1;
         break;
       }
-      fastBelow = sane && at < fastEnd ? slot : 0;
+      fastBelow = sane && at < buffer.fastEnd ? slot : 0;
     }
   }
-  // Padding past the end of the stream is not data, whatever it would decode to.
+  // Padding past the end of the stream is not data, whatever it would decode to (tolerance 5).
   if (reader.missing) {
     frameData = FrameData::NoPixels;
   } else if (undecodable) {
@@ -442,24 +497,17 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
     frameData = at == 0 ? FrameData::NoPixels : FrameData::Pixels;
   }
   if constexpr (Store) {
-    // Whole lines go to the sink; a last partial one is padded with zeros (they are not data).
-    const uint64_t kept = at < keepUpTo ? at : keepUpTo;
-    const uint64_t lines = kept / width;
+    uint64_t kept = at < keepUpTo ? at : keepUpTo;
     const uint64_t rest = kept % width;
-    for (uint64_t k = 0; k < lines && k < uint64_t(sink.height); ++k) {
-      if (sink.writeRow(frame + k * width, sink.width) < 0) result = -1;
+    if (result != 0) {
+      kept -= rest;  // a frame that failed hands over whole lines only
+    } else if (rest > 0 && kept / width < uint64_t(sink.height) &&
+               !buffer.reserve(kept - rest + width)) {
+      lineRefused = true;
+      return -1;
     }
-    if (result == 0 && rest > 0 && lines < uint64_t(sink.height)) {
-      if (!reserveFor((lines + 1) * width)) {
-        std::free(base);
-        lineRefused = true;
-        return -1;
-      }
-      uint8_t* line = frame + lines * width;
-      std::memset(line + rest, 0, std::size_t(width - rest));
-      result = sink.writeRow(line, int32_t(rest));
-    }
-    std::free(base);
+    const int lines = sink.writeLines(buffer.frame, kept);
+    if (result == 0) result = lines;
   }
   return corrupt ? -1 : result;
 }

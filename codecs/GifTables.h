@@ -3,6 +3,7 @@
 // The LZW tables behind a GifWorkspace; only the codec's own sources include this.
 
 #include <cstdint>
+#include <cstring>
 
 #include "codecs/GifCodec.h"
 
@@ -64,12 +65,32 @@ struct GifWorkspace::Decoder {
   uint8_t block[GifReadBlockBytes + 1];
   int blockUsed = GifReadBlockBytes + 1;  // bytes of block written since it was last all zero
   // A code's string is the one it extends (prefix) plus one byte (suffix); `length` bytes long,
-  // first met in the frame buffer at `start`, so a known code is one copy from there.
+  // first met at `start` of the frame buffer (roots before pixel 0), so a known code is one copy
+  // from there.
   uint16_t prefix[gif::MaxCodes];
   uint8_t suffix[gif::MaxCodes];
   uint16_t length[gif::MaxCodes];
-  uint32_t start[gif::MaxCodes];
+  int32_t start[gif::MaxCodes];
   uint8_t stack[gif::MaxCodes];
+
+  // An empty table with `clear` roots.
+  void reset(int clear) {
+    std::memset(prefix, 0, sizeof prefix);
+    std::memset(suffix, 0, sizeof suffix);
+    for (int i = 0; i < clear; ++i) length[i] = 1;
+  }
+  // Enters code `slot` as the string of `prefixCode` plus `last`.
+  void link(int slot, int prefixCode, uint8_t last) {
+    prefix[slot] = uint16_t(prefixCode);
+    suffix[slot] = last;
+  }
+  // The same, for a string first met at `startOffset` of the frame buffer.
+  void add(int slot, int prefixCode, uint8_t last, int32_t startOffset) {
+    link(slot, prefixCode, last);
+    length[slot] = uint16_t(length[prefixCode] + 1);
+    start[slot] = startOffset;
+  }
+  int walkChain(int code, int slot, int previous, uint8_t previousFirst, int firstFree);
 };
 
 }  // namespace skm
