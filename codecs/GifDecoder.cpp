@@ -37,6 +37,8 @@ using gif::Trailer;
 constexpr int LargestMinimumCodeSize = 9;
 // Codes below the clear code: up to 512 of them with the largest minimum code size.
 constexpr int Roots = 1 << LargestMinimumCodeSize;
+// Lengths of a table that takes no code in the decoder's common case.
+constexpr uint16_t NoLengths[gif::MaxCodes] = {};
 
 int readByte(ByteStream* stream) {
   uint8_t byte = 0;
@@ -365,19 +367,18 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
   // Whether every code's string is in the buffer; not before the first clear (tolerance 2).
   bool sane = false;
   uint64_t at = 0;  // pixels decoded so far
-  // Codes below this take the common case, one copy and one table entry each: known, while the
-  // data is sane and the frame fills.
-  int fastBelow = 0;
+  // The string lengths of the codes that take the common case, one copy and one table entry
+  // each: known codes, while the data is sane and the frame fills. Other codes have length 0
+  // there: the clear and end codes, codes not in the table yet, and every code otherwise.
+  const uint16_t* fastLength = NoLengths;
   for (;;) {
     int code = nextCode();
     if constexpr (Store) {
-      if (code < fastBelow && unsigned(code - clear) >= 2) [[likely]] {
-        const int count = t.length[code];
+      if (const int count = fastLength[code]; count != 0) [[likely]] {
         uint8_t* out = buffer.frame + at;
         copyString(out, buffer.frame + t.start[code], count);
         if (slot < topSlot) {
-          t.add(slot, previous, out[0], int32_t(previousAt));
-          fastBelow = ++slot;
+          t.add(slot++, previous, out[0], int32_t(previousAt));
           previous = code;
           previousAt = at;
           firstChar = out[0];
@@ -389,7 +390,7 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
             result = -1;
             break;
           }
-          fastBelow = 0;
+          fastLength = NoLengths;
         }
         continue;
       }
@@ -405,6 +406,7 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
     uint8_t* out = keep ? buffer.frame + at : nullptr;
     int count = 0;
     if (code == clear) {
+      t.forget(firstFree, slot);
       codeSize = minimumSize + 1;
       codeMask = (1u << codeSize) - 1;
       slot = firstFree;
@@ -485,7 +487,7 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
         result = -1;
         break;
       }
-      fastBelow = sane && at < buffer.fastEnd ? slot : 0;
+      fastLength = sane && at < buffer.fastEnd ? t.length : NoLengths;
     }
   }
   // Padding past the end of the stream is not data, whatever it would decode to (tolerance 5).

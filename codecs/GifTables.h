@@ -73,11 +73,16 @@ struct GifWorkspace::Decoder {
   int32_t start[gif::MaxCodes];
   uint8_t stack[gif::MaxCodes];
 
-  // An empty table with `clear` roots.
+  // An empty table with `clear` roots: codes without a string have length 0.
   void reset(int clear) {
     std::memset(prefix, 0, sizeof prefix);
     std::memset(suffix, 0, sizeof suffix);
     for (int i = 0; i < clear; ++i) length[i] = 1;
+    std::memset(length + clear, 0, sizeof length - sizeof length[0] * std::size_t(clear));
+  }
+  // Takes the codes from `first` up to `slot` out of the table again.
+  void forget(int first, int slot) {
+    if (slot > first) std::memset(length + first, 0, sizeof length[0] * std::size_t(slot - first));
   }
   // Enters code `slot` as the string of `prefixCode` plus `last`.
   void link(int slot, int prefixCode, uint8_t last) {
