@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
+#include <span>
 
 #include "codecs/GifCodec.h"
 #include "codecs/ImageFile.h"
@@ -106,6 +108,24 @@ std::vector<uint8_t> encodeButton(Image& button, std::string& why) {
                         button, "the button could not be encoded", why);
 }
 
+constexpr std::size_t NoMarker = std::size_t(-1);
+
+// Where the first StripMarker in the strip starts; NoMarker when there is none.
+std::size_t stripMarkerAt(const uint8_t* data, uint32_t size) {
+  if (data == nullptr || size < sizeof StripMarker) return NoMarker;
+  // Jump between introducer bytes: comparing the whole marker at every offset made this scan a
+  // twentieth of a conversion in the WebAssembly build, whose memcmp is a plain byte loop.
+  const uint8_t* const last = data + (size - sizeof StripMarker);
+  for (const uint8_t* at = data; at <= last; ++at) {
+    at = static_cast<const uint8_t*>(std::memchr(at, StripMarker[0], std::size_t(last - at) + 1));
+    if (at == nullptr) return NoMarker;
+    if (std::memcmp(at + 1, StripMarker + 1, sizeof StripMarker - 1) == 0) {
+      return std::size_t(at - data);
+    }
+  }
+  return NoMarker;
+}
+
 }  // namespace
 
 void endGesture(GestureResult& result, GestureOutcome outcome, GestureReason reason,
@@ -187,51 +207,72 @@ std::string packageNameProblem(const std::string& baseName) {
 }
 
 bool neutraliseStripMarker(uint8_t* data, uint32_t size) {
-  if (data == nullptr || size < sizeof StripMarker) return false;
-  // Jump between introducer bytes: comparing the whole marker at every offset made this scan a
-  // twentieth of a conversion in the WebAssembly build, whose memcmp is a plain byte loop.
-  const uint8_t* const last = data + (size - sizeof StripMarker);
-  for (uint8_t* at = data; at <= last; ++at) {
-    at = static_cast<uint8_t*>(std::memchr(at, StripMarker[0], std::size_t(last - at) + 1));
-    if (at == nullptr) return false;
-    if (std::memcmp(at + 1, StripMarker + 1, sizeof StripMarker - 1) == 0) {
-      *at = 0xFF;
-      return true;
-    }
-  }
-  return false;
+  const std::size_t at = stripMarkerAt(data, size);
+  if (at == NoMarker) return false;
+  data[at] = 0xFF;
+  return true;
 }
 
-GestureResult buildPackage(SourceGesture& gesture, GifWorkspace* gif) {
-  if ((gesture.flags & FlagSound) == 0) {
-    gesture.setBlob(gesture.sound, defaultSoundData(), defaultSoundSize());
-  }
-  if (gesture.frameWidth < 1) {
-    return skipped(GestureReason::NotGesture, "frame width " + std::to_string(gesture.frameWidth));
-  }
-  if (gesture.sound.size == 0) return skipped(GestureReason::EmptySound);
-  const std::string name = gesture.getName();
-  neutraliseStripMarker(gesture.strip.data, gesture.strip.size);
+namespace {
 
+// The pictures of a gesture, decoded.
+struct Pictures {
+  Image strip{FormatBmp};
+  Image button{FormatBmp};
+};
+
+// The frames cut from a strip, in order; frames[j] points into slots[j].
+struct Frames {
+  std::array<std::unique_ptr<Image>, MaxFrames> slots;
+  std::array<Image*, MaxFrames> frames{};
+  int count = 0;
+};
+
+// The encoded files of a package.
+struct Encoded {
+  std::vector<uint8_t> animation;  // GIF
+  std::vector<uint8_t> button;     // BMP
+};
+
+// A step's end of the gesture; empty when the step succeeded.
+using Refusal = std::optional<GestureResult>;
+
+// The sound the package carries: the source's own, or the built-in one when it has none.
+std::span<const uint8_t> soundOf(const SourceGesture& gesture) {
+  if ((gesture.flags & FlagSound) == 0) return {defaultSoundData(), defaultSoundSize()};
+  return {gesture.sound.data, gesture.sound.size};
+}
+
+// Decodes the strip with its marker block neutralised. The source's bytes stay as they were
+// read: a strip with a marker is decoded from a patched copy.
+bool loadStrip(Image& strip, const Blob& bytes, GifWorkspace* gif) {
+  const std::size_t at = stripMarkerAt(bytes.data, bytes.size);
+  if (at == NoMarker) return loadFromMemory(strip, bytes.data, int32_t(bytes.size), FormatGif, gif);
+  std::vector<uint8_t> patched(bytes.data, bytes.data + bytes.size);
+  patched[at] = 0xFF;
+  return loadFromMemory(strip, patched.data(), int32_t(patched.size()), FormatGif, gif);
+}
+
+Refusal loadPictures(const SourceGesture& gesture, GifWorkspace* gif, Pictures& pictures) {
   // Blobs are bounded by the source file; the loader takes an int count.
   if (gesture.strip.size > INT32_MAX || gesture.button.size > INT32_MAX) {
     return failed(GestureReason::Damaged, "embedded picture too large");
   }
-  Image strip(FormatBmp);
-  Image button(FormatBmp);
-  if (!loadFromMemory(strip, gesture.strip.data, int32_t(gesture.strip.size), FormatGif, gif)) {
-    return pictureRefused(strip, true);
+  if (!loadStrip(pictures.strip, gesture.strip, gif)) return pictureRefused(pictures.strip, true);
+  if (!loadFromMemory(pictures.button, gesture.button.data, int32_t(gesture.button.size), FormatGif,
+                      gif)) {
+    return pictureRefused(pictures.button, false);
   }
-  if (!loadFromMemory(button, gesture.button.data, int32_t(gesture.button.size), FormatGif, gif)) {
-    return pictureRefused(button, false);
-  }
-
+  const Image& strip = pictures.strip;
   if (int64_t(strip.width()) * strip.height() > MaxStripPixels) {
     return skipped(GestureReason::StripTooLarge,
                    std::to_string(strip.width()) + " x " + std::to_string(strip.height()) +
                        " pixels, at most " + std::to_string(MaxStripPixels));
   }
-  const int32_t frameWidth = gesture.frameWidth;
+  return {};
+}
+
+Refusal cutFrames(Image& strip, int32_t frameWidth, Frames& out) {
   int frameCount = strip.width() / frameWidth;
   if (frameCount == 0) frameCount = 1;
   if (frameCount > MaxFrames) {
@@ -239,43 +280,70 @@ GestureResult buildPackage(SourceGesture& gesture, GifWorkspace* gif) {
     result.frameCount = frameCount;
     return result;
   }
-
-  std::vector<uint8_t> animation;
-  std::string why;
-  {
-    std::array<std::unique_ptr<Image>, MaxFrames> slots;
-    std::array<Image*, MaxFrames> frames{};
-    for (int j = 0; j < frameCount; ++j) {
-      slots[j] = std::make_unique<Image>(FormatGif);
-      frames[j] = slots[j].get();
-      // A strip without pixels cuts into nothing; encoding a frame without a block would write
-      // garbage, so such a gesture fails instead.
-      if (!strip.crop(j * frameWidth, 0, (j + 1) * frameWidth, strip.height(), frames[j])) {
-        return failed(GestureReason::EncodeFailed, "the strip picture has no pixels");
-      }
-      frames[j]->info.frameDelay = GestureFrameDelay;
-      frames[j]->reduceBitDepth(8, false, nullptr);
+  for (int j = 0; j < frameCount; ++j) {
+    out.slots[j] = std::make_unique<Image>(FormatGif);
+    Image* frame = out.frames[j] = out.slots[j].get();
+    // A strip without pixels cuts into nothing; encoding a frame without a block would write
+    // garbage, so such a gesture fails instead.
+    if (!strip.crop(j * frameWidth, 0, (j + 1) * frameWidth, strip.height(), frame)) {
+      return failed(GestureReason::EncodeFailed, "the strip picture has no pixels");
     }
-    animation = encodeFrames(frames.data(), frameCount, (gesture.flags & FlagLoop) != 0, gif, why);
+    frame->info.frameDelay = GestureFrameDelay;
+    frame->reduceBitDepth(8, false, nullptr);
   }
-  if (animation.empty()) return failed(GestureReason::EncodeFailed, why);
+  out.count = frameCount;
+  return {};
+}
 
+// Takes the frames, so they are gone before the button is worked on.
+Refusal encodePictures(Frames frames, Image& button, bool loop, GifWorkspace* gif, Encoded& out) {
+  std::string why;
+  out.animation = encodeFrames(frames.frames.data(), frames.count, loop, gif, why);
+  frames = {};
+  if (out.animation.empty()) return failed(GestureReason::EncodeFailed, why);
   // Packaging a button of the wrong size would be a corrupted result.
   if (!button.resample(ButtonSize, ButtonSize, 1)) {
     return failed(GestureReason::EncodeFailed, "the button could not be resampled");
   }
-  std::vector<uint8_t> buttonBmp = encodeButton(button, why);
-  if (buttonBmp.empty()) return failed(GestureReason::EncodeFailed, why);
+  out.button = encodeButton(button, why);
+  if (out.button.empty()) return failed(GestureReason::EncodeFailed, why);
+  return {};
+}
 
+GestureResult assemble(const std::string& name, int frameCount, Encoded&& encoded,
+                       std::span<const uint8_t> sound) {
   GestureResult result;
   result.outcome = GestureOutcome::Converted;
   result.frameCount = frameCount;
   result.identifier = makeGestureId(name.c_str());
   result.name = name;
-  result.button = std::move(buttonBmp);
-  result.animation = std::move(animation);
-  result.sound.assign(gesture.sound.data, gesture.sound.data + gesture.sound.size);
+  result.button = std::move(encoded.button);
+  result.animation = std::move(encoded.animation);
+  result.sound.assign(sound.begin(), sound.end());
   return result;
+}
+
+}  // namespace
+
+GestureResult buildPackage(const SourceGesture& gesture, GifWorkspace* gif) {
+  if (gesture.frameWidth < 1) {
+    return skipped(GestureReason::NotGesture, "frame width " + std::to_string(gesture.frameWidth));
+  }
+  const std::span<const uint8_t> sound = soundOf(gesture);
+  if (sound.empty()) return skipped(GestureReason::EmptySound);
+  Pictures pictures;
+  if (Refusal refused = loadPictures(gesture, gif, pictures)) return std::move(*refused);
+  Frames frames;
+  if (Refusal refused = cutFrames(pictures.strip, gesture.frameWidth, frames)) {
+    return std::move(*refused);
+  }
+  const int frameCount = frames.count;
+  Encoded encoded;
+  if (Refusal refused = encodePictures(std::move(frames), pictures.button,
+                                       (gesture.flags & FlagLoop) != 0, gif, encoded)) {
+    return std::move(*refused);
+  }
+  return assemble(gesture.getName(), frameCount, std::move(encoded), sound);
 }
 
 GestureResult convertBytes(SourceGesture& gesture, std::span<const uint8_t> bytes,

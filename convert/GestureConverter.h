@@ -93,11 +93,12 @@ extern const uint8_t StripMarker[14];
 // was found.
 bool neutraliseStripMarker(uint8_t* data, uint32_t size);
 
-// Builds the package contents of a gesture already read into `gesture` (its sound may be
-// replaced by the built-in default). Every outcome is in the result; only running out of memory
-// raises (std::bad_alloc). A converting thread passes its own `gif` tables to reuse them from
-// one gesture to the next; without them each picture makes its own.
-GestureResult buildPackage(SourceGesture& gesture, GifWorkspace* gif = nullptr);
+// Builds the package contents of a gesture already read into `gesture`, which is left as it is
+// (a gesture without a sound gets the built-in one in its package). Every outcome is in the
+// result; only running out of memory raises (std::bad_alloc). A converting thread passes its
+// own `gif` tables to reuse them from one gesture to the next; without them each picture makes
+// its own.
+GestureResult buildPackage(const SourceGesture& gesture, GifWorkspace* gif = nullptr);
 
 // Converts a source held in memory: the one conversion every front end goes through (the job,
 // the web module, the fuzzers). `label` is the source's path, or its file name where there is

@@ -12,48 +12,23 @@ import pty
 import shutil
 import subprocess
 import sys
-import tempfile
 import threading
 import unittest
 
+from cli_support import SAMPLES, FolderTest, name_field_at, sample
+
 SKM2TRN = None
-SAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "samples")
-
-
-def sample(name):
-    with open(os.path.join(SAMPLES, name), "rb") as f:
-        return f.read()
 
 
 def package_name(data):
     """The gesture name stored at the end of a package."""
-    at = 33
-    for _ in range(3):
-        at += 4 + int.from_bytes(data[at:at + 4], "big")
+    at = name_field_at(data)
     n = int.from_bytes(data[at:at + 2], "big")
     assert at + 2 + n == len(data), "not a whole package"
     return data[at + 2:at + 2 + n].decode("latin-1")
 
 
-class Base(unittest.TestCase):
-    def setUp(self):
-        self.tmp = tempfile.mkdtemp(prefix="skm2trn-cli-")
-        self.out = self.path("out")
-        os.makedirs(self.out)
-
-    def tearDown(self):
-        shutil.rmtree(self.tmp, ignore_errors=True)
-
-    def path(self, *parts):
-        return os.path.join(self.tmp, *parts)
-
-    def put(self, relative, sample_name="nod.skm"):
-        path = self.path(relative)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(sample(sample_name))
-        return path
-
+class Base(FolderTest):
     def run_cli(self, *args, check=None, **kwargs):
         kwargs.setdefault("capture_output", True)
         result = subprocess.run([SKM2TRN, *args], timeout=120, **kwargs)

@@ -14,48 +14,24 @@ import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
+from cli_support import FolderTest, name_field_at, sample
+
 SKM2TRN = None
 HERE = os.path.dirname(os.path.abspath(__file__))
-SAMPLES = os.path.join(HERE, "..", "..", "samples")
-
-
-def sample(name):
-    with open(os.path.join(SAMPLES, name), "rb") as f:
-        return f.read()
 
 
 def stored_name(path):
     """The gesture name at the end of a package."""
     with open(path, "rb") as f:
         data = f.read()
-    at = 33
-    for _ in range(3):
-        at += 4 + int.from_bytes(data[at:at + 4], "big")
-    return data[at + 2:].decode("utf-8")
+    return data[name_field_at(data) + 2:].decode("utf-8")
 
 
-class Base(unittest.TestCase):
-    def setUp(self):
-        self.tmp = tempfile.mkdtemp(prefix="skm2trn-safety-")
-        self.out = self.path("out")
-        os.makedirs(self.out)
-
-    def tearDown(self):
-        shutil.rmtree(self.tmp, ignore_errors=True)
-
-    def path(self, *parts):
-        return os.path.join(self.tmp, *parts)
-
-    def put(self, relative, sample_name):
-        path = self.path(relative)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(sample(sample_name))
-        return path
+class Base(FolderTest):
+    PREFIX = "skm2trn-safety-"
 
     def run_json(self, *args, check=None, **kwargs):
         result = subprocess.run([SKM2TRN, "--json", *args], capture_output=True, timeout=120,

@@ -10,40 +10,25 @@ Usage: interrupt_test.py PATH_TO_SKM2TRN
 import errno
 import json
 import os
-import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 import unittest
 
+from cli_support import FolderTest, package_end
+
 SKM2TRN = None
-SAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "samples")
 
 
-class Base(unittest.TestCase):
+class Base(FolderTest):
+    PREFIX = "skm2trn-int-"
+
     def setUp(self):
-        self.tmp = tempfile.mkdtemp(prefix="skm2trn-int-")
-        self.out = os.path.join(self.tmp, "out")
-        os.makedirs(self.out)
+        super().setUp()
         self.fifo = os.path.join(self.tmp, "held.skm")
         os.mkfifo(self.fifo)
-
-    def tearDown(self):
-        shutil.rmtree(self.tmp, ignore_errors=True)
-
-    def sources(self, count, sample="nod.skm"):
-        with open(os.path.join(SAMPLES, sample), "rb") as f:
-            data = f.read()
-        paths = []
-        for i in range(count):
-            path = os.path.join(self.tmp, f"g{i:04}.skm")
-            with open(path, "wb") as f:
-                f.write(data)
-            paths.append(path)
-        return paths
 
     def start(self, jobs, sources):
         return subprocess.Popen([SKM2TRN, "--json", "-j", str(jobs), *sources, self.out],
@@ -70,13 +55,6 @@ class Base(unittest.TestCase):
         thread.start()
         return thread
 
-    def wait_for(self, path, process):
-        deadline = time.time() + 30
-        while not os.path.exists(path):
-            self.assertIsNone(process.poll(), "the run ended early")
-            self.assertLess(time.time(), deadline, f"{path} never appeared")
-            time.sleep(0.002)
-
     def finish(self, process, signum, stopped=lambda report: True):
         """The run's end; stopped(report) tells whether the signal stopped anything."""
         stdout, stderr = process.communicate(timeout=60)
@@ -98,11 +76,7 @@ class Base(unittest.TestCase):
                             f"left behind: {name}")
             with open(os.path.join(self.out, name), "rb") as f:
                 data = f.read()
-            at = 33
-            for _ in range(3):
-                at += 4 + int.from_bytes(data[at:at + 4], "big")
-            at += 2 + int.from_bytes(data[at:at + 2], "big")
-            self.assertEqual(at, len(data), f"{name} is not a whole package")
+            self.assertEqual(package_end(data), len(data), f"{name} is not a whole package")
 
     def assert_interrupted(self, report, stderr, sources):
         files = {f["source"]: f for f in report["files"]}
@@ -121,8 +95,8 @@ class HeldRuns(Base):
         sources = paths[:position] + [self.fifo] + paths[position:]
         process = self.start(jobs, sources)
         if position > 0:
-            self.wait_for(paths[position - 1][:-4].replace(self.tmp, self.out) + ".trn",
-                          process)
+            self.wait_for_file(paths[position - 1][:-4].replace(self.tmp, self.out) + ".trn",
+                               process)
         time.sleep(0.2)  # time to reach the pipe; a signal that comes sooner stops it sooner
         process.send_signal(signum)
         self.release_when_read(process)
@@ -176,7 +150,7 @@ class PipesNobodyWrites(Base):
                     os.remove(os.path.join(self.out, name))
                 sources = [paths[0], self.fifo, paths[1], second, paths[2]]
                 process = self.start(jobs, sources)
-                self.wait_for(os.path.join(self.out, "g0000.trn"), process)
+                self.wait_for_file(os.path.join(self.out, "g0000.trn"), process)
                 time.sleep(0.3)  # time for the workers to reach both pipes
                 process.send_signal(signal.SIGINT)
                 try:
@@ -202,7 +176,7 @@ class BusyRuns(Base):
                 for name in os.listdir(self.out):
                     os.remove(os.path.join(self.out, name))
                 process = self.start(jobs, paths + [self.fifo])
-                self.wait_for(os.path.join(self.out, f"g{after:04}.trn"), process)
+                self.wait_for_file(os.path.join(self.out, f"g{after:04}.trn"), process)
                 process.send_signal(signal.SIGTERM)
                 self.release_when_read(process)
                 report, stderr = self.finish(process, signal.SIGTERM)
@@ -227,7 +201,7 @@ class BusyRuns(Base):
                 for name in os.listdir(self.out):
                     os.remove(os.path.join(self.out, name))
                 process = self.start(jobs, paths + [self.fifo])
-                self.wait_for(os.path.join(self.out, f"g{after:04}.trn"), process)
+                self.wait_for_file(os.path.join(self.out, f"g{after:04}.trn"), process)
                 process.send_signal(signal.SIGINT)
                 process.send_signal(signal.SIGTERM)
                 self.release_when_read(process)

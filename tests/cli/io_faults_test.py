@@ -14,11 +14,11 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
+from cli_support import FolderTest, package_end
+
 SKM2TRN = None
-SAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "samples")
 
 
 def can_mount():
@@ -38,9 +38,12 @@ def can_mount():
 MOUNTS = can_mount()
 
 
-class Base(unittest.TestCase):
+class Base(FolderTest):
+    PREFIX = "skm2trn-io-"
+    OUTPUT = None
+
     def setUp(self):
-        self.tmp = tempfile.mkdtemp(prefix="skm2trn-io-")
+        super().setUp()
         self.src = os.path.join(self.tmp, "src")
         os.makedirs(self.src)
         self.mounted = []
@@ -48,19 +51,12 @@ class Base(unittest.TestCase):
     def tearDown(self):
         for path in reversed(self.mounted):
             subprocess.run(["umount", "-l", path], capture_output=True)
-        shutil.rmtree(self.tmp, ignore_errors=True)
+        super().tearDown()
 
     def mount(self, path, size):
         os.makedirs(path, exist_ok=True)
         subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", path], check=True)
         self.mounted.append(path)
-
-    def copies(self, sample, count):
-        with open(os.path.join(SAMPLES, sample), "rb") as f:
-            data = f.read()
-        for i in range(count):
-            with open(os.path.join(self.src, f"g{i:04}.skm"), "wb") as f:
-                f.write(data)
 
     def run_held(self, sources, out):
         """Starts a one-thread run whose source "PIPE" is a named pipe: the run waits there until
@@ -83,12 +79,6 @@ class Base(unittest.TestCase):
 
         return run, release
 
-    def wait_for(self, path):
-        deadline = time.time() + 30
-        while not os.path.exists(path):
-            self.assertLess(time.time(), deadline, f"{path} never appeared")
-            time.sleep(0.002)
-
     def report(self, result):
         return {os.path.basename(f["source"]): f for f in json.loads(result.stdout)["files"]}
 
@@ -101,17 +91,13 @@ class Base(unittest.TestCase):
                 continue
             with open(os.path.join(folder, name), "rb") as f:
                 data = f.read()
-            at = 33
-            for _ in range(3):
-                at += 4 + int.from_bytes(data[at:at + 4], "big")
-            at += 2 + int.from_bytes(data[at:at + 2], "big")
-            self.assertEqual(at, len(data), f"{name} is not a whole package")
+            self.assertEqual(package_end(data), len(data), f"{name} is not a whole package")
 
 
 @unittest.skipUnless(MOUNTS, "needs root and permission to mount a tmpfs")
 class Mounted(Base):
     def test_full_disk_keeps_the_old_package_and_goes_on(self):
-        self.copies("bounce.skm", 40)
+        self.sources(40, "bounce.skm", folder=self.src)
         out = os.path.join(self.tmp, "out")
         self.mount(out, "96k")
         old = b"an earlier package of the same name"
@@ -137,7 +123,7 @@ class Mounted(Base):
         self.assert_no_leftovers(out, kept)
 
     def test_output_turns_read_only_in_the_middle_of_a_run(self):
-        self.copies("wave.skm", 3)
+        self.sources(3, "wave.skm", folder=self.src)
         out = os.path.join(self.tmp, "out")
         self.mount(out, "4m")
         with open(os.path.join(out, "g0002.trn"), "wb") as f:
@@ -146,7 +132,7 @@ class Mounted(Base):
         # read-only.
         run, release = self.run_held([os.path.join(self.src, "g0000.skm"), "PIPE",
                                       os.path.join(self.src, "g0002.skm")], out)
-        self.wait_for(os.path.join(out, "g0000.trn"))
+        self.wait_for_file(os.path.join(out, "g0000.trn"))
         subprocess.run(["mount", "-o", "remount,ro", out], check=True)
         files = release(run)
         self.assertEqual(files[0]["status"], "converted")
@@ -159,7 +145,7 @@ class Mounted(Base):
 
 class Plain(Base):
     def test_output_path_that_is_a_file(self):
-        self.copies("nod.skm", 1)
+        self.sources(1, "nod.skm", folder=self.src)
         target = os.path.join(self.tmp, "file")
         with open(target, "wb") as f:
             f.write(b"x")
@@ -170,13 +156,13 @@ class Plain(Base):
     def sources_change_during_the_run(self, change):
         """Runs over the folder's sources, held after the first until change() has been applied
         to the last one."""
-        self.copies("spin.skm", 3)
+        self.sources(3, "spin.skm", folder=self.src)
         out = os.path.join(self.tmp, "out")
         os.makedirs(out)
         names = sorted(os.listdir(self.src))
         last = os.path.join(self.src, names[-1])
         run, release = self.run_held([os.path.join(self.src, names[0]), "PIPE", last], out)
-        self.wait_for(os.path.join(out, names[0][:-4] + ".trn"))
+        self.wait_for_file(os.path.join(out, names[0][:-4] + ".trn"))
         change(last)
         files = release(run)
         self.assertEqual(files[0]["status"], "converted")
@@ -199,7 +185,7 @@ class Plain(Base):
         self.assertRegex(entry["reason"], r"^damaged file: [^:]*runs past the end of the file$")
 
     def test_unreadable_source(self):
-        self.copies("nod.skm", 2)
+        self.sources(2, "nod.skm", folder=self.src)
         locked = os.path.join(self.src, "g0001.skm")
         os.chmod(locked, 0)
         out = os.path.join(self.tmp, "out")

@@ -14,9 +14,10 @@ import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
+
+from cli_support import SAMPLES, FolderTest, sample
 
 SKM2TRN = None
 
@@ -25,40 +26,16 @@ SKM2TRN = None
 # the other tests.
 os.environ["ASAN_OPTIONS"] = ":".join(
     filter(None, [os.environ.get("ASAN_OPTIONS", ""), "detect_leaks=0:verify_asan_link_order=0"]))
-SAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "samples")
 
 
-def sample(name):
-    with open(os.path.join(SAMPLES, name), "rb") as f:
-        return f.read()
+class Base(FolderTest):
+    PREFIX = "skm2trn-proc-"
+    WAIT_SECONDS = 60
+    WAIT_PAUSE = 0.02
 
-
-class Base(unittest.TestCase):
     def setUp(self):
-        self.tmp = tempfile.mkdtemp(prefix="skm2trn-proc-")
+        super().setUp()
         os.chmod(self.tmp, 0o755)
-        self.out = os.path.join(self.tmp, "out")
-        os.makedirs(self.out)
-
-    def tearDown(self):
-        shutil.rmtree(self.tmp, ignore_errors=True)
-
-    def sources(self, count, name="nod.skm", stem="g"):
-        data = sample(name)
-        paths = []
-        for i in range(count):
-            path = os.path.join(self.tmp, f"{stem}{i:04}.skm")
-            with open(path, "wb") as f:
-                f.write(data)
-            paths.append(path)
-        return paths
-
-    def wait_for(self, condition, process):
-        deadline = time.time() + 60
-        while not condition():
-            self.assertIsNone(process.poll(), "the run ended early")
-            self.assertLess(time.time(), deadline, "waited in vain")
-            time.sleep(0.02)
 
 
 class Signals(Base):

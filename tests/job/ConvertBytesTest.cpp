@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/DefaultSound.h"
 #include "convert/GestureConverter.h"
 #include "convert/Package.h"
 #include "convert/SourceGesture.h"
@@ -82,6 +83,30 @@ TEST(ConvertBytes, NothingOrStrayBytesAreNotAGesture) {
     GestureResult result = convertBytes(gesture, bytes, "x.skm");
     EXPECT_EQ(result.outcome, GestureOutcome::Skipped);
     EXPECT_EQ(describeReason(result), "not a gesture file");
+  }
+}
+
+TEST(BuildPackage, LeavesTheGestureAsItWasRead) {
+  // A strip with the marker block right after its screen and table, in a source without and
+  // one with its own sound.
+  Bytes strip = makeGif(12, 3);
+  Bytes block(StripMarker, StripMarker + 14);
+  block.insert(block.end(), {0x02, 0x10, 0x11, 0x00});
+  strip.insert(strip.begin() + 13 + 3 * 256, block.begin(), block.end());
+  GestureDraft silent, sounding;
+  silent.strip = sounding.strip = strip;
+  sounding.flags = FlagSound;
+  sounding.sound = {'R', 'I', 'F', 'F', 1, 2};
+  const Bytes builtIn(defaultSoundData(), defaultSoundData() + defaultSoundSize());
+  for (const auto& [draft, packaged] : {std::pair{silent, builtIn}, {sounding, sounding.sound}}) {
+    SourceGesture gesture;
+    const Bytes source = makeSkm(draft);
+    ASSERT_EQ(gesture.readFromMemory(source.data(), source.size()), 1);
+    const GestureResult result = buildPackage(gesture);
+    ASSERT_EQ(result.outcome, GestureOutcome::Converted);
+    EXPECT_EQ(result.sound, packaged);
+    EXPECT_EQ(Bytes(gesture.sound.data, gesture.sound.data + gesture.sound.size), draft.sound);
+    EXPECT_EQ(Bytes(gesture.strip.data, gesture.strip.data + gesture.strip.size), strip);
   }
 }
 
