@@ -39,6 +39,8 @@ constexpr int LargestMinimumCodeSize = 9;
 constexpr int Roots = 1 << LargestMinimumCodeSize;
 // Lengths of a table that takes no code in the decoder's common case.
 constexpr uint16_t NoLengths[gif::MaxCodes] = {};
+// What the line hand-off says when the buffer cannot be had.
+constexpr int OutOfLines = -2;
 
 int readByte(ByteStream* stream) {
   uint8_t byte = 0;
@@ -226,19 +228,22 @@ struct GifCodec::RowSink {
     return 0;
   }
 
-  // Hands over the first `kept` pixels of the frame buffer: whole lines, then a last partial
-  // one padded in place with zeros (they are not data), for which the buffer has room. Returns
-  // -1 when a line had no row left.
-  int writeLines(uint8_t* frame, uint64_t kept) {
+  // Hands over the first `kept` pixels of the frame buffer: whole lines, then (when `partial`)
+  // a last partial one padded in place with zeros, which are not data. Returns -1 when a line
+  // had no row left, OutOfLines when the buffer could not be had for the padding.
+  int handOff(FrameBuffer& buffer, uint64_t kept, bool partial) {
     const uint64_t w = uint64_t(width);
     const uint64_t lines = kept / w;
     const uint64_t rest = kept % w;
     int result = 0;
-    for (uint64_t k = 0; k < lines && k < uint64_t(height); ++k) {
-      if (writeRow(frame + k * w, width) < 0) result = -1;
+    if (partial && rest > 0 && lines < uint64_t(height) && !buffer.reserve(kept - rest + w)) {
+      return OutOfLines;
     }
-    if (result == 0 && rest > 0 && lines < uint64_t(height)) {
-      uint8_t* line = frame + lines * w;
+    for (uint64_t k = 0; k < lines && k < uint64_t(height); ++k) {
+      if (writeRow(buffer.frame + k * w, width) < 0) result = -1;
+    }
+    if (partial && result == 0 && rest > 0 && lines < uint64_t(height)) {
+      uint8_t* line = buffer.frame + lines * w;
       std::memset(line + rest, 0, std::size_t(w - rest));
       result = writeRow(line, int32_t(rest));
     }
@@ -499,16 +504,12 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
     frameData = at == 0 ? FrameData::NoPixels : FrameData::Pixels;
   }
   if constexpr (Store) {
-    uint64_t kept = at < keepUpTo ? at : keepUpTo;
-    const uint64_t rest = kept % width;
-    if (result != 0) {
-      kept -= rest;  // a frame that failed hands over whole lines only
-    } else if (rest > 0 && kept / width < uint64_t(sink.height) &&
-               !buffer.reserve(kept - rest + width)) {
+    // A frame that failed hands over whole lines only.
+    const int lines = sink.handOff(buffer, at < keepUpTo ? at : keepUpTo, result == 0);
+    if (lines == OutOfLines) {
       lineRefused = true;
       return -1;
     }
-    const int lines = sink.writeLines(buffer.frame, kept);
     if (result == 0) result = lines;
   }
   return corrupt ? -1 : result;
