@@ -9,6 +9,8 @@
 #include <wchar.h>
 #endif
 
+#include "convert/Utf8.h"
+
 namespace skm {
 
 namespace {
@@ -48,24 +50,6 @@ char32_t decodeUtf8(std::string_view text, std::size_t& i) {
   return code;
 }
 
-void encodeUtf8(char32_t code, std::string& out) {
-  if (code < 0x80) {
-    out += char(code);
-  } else if (code < 0x800) {
-    out += char(0xC0 | code >> 6);
-    out += char(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += char(0xE0 | code >> 12);
-    out += char(0x80 | (code >> 6 & 0x3F));
-    out += char(0x80 | (code & 0x3F));
-  } else {
-    out += char(0xF0 | code >> 18);
-    out += char(0x80 | (code >> 12 & 0x3F));
-    out += char(0x80 | (code >> 6 & 0x3F));
-    out += char(0x80 | (code & 0x3F));
-  }
-}
-
 }  // namespace
 
 std::u16string utf16FromUtf8(std::string_view text) {
@@ -93,7 +77,7 @@ std::string utf8FromUtf16(std::u16string_view text) {
       code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
     }
-    encodeUtf8(code, out);
+    appendUtf8(code, out);
   }
   return out;
 }

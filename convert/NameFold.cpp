@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "convert/Utf8.h"
+
 namespace skm {
 namespace {
 
@@ -75,20 +77,8 @@ size_t decodeAt(std::string_view s, size_t at, char32_t& cp) {
 void encode(char32_t cp, std::string& out) {
   if (cp >= kRawByte) {
     out += char(cp - kRawByte);
-  } else if (cp < 0x80) {
-    out += char(cp);
-  } else if (cp < 0x800) {
-    out += char(0xC0 | cp >> 6);
-    out += char(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += char(0xE0 | cp >> 12);
-    out += char(0x80 | (cp >> 6 & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
   } else {
-    out += char(0xF0 | cp >> 18);
-    out += char(0x80 | (cp >> 12 & 0x3F));
-    out += char(0x80 | (cp >> 6 & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
+    appendUtf8(cp, out);
   }
 }
 
