@@ -82,6 +82,8 @@ class GifCodec : public Image {
   struct CodeReader;
   // Where decoded rows go (or nowhere, for the frame-counting pre-scan).
   struct RowSink;
+  // One frame's LZW string table while it is decoded.
+  struct LzwTable;
   // An image descriptor and the colour table that applies to it.
   struct FrameHeader {
     int32_t left = 0;

@@ -303,6 +303,120 @@ int GifWorkspace::Decoder::walkChain(int code, int slot, int previous, uint8_t p
   return depth;
 }
 
+// One frame's string table as the decoder goes through its codes: the generation since the last
+// clear, the previous code and where its string starts. Its steps are small and inlined into the
+// decoding loop, where the fields live in registers.
+struct GifCodec::LzwTable {
+  GifWorkspace::Decoder& t;
+  const int minimumSize;
+  const int clear;
+  const int end;
+  const int firstFree;
+  int codeSize = 0;
+  uint32_t codeMask = 0;
+  int topSlot = 0;
+  int slot = 0;
+  int previous = 0;
+  uint64_t previousAt = 0;  // where the previous code's string starts in the frame
+  uint8_t firstChar = 0;    // the first byte of the previous code's string
+  // Whether every code's string is in the frame buffer; not before the first clear (tolerance 2).
+  bool sane = false;
+
+  LzwTable(GifWorkspace::Decoder& table, int minimum)
+      : t(table), minimumSize(minimum), clear(1 << minimum), end(clear + 1), firstFree(clear + 2) {
+    t.reset(clear);
+    restart();
+  }
+
+  // A new generation: the codes above the roots free again, at the first code size.
+  void restart() {
+    t.forget(firstFree, slot);
+    codeSize = minimumSize + 1;
+    codeMask = (1u << codeSize) - 1;
+    topSlot = 1 << codeSize;
+    slot = firstFree;
+  }
+
+  void grow() {
+    if (slot >= topSlot && codeSize < gif::LongestCodeBits) {
+      topSlot <<= 1;
+      ++codeSize;
+      codeMask = codeMask * 2 + 1;
+    }
+  }
+
+  // A known code of sane data, `count` bytes long: one copy from where its string was first met
+  // and, while the table has room, one entry.
+  void copyKnown(int code, int count, uint8_t* frame, uint64_t at) {
+    uint8_t* out = frame + at;
+    copyString(out, frame + t.start[code], count);
+    if (slot < topSlot) {
+      t.add(slot++, previous, out[0], int32_t(previousAt));
+      previous = code;
+      previousAt = at;
+      firstChar = out[0];
+      grow();
+    }
+  }
+
+  // The literal that opens a generation.
+  void open(int code, uint8_t* out, uint64_t at) {
+    previous = code;
+    previousAt = at;
+    firstChar = uint8_t(code);
+    sane = true;
+    if (out != nullptr) out[0] = uint8_t(code);
+  }
+
+  // A code of sane data that copyKnown does not take: the next free code, one past it, or any
+  // code when the bytes are not kept (`out` null). Returns its string's length.
+  int saneStep(int code, uint8_t* frame, uint8_t* out, uint64_t at) {
+    int count = 0;
+    if (code >= slot) {
+      // The string of the previous code plus its own first byte, which starts where the
+      // previous one did: the copy below overlaps itself by that one byte.
+      t.add(slot, previous, firstChar, int32_t(previousAt));
+      // A code past the next free slot leaves a previous code whose string is not known yet
+      // (tolerance 2).
+      if (code != slot) sane = false;
+      count = t.length[slot];
+      if (out != nullptr) copyString(out, frame + previousAt, count);
+      ++slot;
+      previous = code;
+      previousAt = at;
+    } else {
+      count = t.length[code];
+      if (out != nullptr) copyString(out, frame + t.start[code], count);
+      if (slot < topSlot) {
+        const uint8_t first = out != nullptr ? out[0] : 0;
+        t.add(slot, previous, first, int32_t(previousAt));
+        ++slot;
+        previous = code;
+        previousAt = at;
+        firstChar = first;
+      }
+    }
+    return count;
+  }
+
+  // A code of data whose strings are not all in the buffer, spelt through the prefix chains.
+  // Returns its string's length, 0 for a chain that never reaches a root.
+  int spell(int code, uint8_t* out) {
+    const int count = t.walkChain(code, slot, previous, firstChar, firstFree);
+    if (count == 0) return 0;
+    if (slot < topSlot) {
+      firstChar = t.stack[count - 1];
+      t.link(slot, previous, firstChar);
+      ++slot;
+      previous = code;
+    }
+    if (out != nullptr) {
+      for (int i = 0; i < count; ++i) out[i] = t.stack[count - 1 - i];
+    }
+    return count;
+  }
+};
+
 // Decodes one frame's LZW data into the sink. Returns 0 when the data ended (end code or an
 // empty sub-block), a negative value when the code size is invalid, the frame buffer cannot be
 // had, the string stack would overflow, or the frame is full.
@@ -313,20 +427,12 @@ int GifWorkspace::Decoder::walkChain(int code, int slot, int previous, uint8_t p
 // through the prefix chains, byte by byte, until the next clear.
 template <bool Store>
 int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
-  GifWorkspace::Decoder& t = *workspace->decoder;
   const int minimumSize = getByte(stream);
   if (minimumSize < 2 || minimumSize > LargestMinimumCodeSize) {
     frameData = pastStreamEnd() ? FrameData::NoPixels : FrameData::Undecodable;
     return -1;
   }
-  const int clear = 1 << minimumSize;
-  const int end = clear + 1;
-  const int firstFree = clear + 2;
-  int codeSize = minimumSize + 1;
-  uint32_t codeMask = (1u << codeSize) - 1;
-  int topSlot = 1 << codeSize;
-  int slot = firstFree;
-  t.reset(clear);
+  LzwTable table(*workspace->decoder, minimumSize);
 
   // A non-interlaced frame ends when a line beyond its last would start (tolerance 6); an
   // interlaced one drops whatever comes after its last line but reads on to the end of its data.
@@ -340,55 +446,36 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
       lineRefused = true;
       return -1;
     }
-    for (int i = 0; i < clear; ++i) t.start[i] = i - Roots;
+    for (int i = 0; i < table.clear; ++i) table.t.start[i] = i - Roots;
   }
 
   CodeReader reader;
   uint64_t bits = 0;  // the reader's bits not yet taken, least significant first
   int bitCount = 0;
   auto nextCode = [&]() -> int {
-    if (bitCount < codeSize && !reader.refill(*this, stream, bits, bitCount, codeSize)) {
-      return end;
+    if (bitCount < table.codeSize &&
+        !reader.refill(*this, stream, bits, bitCount, table.codeSize)) {
+      return table.end;
     }
-    const int code = int(bits & codeMask);
-    bits >>= codeSize;
-    bitCount -= codeSize;
+    const int code = int(bits & table.codeMask);
+    bits >>= table.codeSize;
+    bitCount -= table.codeSize;
     return code;
-  };
-  auto growCodes = [&]() {
-    if (slot >= topSlot && codeSize < gif::LongestCodeBits) {
-      topSlot <<= 1;
-      ++codeSize;
-      codeMask = codeMask * 2 + 1;
-    }
   };
 
   int result = 0;
   bool corrupt = false;
   bool undecodable = false;  // tolerance 3
-  int previous = 0;
-  uint64_t previousAt = 0;  // where the previous code's string starts in the frame
-  uint8_t firstChar = 0;    // the first byte of the previous code's string
-  // Whether every code's string is in the buffer; not before the first clear (tolerance 2).
-  bool sane = false;
-  uint64_t at = 0;  // pixels decoded so far
-  // The string lengths of the codes that take the common case, one copy and one table entry
-  // each: known codes, while the data is sane and the frame fills. Other codes have length 0
-  // there: the clear and end codes, codes not in the table yet, and every code otherwise.
+  uint64_t at = 0;           // pixels decoded so far
+  // The string lengths of the codes that take the common case, copyKnown: known codes, while
+  // the data is sane and the frame fills. Other codes have length 0 there: the clear and end
+  // codes, codes not in the table yet, and every code otherwise.
   const uint16_t* fastLength = NoLengths;
   for (;;) {
     int code = nextCode();
     if constexpr (Store) {
       if (const int count = fastLength[code]; count != 0) [[likely]] {
-        uint8_t* out = buffer.frame + at;
-        copyString(out, buffer.frame + t.start[code], count);
-        if (slot < topSlot) {
-          t.add(slot++, previous, out[0], int32_t(previousAt));
-          previous = code;
-          previousAt = at;
-          firstChar = out[0];
-          growCodes();
-        }
+        table.copyKnown(code, count, buffer.frame, at);
         at += uint64_t(count);
         if (at >= buffer.fastEnd) {
           if (at >= stopAt) {
@@ -400,7 +487,7 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
         continue;
       }
     }
-    if (code == end) break;
+    if (code == table.end) break;
     // Whether this string's bytes are kept: always until the frame is full.
     const bool keep = Store && at < keepUpTo;
     if (keep && !buffer.reserve(at)) {
@@ -410,76 +497,36 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
     }
     uint8_t* out = keep ? buffer.frame + at : nullptr;
     int count = 0;
-    if (code == clear) {
-      t.forget(firstFree, slot);
-      codeSize = minimumSize + 1;
-      codeMask = (1u << codeSize) - 1;
-      slot = firstFree;
-      topSlot = 1 << codeSize;
+    if (code == table.clear) {
+      table.restart();
       do {
         code = nextCode();
-      } while (code == clear);
-      if (code == end) break;
-      if (code >= slot) {
+      } while (code == table.clear);
+      if (code == table.end) break;
+      if (code >= table.slot) {
         if (at == 0) {
           undecodable = true;
           break;
         }
         code = 0;  // tolerance 4
       }
-      previous = code;
-      previousAt = at;
-      firstChar = uint8_t(code);
-      sane = true;
+      table.open(code, out, at);
       count = 1;
-      if (keep) out[0] = uint8_t(code);
-    } else if (sane) {
-      if (code >= slot) {
-        // The string of the previous code plus its own first byte, which starts where the
-        // previous one did: the copy below overlaps itself by that one byte.
-        t.add(slot, previous, firstChar, int32_t(previousAt));
-        // A code past the next free slot leaves a previous code whose string is not known yet
-        // (tolerance 2).
-        if (code != slot) sane = false;
-        count = t.length[slot];
-        if (keep) copyString(out, buffer.frame + previousAt, count);
-        ++slot;
-        previous = code;
-        previousAt = at;
-      } else {
-        count = t.length[code];
-        if (keep) copyString(out, buffer.frame + t.start[code], count);
-        if (slot < topSlot) {
-          const uint8_t first = keep ? out[0] : 0;
-          t.add(slot, previous, first, int32_t(previousAt));
-          ++slot;
-          previous = code;
-          previousAt = at;
-          firstChar = first;
-        }
-      }
+    } else if (table.sane) {
+      count = table.saneStep(code, buffer.frame, out, at);
     } else {
-      if (at == 0 && code >= clear) {
+      if (at == 0 && code >= table.clear) {
         undecodable = true;
         break;
       }
-      count = t.walkChain(code, slot, previous, firstChar, firstFree);
+      count = table.spell(code, out);
       if (count == 0) {
         // A cyclic chain: the data ends here, keeping what was decoded before it.
         corrupt = true;
         break;
       }
-      if (slot < topSlot) {
-        firstChar = t.stack[count - 1];
-        t.link(slot, previous, firstChar);
-        ++slot;
-        previous = code;
-      }
-      if (keep) {
-        for (int i = 0; i < count; ++i) out[i] = t.stack[count - 1 - i];
-      }
     }
-    growCodes();
+    table.grow();
 
     at += uint64_t(count);
     if constexpr (!Store) {
@@ -492,7 +539,7 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
         result = -1;
         break;
       }
-      fastLength = sane && at < buffer.fastEnd ? t.length : NoLengths;
+      fastLength = table.sane && at < buffer.fastEnd ? table.t.length : NoLengths;
     }
   }
   // Padding past the end of the stream is not data, whatever it would decode to (tolerance 5).
