@@ -129,11 +129,11 @@ class GifCodec : public Image {
     uint64_t bits = 0;  // not written yet; up to 31 wait between 4-byte writes
     int bitCount = 0;
     int width = 0;
-    int largest = 0;       // the width grows once nextCode passes it
-    int nextCode = 0;      // the next string's code
-    int initial = 0;       // width after a clear code
-    bool pending = false;  // a clear code went out: the width returns to initial after it
-    int count = 0;         // bytes waiting in packet
+    int largest = 0;   // the width grows once nextCode passes it
+    int nextCode = 0;  // the next string's code
+    int initial = 0;   // width after a clear code
+    int pending = 0;   // 1: a clear code went out, the width returns to initial after it
+    int count = 0;     // bytes waiting in packet
     uint8_t* packet = nullptr;
     ByteStream* output = nullptr;
 

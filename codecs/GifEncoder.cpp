@@ -119,7 +119,7 @@ inline void GifCodec::CodePacker::put(uint32_t code) {
     if (pending) {
       width = initial;
       largest = (1 << width) - 1;
-      pending = false;
+      pending = 0;
     } else {
       ++width;
       largest = width == LongestCodeBits ? CodeLimit : (1 << width) - 1;
@@ -353,7 +353,7 @@ class GifCodec::Compressor {
     hashing = false;
     if constexpr (Runs) t.resetRuns();
     p.nextCode = firstFree;
-    p.pending = true;
+    p.pending = 1;
     p.put(uint32_t(clear));
   }
 
