@@ -125,13 +125,31 @@ class GifCodec : public Image {
   void writeScreen(const Image& first);
   void writeComment();
   void putWord(uint32_t value);
+  // Packs codes least significant bit first into packets of 254 bytes and follows the code
+  // width as strings are added. The compressor runs on a copy in locals and hands it back.
+  struct CodePacker {
+    uint64_t bits = 0;  // not written yet; up to 31 wait between 4-byte writes
+    int bitCount = 0;
+    int width = 0;
+    int largest = 0;   // the width grows once nextCode passes it
+    int nextCode = 0;  // the next string's code
+    int initial = 0;   // width after a clear code
+    int pending = 0;   // 1: a clear code went out, the width returns to initial after it
+    int count = 0;     // bytes waiting in packet
+    uint8_t* packet = nullptr;
+    ByteStream* output = nullptr;
+
+    void put(uint32_t code);
+    void putByte(uint32_t value);
+    // The bits left, padded to a whole byte, and the packet.
+    void finish();
+  };
+  template <int Bits, bool Runs>
+  class Compressor;
   template <int Bits, bool Runs>
   void compress(const Image& image, GifWorkspace::Encoder& t);
   void startCompressor(int bits);
   bool encoderReady();
-  void outputCode(int code);
-  void putPacketByte(uint8_t value);
-  void flushPacket();
   bool streamFailed();
 
   // Set when a frame's line buffer could not be allocated during this decode.
@@ -167,17 +185,10 @@ class GifCodec : public Image {
 
   // Encoder state.
   ByteStream* output = nullptr;
-  uint32_t accumulator = 0;
-  int accumulatorBits = 0;
-  int codeBits = 0;
-  int maxCode = 0;
-  int freeCode = 0;
-  int clearPending = 0;
-  int initialBits = 0;
+  CodePacker packer;
   int clearCode = 0;
   int endCode = 0;
   bool streamError = false;
-  int packetCount = 0;
   uint8_t packet[256] = {};
 };
 

@@ -18,10 +18,6 @@ constexpr int CodeLimit = gif::MaxCodes;
 constexpr int HashShift = 4;
 constexpr int PacketLimit = 254;
 
-constexpr uint32_t BitMasks[17] = {0x0000, 0x0001, 0x0003, 0x0007, 0x000F, 0x001F,
-                                   0x003F, 0x007F, 0x00FF, 0x01FF, 0x03FF, 0x07FF,
-                                   0x0FFF, 0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF};
-
 template <int Bits>
 inline int pixelAt(const uint8_t* row, int32_t x) {
   if constexpr (Bits == 1) {
@@ -76,56 +72,71 @@ void GifCodec::putWord(uint32_t value) {
   output->putByte(int32_t((value / 256) & 0xFF));
 }
 
-void GifCodec::flushPacket() {
-  if (packetCount > 0) {
-    output->putByte(packetCount);
-    output->write(packet, 1, packetCount);
-    packetCount = 0;
-  }
-}
-
-void GifCodec::putPacketByte(uint8_t value) {
-  packet[packetCount++] = value;
-  if (packetCount >= PacketLimit) flushPacket();
-}
-
 bool GifCodec::streamFailed() {
   output->flush();
   return output->error() != 0;
 }
 
-void GifCodec::outputCode(int code) {
-  accumulator &= BitMasks[accumulatorBits];
-  if (accumulatorBits > 0) {
-    accumulator |= uint32_t(code) << accumulatorBits;
-  } else {
-    accumulator = uint32_t(code);
+namespace {
+
+// Out of line, and given values rather than the packer, so that the packer stays in registers.
+void writePacket(ByteStream* output, const uint8_t* packet, int count) {
+  output->putByte(count);
+  output->write(packet, 1, count);
+}
+
+}  // namespace
+
+inline void GifCodec::CodePacker::putByte(uint32_t value) {
+  packet[count++] = uint8_t(value);
+  if (count >= PacketLimit) {
+    writePacket(output, packet, count);
+    count = 0;
   }
-  accumulatorBits += codeBits;
-  while (accumulatorBits >= 8) {
-    putPacketByte(uint8_t(accumulator & 0xFF));
-    accumulator >>= 8;
-    accumulatorBits -= 8;
-  }
-  if (freeCode > maxCode || clearPending) {
-    if (clearPending) {
-      codeBits = initialBits;
-      maxCode = (1 << codeBits) - 1;
-      clearPending = 0;
+}
+
+inline void GifCodec::CodePacker::put(uint32_t code) {
+  bits |= uint64_t(code) << bitCount;
+  bitCount += width;
+  if (bitCount >= 32) {
+    if (count <= PacketLimit - 4) {
+      const uint32_t word = uint32_t(bits);
+      const uint8_t bytes[4] = {uint8_t(word), uint8_t(word >> 8), uint8_t(word >> 16),
+                                uint8_t(word >> 24)};
+      std::memcpy(packet + count, bytes, 4);
+      count += 4;
+      if (count >= PacketLimit) {
+        writePacket(output, packet, count);
+        count = 0;
+      }
     } else {
-      ++codeBits;
-      maxCode = codeBits == LongestCodeBits ? CodeLimit : (1 << codeBits) - 1;
+      for (int k = 0; k < 4; ++k) putByte(uint32_t(bits >> (8 * k)));
+    }
+    bits >>= 32;
+    bitCount -= 32;
+  }
+  if (nextCode > largest || pending) {
+    if (pending) {
+      width = initial;
+      largest = (1 << width) - 1;
+      pending = 0;
+    } else {
+      ++width;
+      largest = width == LongestCodeBits ? CodeLimit : (1 << width) - 1;
     }
   }
-  if (code == endCode) {
-    while (accumulatorBits > 0) {
-      putPacketByte(uint8_t(accumulator & 0xFF));
-      accumulator >>= 8;
-      accumulatorBits -= 8;
-    }
-    flushPacket();
-    if (streamFailed()) streamError = true;
+}
+
+void GifCodec::CodePacker::finish() {
+  while (bitCount > 0) {
+    putByte(uint32_t(bits));
+    bits >>= 8;
+    bitCount -= 8;
   }
+  bits = 0;
+  bitCount = 0;
+  if (count > 0) writePacket(output, packet, count);
+  count = 0;
 }
 
 void GifWorkspace::Encoder::emptyDirect() {
@@ -190,15 +201,14 @@ void GifWorkspace::Encoder::hashFromDirect(int firstFree) {
 }
 
 void GifCodec::startCompressor(int bits) {
-  initialBits = codeBits = bits;
-  maxCode = (1 << codeBits) - 1;
-  clearPending = 0;
-  accumulator = 0;
-  accumulatorBits = 0;
-  packetCount = 0;
+  packer = CodePacker();
+  packer.initial = packer.width = bits;
+  packer.largest = (1 << bits) - 1;
+  packer.packet = packet;
+  packer.output = output;
   clearCode = 1 << (bits - 1);
   endCode = clearCode + 1;
-  freeCode = clearCode + 2;
+  packer.nextCode = clearCode + 2;
 }
 
 // Pixels run from the top picture row (the last stored row) down, each row left to right.
@@ -212,182 +222,169 @@ void GifCodec::startCompressor(int bits) {
 // generation), the hashed table is rebuilt from the direct one and decides the rest of the
 // generation.
 //
-// The loop keeps the bit accumulator and packet count in locals and packs codes inline, four
-// bytes at a time; the bytes are outputCode's, and the first and last codes go through it.
+// Everything the loop touches on each pixel lives in this object, which the compiler keeps in
+// registers: the packer is the codec's, copied in and handed back.
 template <int Bits, bool Runs>
-void GifCodec::compress(const Image& image, GifWorkspace::Encoder& t) {
-  const int32_t width = image.width();
-  const int32_t height = image.height();
-  t.emptyDirect();
-  t.emptyHash();
-  if constexpr (Runs) t.resetRuns();
-  uint32_t current = uint32_t(pixelAt<Bits>(image.pixelRow(height - 1), 0));
-  outputCode(clearCode);
-  // Whether current is the code of runValue repeated runLength times (0: not such a string).
-  uint32_t runValue = current;
-  int32_t runLength = 1;
-  bool hashing = false;
+class GifCodec::Compressor {
+ public:
+  Compressor(GifCodec& codec, GifWorkspace::Encoder& tables, uint32_t first)
+      : p(codec.packer),
+        t(tables),
+        current(first),
+        runValue(first),
+        clear(codec.clearCode),
+        firstFree(codec.clearCode + 2),
+        child(tables.child),
+        written(tables.written) {}
 
-  // Bits not yet written, least significant first; up to 31 wait between 4-byte writes.
-  uint64_t bits = accumulator & BitMasks[accumulatorBits];
-  int bitCount = accumulatorBits;
-  int codeWidth = codeBits;
-  int largest = maxCode;
-  int nextCode = freeCode;
-  int pending = clearPending;
-  int count = packetCount;
-  const int clear = clearCode;
-  const int firstFree = clear + 2;
-  const int initial = initialBits;
-  uint16_t* const child = t.child;
-  // The log's length stays in a register; the workspace has it whenever its functions run.
-  uint32_t* const written = t.written;
-  int logged = 0;
-
-  auto putByte = [&](uint32_t value) {
-    packet[count++] = uint8_t(value);
-    if (count >= PacketLimit) {
-      packetCount = count;
-      flushPacket();
-      count = 0;
-    }
-  };
-  auto emit = [&](uint32_t code) {
-    bits |= uint64_t(code) << bitCount;
-    bitCount += codeWidth;
-    if (bitCount >= 32) {
-      if (count <= PacketLimit - 4) {
-        const uint32_t word = uint32_t(bits);
-        const uint8_t bytes[4] = {uint8_t(word), uint8_t(word >> 8), uint8_t(word >> 16),
-                                  uint8_t(word >> 24)};
-        std::memcpy(packet + count, bytes, 4);
-        count += 4;
-        if (count >= PacketLimit) {
-          packetCount = count;
-          flushPacket();
-          count = 0;
+  void run(const Image& image) {
+    const int32_t width = image.width();
+    int32_t x = 1;
+    for (int32_t y = image.height() - 1; y >= 0; --y) {
+      const uint8_t* row = image.pixelRow(y);
+      for (; x < width; ++x) {
+        const uint32_t c = uint32_t(pixelAt<Bits>(row, x));
+        if (!hashing) [[likely]] {
+          if constexpr (Runs) {
+            if (runLength != 0) {
+              if (c == runValue && runLength < t.runLimit[c]) {
+                x = walkRun(row, x, width, c);
+                continue;
+              }
+              if (c != runValue) runLength = 0;
+            }
+          }
+          if (directStep(c)) continue;
+        } else {
+          if (hashedStep(c)) continue;
         }
-      } else {
-        for (int k = 0; k < 4; ++k) putByte(uint32_t(bits >> (8 * k)));
+        current = c;
+        if constexpr (Runs) {
+          runValue = c;
+          runLength = 1;
+        }
       }
-      bits >>= 32;
-      bitCount -= 32;
+      x = 0;
     }
-    if (nextCode > largest || pending) {
-      if (pending) {
-        codeWidth = initial;
-        largest = (1 << codeWidth) - 1;
-        pending = 0;
+    t.writtenCount = logged;
+  }
+
+  CodePacker p;
+  uint32_t code() const { return current; }
+
+ private:
+  // Walking a run through strings the table already holds needs no lookups: count the repeats
+  // and take the code of the longest known string. Returns the run's last column.
+  int32_t walkRun(const uint8_t* row, int32_t x, int32_t width, uint32_t c) {
+    const int32_t n = runLength + 1;
+    const int32_t room = std::min(t.runLimit[c] - n, width - 1 - x);
+    const int32_t more = repeatsOf(row + x + 1, uint8_t(c), room, width - 1 - x);
+    runLength = n + more;
+    current = t.runCodes[c][runLength];
+    return x + more;
+  }
+
+  // One pixel through the direct table: true when current followed by c is a known string (now
+  // current); otherwise current is written and the string added.
+  bool directStep(uint32_t c) {
+    const uint32_t at = (current << 8) | c;
+    const uint32_t known = child[at];
+    if (known != 0) {
+      current = known;
+      if constexpr (Runs) runLength += runLength != 0;
+      return true;
+    }
+    p.put(current);
+    if (p.nextCode < CodeLimit) {
+      if ((current | c) == 0 && (t.writtenCount = logged, t.homeZeroTaken())) [[unlikely]] {
+        switchToHash();
       } else {
-        ++codeWidth;
-        largest = codeWidth == LongestCodeBits ? CodeLimit : (1 << codeWidth) - 1;
+        child[at] = uint16_t(p.nextCode);
+        written[logged++] = at;
+        if constexpr (Runs) extendRun(c);
       }
+      ++p.nextCode;
+    } else {
+      restart();
     }
-  };
+    return false;
+  }
+
+  // The new string is the known run one pixel longer.
+  void extendRun(uint32_t c) {
+    if (runLength != 0 && runLength == t.runLimit[c] && runLength < GifWorkspace::Encoder::RunCap) {
+      t.runCodes[c][runLength + 1] = uint16_t(p.nextCode);
+      t.runLimit[c] = uint16_t(runLength + 1);
+    }
+  }
+
+  // "0 then 0" is due with slot 0 taken: the hashed table decides the rest of the generation.
+  void switchToHash() {
+    t.hashFromDirect(firstFree);
+    bool found = false;
+    t.hashAdd(t.probe(0, 0, 0, found), 0, p.nextCode);
+    hashing = true;
+  }
+
+  // directStep through the hashed table.
+  bool hashedStep(uint32_t c) {
+    const int32_t key = int32_t((c << LongestCodeBits) + current);
+    bool found = false;
+    const int slot = t.probe(key, c, current, found);
+    if (found) {
+      current = t.codeTable[slot];
+      return true;
+    }
+    p.put(current);
+    if (p.nextCode < CodeLimit) {
+      t.hashAdd(slot, key, p.nextCode++);
+    } else {
+      restart();
+    }
+    return false;
+  }
+
   // The table is full: start again rather than keep compressing with stale strings.
-  auto restart = [&]() {
+  void restart() {
     t.writtenCount = logged;
     t.emptyDirect();
     logged = 0;
     t.emptyHash();
     hashing = false;
     if constexpr (Runs) t.resetRuns();
-    nextCode = firstFree;
-    pending = 1;
-    emit(uint32_t(clear));
-  };
-
-  int32_t x = 1;
-  for (int32_t y = height - 1; y >= 0; --y) {
-    const uint8_t* row = image.pixelRow(y);
-    for (; x < width; ++x) {
-      const uint32_t c = uint32_t(pixelAt<Bits>(row, x));
-      if (!hashing) [[likely]] {
-        if constexpr (Runs) {
-          if (runLength != 0) {
-            if (c == runValue && runLength < t.runLimit[c]) {
-              // Walking a run through strings the table already holds needs no lookups: count
-              // the repeats and take the code of the longest known string.
-              const int32_t n = runLength + 1;
-              const int32_t room = std::min(t.runLimit[c] - n, width - 1 - x);
-              const int32_t more = repeatsOf(row + x + 1, uint8_t(c), room, width - 1 - x);
-              x += more;
-              runLength = n + more;
-              current = t.runCodes[c][runLength];
-              continue;
-            }
-            if (c != runValue) runLength = 0;
-          }
-        }
-        const uint32_t at = (current << 8) | c;
-        const uint32_t known = child[at];
-        if (known != 0) {
-          current = known;
-          if constexpr (Runs) runLength += runLength != 0;
-          continue;
-        }
-        emit(current);
-        if (nextCode < CodeLimit) {
-          if ((current | c) == 0 && (t.writtenCount = logged, t.homeZeroTaken())) [[unlikely]] {
-            t.hashFromDirect(firstFree);
-            bool found = false;
-            t.hashAdd(t.probe(0, 0, 0, found), 0, nextCode);
-            hashing = true;
-          } else {
-            child[at] = uint16_t(nextCode);
-            written[logged++] = at;
-            if constexpr (Runs) {
-              // The new string is the known run one pixel longer.
-              if (runLength != 0 && runLength == t.runLimit[c] &&
-                  runLength < GifWorkspace::Encoder::RunCap) {
-                t.runCodes[c][runLength + 1] = uint16_t(nextCode);
-                t.runLimit[c] = uint16_t(runLength + 1);
-              }
-            }
-          }
-          ++nextCode;
-        } else {
-          restart();
-        }
-      } else {
-        const int32_t key = int32_t((c << LongestCodeBits) + current);
-        bool found = false;
-        const int slot = t.probe(key, c, current, found);
-        if (found) {
-          current = t.codeTable[slot];
-          continue;
-        }
-        emit(current);
-        if (nextCode < CodeLimit) {
-          t.hashAdd(slot, key, nextCode++);
-        } else {
-          restart();
-        }
-      }
-      current = c;
-      if constexpr (Runs) {
-        runValue = c;
-        runLength = 1;
-      }
-    }
-    x = 0;
+    p.nextCode = firstFree;
+    p.pending = 1;
+    p.put(uint32_t(clear));
   }
 
-  while (bitCount >= 8) {
-    putByte(uint32_t(bits));
-    bits >>= 8;
-    bitCount -= 8;
-  }
-  t.writtenCount = logged;
-  accumulator = uint32_t(bits);
-  accumulatorBits = bitCount;
-  codeBits = codeWidth;
-  maxCode = largest;
-  freeCode = nextCode;
-  clearPending = pending;
-  packetCount = count;
-  outputCode(int(current));
-  outputCode(endCode);
+  GifWorkspace::Encoder& t;
+  uint32_t current;
+  // Whether current is the code of runValue repeated runLength times (0: not such a string).
+  uint32_t runValue;
+  int32_t runLength = 1;
+  bool hashing = false;
+  const int clear;
+  const int firstFree;
+  uint16_t* const child;
+  // The log's length stays in a register; the workspace has it whenever its functions run.
+  uint32_t* const written;
+  int logged = 0;
+};
+
+template <int Bits, bool Runs>
+void GifCodec::compress(const Image& image, GifWorkspace::Encoder& t) {
+  t.emptyDirect();
+  t.emptyHash();
+  if constexpr (Runs) t.resetRuns();
+  const uint32_t first = uint32_t(pixelAt<Bits>(image.pixelRow(image.height() - 1), 0));
+  packer.put(uint32_t(clearCode));
+  Compressor<Bits, Runs> compressor(*this, t, first);
+  compressor.run(image);
+  packer = compressor.p;
+  packer.put(compressor.code());
+  packer.put(uint32_t(endCode));
+  packer.finish();
+  if (streamFailed()) streamError = true;
 }
 
 bool GifCodec::encoderReady() {
@@ -444,8 +441,10 @@ bool GifCodec::writeImage(const Image& image, int disposalValue) {
   GifWorkspace::Encoder& t = *workspace->encoder;
   if (image.width() <= 0 || image.height() <= 0) {
     // No pixels: a clear code and the end code make well-formed, empty image data.
-    outputCode(clearCode);
-    outputCode(endCode);
+    packer.put(uint32_t(clearCode));
+    packer.put(uint32_t(endCode));
+    packer.finish();
+    if (streamFailed()) streamError = true;
   } else if (bits == 1) {
     compress<1, false>(image, t);
   } else if (bits == 4) {

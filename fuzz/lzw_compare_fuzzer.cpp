@@ -2,10 +2,11 @@
 // tests: the LZW data must be equal byte for byte. The first byte picks the value width (1 to 8
 // bits) and whether frames open with a string whose home hash slot is 0 (which sends "0 then 0"
 // off its home); the next one the picture width; the third whether the pixels are repeated
-// (shifted a little each time) into a picture of 2^18 pixels, through many table generations;
-// the rest are the pixels. One workspace serves
-// every input, as one serves every gesture of a converting thread, so state left behind by one
-// picture would show in the next.
+// (shifted a little each time) into a picture of 2^18 pixels, through many table generations,
+// and how long each given pixel is held, so that 8-bit pictures of runs take the run walk and
+// the others the plain table steps; the rest are the pixels. One workspace serves every input,
+// as one serves every gesture of a converting thread, so state left behind by one picture would
+// show in the next.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -22,14 +23,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint32_t bits = depth == 1 ? 1u : depth <= 4 ? 4u : 8u;
   const int32_t width = 1 + data[1];
   const bool big = (data[2] & 1) != 0;
+  const std::size_t held = 1 + ((data[2] >> 1) & 7);
   const uint8_t* input = data + 3;
   const std::size_t given = size - 3;
-  const std::size_t count = big ? std::size_t(1) << 18 : given;
+  const std::size_t count = big ? std::size_t(1) << 18 : given * held;
   const int32_t height = int32_t((count + std::size_t(width) - 1) / std::size_t(width));
   std::vector<uint8_t> pixels(std::size_t(width) * std::size_t(height), 0);
   const uint8_t mask = uint8_t((1u << depth) - 1);
   for (std::size_t i = 0; i < count; ++i) {
-    pixels[i] = uint8_t((input[i % given] + i / given) & mask);
+    const std::size_t k = i / held;
+    pixels[i] = uint8_t((input[k % given] + k / given) & mask);
   }
   if (homeZero && pixels.size() >= 2 && depth >= 5) {
     const uint8_t c = uint8_t(data[0] >> 4);
