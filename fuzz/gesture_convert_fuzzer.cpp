@@ -9,6 +9,7 @@
 #include <new>
 
 #include "codecs/GifCodec.h"
+#include "convert/DefaultSound.h"
 #include "convert/GestureConverter.h"
 #include "convert/Md5.h"
 #include "convert/Package.h"
@@ -33,8 +34,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       view.trailingBytes != 0) {
     std::abort();
   }
-  if (view.sound.size() != gesture.sound.size ||
-      std::memcmp(view.sound.data(), gesture.sound.data, gesture.sound.size) != 0) {
+  // The gesture's own sound, or the built-in one when it has none; the gesture keeps its own.
+  const bool own = (gesture.flags & skm::FlagSound) != 0;
+  const uint8_t* sound = own ? gesture.sound.data : skm::defaultSoundData();
+  const std::size_t soundSize = own ? gesture.sound.size : skm::defaultSoundSize();
+  if (view.sound.size() != soundSize || std::memcmp(view.sound.data(), sound, soundSize) != 0) {
     std::abort();
   }
   if (result.frameCount < 1 || result.frameCount > skm::MaxFrames) std::abort();
