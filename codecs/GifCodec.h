@@ -188,7 +188,6 @@ class GifCodec : public Image {
   CodePacker packer;
   int clearCode = 0;
   int endCode = 0;
-  bool streamError = false;
   uint8_t packet[256] = {};
 };
 

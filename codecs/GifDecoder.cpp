@@ -16,8 +16,6 @@ namespace {
 
 using gif::ExtensionIntroducer;
 using gif::ImageSeparator;
-using gif::LongestCodeBits;
-using gif::MaxCodes;
 using gif::Trailer;
 // What the decoder takes beyond the letter of the format. Files like these are met in the world;
 // each rule keeps what such a file holds and reads nothing that is not there.

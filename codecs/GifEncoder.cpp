@@ -382,9 +382,6 @@ void GifCodec::compress(const Image& image, GifWorkspace::Encoder& t) {
   compressor.run(image);
   packer = compressor.p;
   packer.put(compressor.code());
-  packer.put(uint32_t(endCode));
-  packer.finish();
-  if (streamFailed()) streamError = true;
 }
 
 bool GifCodec::encoderReady() {
@@ -436,15 +433,11 @@ bool GifCodec::writeImage(const Image& image, int disposalValue) {
   const int bits = image.bitCount();
   const int minimumSize = bits == 1 ? 2 : bits;
   output->putByte(minimumSize);
-  streamError = false;
   startCompressor(minimumSize + 1);
   GifWorkspace::Encoder& t = *workspace->encoder;
   if (image.width() <= 0 || image.height() <= 0) {
     // No pixels: a clear code and the end code make well-formed, empty image data.
     packer.put(uint32_t(clearCode));
-    packer.put(uint32_t(endCode));
-    packer.finish();
-    if (streamFailed()) streamError = true;
   } else if (bits == 1) {
     compress<1, false>(image, t);
   } else if (bits == 4) {
@@ -455,8 +448,11 @@ bool GifCodec::writeImage(const Image& image, int disposalValue) {
   } else {
     compress<8, false>(image, t);
   }
+  packer.put(uint32_t(endCode));
+  packer.finish();
+  const bool failed = streamFailed();
   output->putByte(0);
-  return !streamError;
+  return !failed;
 }
 
 void GifCodec::writeComment() {
