@@ -18,7 +18,7 @@ inline constexpr char GifUndecodableMessage[] = "The image data cannot be decode
 inline constexpr char GifNoPixelsMessage[] = "The image has no pixels";
 inline constexpr char GifTooLargeMessage[] = "Picture too large";
 
-// The LZW tables of the GIF codec (about 2.2 MB for the encoder, 60 KB for the decoder), kept
+// The LZW tables of the GIF codec (about 2.4 MB for the encoder, 60 KB for the decoder), kept
 // on the heap and made once per thread that converts, not once per picture. A GifCodec without
 // one takes the tables a finished codec of its thread left behind, or makes its own on first
 // use; each thread keeps at most one such set. One workspace serves one codec at a time.
@@ -33,6 +33,7 @@ class GifWorkspace {
   friend class GifCodec;
   struct Encoder;
   struct Decoder;
+  struct Lane;
   // Make the tables on first use; false when that allocation failed.
   bool ensureEncoder();
   bool ensureDecoder();
@@ -121,7 +122,9 @@ class GifCodec : public Image {
   void finishFrameData(ByteStream* stream);
 
   // Encoder.
-  bool writeImage(const Image& image, int disposalValue);
+  // Writes one image; its codes come from `packed` when a lane compressed it.
+  bool writeImage(const Image& image, int disposalValue,
+                  const GifWorkspace::Lane* packed = nullptr);
   void writeScreen(const Image& first);
   void writeComment();
   void putWord(uint32_t value);
@@ -148,6 +151,12 @@ class GifCodec : public Image {
   class Compressor;
   template <int Bits, bool Runs>
   void compress(const Image& image, GifWorkspace::Encoder& t);
+  // Two frames at a time, into the workspace's lanes, for frames that pairable takes.
+  static bool pairable(const Image* frame);
+  void compressPair(const Image& a, const Image& b, GifWorkspace::Encoder& t);
+  template <bool MayFill>
+  static void compressLanes(const Image& a, const Image& b, GifWorkspace::Encoder& t);
+  void packLane(const GifWorkspace::Lane& lane);
   void startCompressor(int bits);
   bool encoderReady();
   bool streamFailed();

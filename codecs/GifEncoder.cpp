@@ -1,4 +1,5 @@
-// GIF writing: block sequence, the hashed LZW compressor and the 254-byte packet writer.
+// GIF writing: block sequence, the hashed LZW compressor, the one that takes two frames at a time
+// and the 254-byte packet writer.
 
 #include <algorithm>
 #include <bit>
@@ -384,6 +385,162 @@ void GifCodec::compress(const Image& image, GifWorkspace::Encoder& t) {
   packer.put(compressor.code());
 }
 
+// Two frames at a time.
+//
+// Each pixel's lookup needs the code the one before it found, so a frame is one long chain. In
+// a frame compressed once, whether a lookup hits cannot be learnt, and a branch on it stalls on
+// most pixels. Here the lookup has no branch: both slots of a bucket are tested and conditional
+// moves pick the next prefix. Two frames run in one loop, so that the two chains
+// overlap. Codes go to a log, packed once both frames are done.
+//
+// A miss into a full bucket takes the one rare branch. Bucket 0, the home of "0 then 0", is kept
+// full of slots that match nothing, so that string goes that way when it is made: the lanes hold
+// a dictionary, which the hashed compressor is up to the same point as the direct table (see
+// Compressor), and a lane hands its frame back where that compressor would switch. A frame that
+// may fill the table checks for that on each miss too.
+namespace {
+
+constexpr uint32_t PairFirstFree = (1u << 8) + 2;
+constexpr uint32_t NoCode = gif::MaxCodes - 1;  // a slot xor a key below this: the key's code
+constexpr uint32_t Blocker = 0xFFFFF000;        // code 0: never a hit, never empty
+
+}  // namespace
+
+void GifWorkspace::Lane::start(uint32_t firstPixel) {
+  count = 0;
+  last = firstPixel;
+  handBack = false;
+  restart(0);
+}
+
+void GifWorkspace::Lane::restart(uint32_t at) {
+  std::memset(slots, 0, sizeof slots);
+  slots[0] = slots[1] = Blocker;
+  generation = at;
+  bias = PairFirstFree - at;
+  limit = uint32_t(CodeLimit) - bias;
+}
+
+// The step after `key` (prefix << 8 | pixel) missed a full bucket or filled the table: the next
+// prefix, and the log's new length above it. Slots fill in the order probed and never empty
+// within a table generation, so a key is in the first bucket along its probe that still has
+// room, or nowhere.
+uint64_t GifWorkspace::Lane::rareStep(uint32_t n, uint32_t key) {
+  const uint32_t tagged = key << 12;
+  const uint32_t pixel = key & 0xFF;
+  uint32_t* room = nullptr;
+  for (uint32_t h = bucketOf(key >> 8, pixel); room == nullptr; h = (h + 1) % PairBuckets) {
+    for (uint32_t* slot = slots + 2 * h; slot != slots + 2 * h + 2; ++slot) {
+      if ((*slot ^ tagged) - 1 < NoCode) return (*slot ^ tagged) | uint64_t(n) << 32;
+      if (*slot == 0 && room == nullptr) room = slot;
+    }
+  }
+  log[n++] = key;
+  if (n - 1 == limit) {
+    log[n++] = ClearMark;
+    restart(n);
+  } else {
+    // The direct table's switch: a string made before "0 then 0" has its home slot 0.
+    for (uint32_t k = generation; key == 0 && k < n - 1; ++k) {
+      if ((log[k] >> 8) == (log[k] & 0xFF) << HashShift) handBack = true;
+    }
+    *room = tagged | (n - 1 + bias);
+  }
+  return pixel | uint64_t(n) << 32;
+}
+
+// One pixel; p is the code of the string so far, n the log's length. Frames too small to fill
+// the table skip that test and know their codes' bias.
+template <bool MayFill>
+[[gnu::always_inline]] inline void GifWorkspace::Lane::step(uint32_t& p, uint32_t& n, uint32_t c) {
+  const uint32_t h = bucketOf(p, c);
+  const uint32_t first = slots[2 * h];
+  const uint32_t second = slots[2 * h + 1];
+  const uint32_t tagged = (p << 20) | (c << 12);
+  // A key sits in one slot at most, and a slot that does not hold it differs from it above the
+  // code's bits or has code 0: the smaller of the two, less one, is the code less one, or no
+  // code.
+  const uint32_t found = std::min((first ^ tagged) - 1, (second ^ tagged) - 1);
+  const bool miss = found >= NoCode;
+  // Nonzero for a miss into a full bucket (or a full table), in one value so that it is one
+  // branch, and a rare one, not one on whether the bucket is full.
+  uint32_t rare = std::min(first, second);
+  if constexpr (MayFill) rare |= uint32_t(n == limit);
+  if ((rare & (0u - uint32_t(miss))) != 0) [[unlikely]] {
+    const uint64_t next = rareStep(n, tagged >> 12);
+    p = uint32_t(next);
+    n = uint32_t(next >> 32);
+    return;
+  }
+  // Written on every pixel: the code into the log, the new string into the bucket's free slot,
+  // or, on a hit, into a slot nothing reads. The slot is picked with a mask, as compilers turn a
+  // choice between two stores back into a branch.
+  log[n] = tagged >> 12;
+  const uint32_t at = Sink ^ ((Sink ^ (2 * h + (first != 0))) & (0u - uint32_t(miss)));
+  slots[at] = tagged | (n + (MayFill ? bias : PairFirstFree));
+  n += miss;
+  p = miss ? c : found + 1;
+}
+
+// Whether a frame may be compressed beside another of the same size.
+bool GifCodec::pairable(const Image* frame) {
+  if (frame == nullptr || !frame->isValid() || frame->bitCount() != 8) return false;
+  const int64_t pixels = int64_t(frame->width()) * frame->height();
+  return pixels > 0 && pixels <= GifWorkspace::Lane::PairPixels && !mostlyRuns(*frame);
+}
+
+template <bool MayFill>
+void GifCodec::compressLanes(const Image& a, const Image& b, GifWorkspace::Encoder& t) {
+  const int32_t width = a.width();
+  uint32_t pa = t.lanes[0].last, na = 0;
+  uint32_t pb = t.lanes[1].last, nb = 0;
+  int32_t x = 1;
+  for (int32_t y = a.height() - 1; y >= 0; --y) {
+    const uint8_t* ra = a.pixelRow(y);
+    const uint8_t* rb = b.pixelRow(y);
+    for (; x < width; ++x) {
+      t.lanes[0].step<MayFill>(pa, na, ra[x]);
+      t.lanes[1].step<MayFill>(pb, nb, rb[x]);
+    }
+    x = 0;
+  }
+  t.lanes[0].count = na;
+  t.lanes[0].last = pa;
+  t.lanes[1].count = nb;
+  t.lanes[1].last = pb;
+}
+
+void GifCodec::compressPair(const Image& a, const Image& b, GifWorkspace::Encoder& t) {
+  // Each pixel but the first writes at most one code.
+  const bool mayFill = int64_t(a.width()) * a.height() - 1 >= CodeLimit - int64_t(PairFirstFree);
+  t.lanes[0].start(a.pixelRow(a.height() - 1)[0]);
+  t.lanes[1].start(b.pixelRow(b.height() - 1)[0]);
+  if (mayFill) {
+    compressLanes<true>(a, b, t);
+  } else {
+    compressLanes<false>(a, b, t);
+  }
+}
+
+// The codes of a lane, in order, as compress would have written them.
+void GifCodec::packLane(const GifWorkspace::Lane& lane) {
+  packer.put(uint32_t(clearCode));
+  CodePacker p = packer;
+  for (uint32_t k = 0; k < lane.count; ++k) {
+    const uint32_t entry = lane.log[k];
+    if (entry == GifWorkspace::Lane::ClearMark) {
+      p.nextCode = clearCode + 2;
+      p.pending = 1;
+      p.put(uint32_t(clearCode));
+    } else {
+      p.put(entry >> 8);
+      p.nextCode += p.nextCode < CodeLimit;
+    }
+  }
+  packer = p;
+  packer.put(lane.last);
+}
+
 bool GifCodec::encoderReady() {
   GifWorkspace* w = tables();
   return w != nullptr && w->ensureEncoder();
@@ -411,7 +568,7 @@ void GifCodec::writeScreen(const Image& first) {
   if (n > 0) output->write(table, 1, int32_t(n));
 }
 
-bool GifCodec::writeImage(const Image& image, int disposalValue) {
+bool GifCodec::writeImage(const Image& image, int disposalValue, const GifWorkspace::Lane* packed) {
   const int32_t transparent = image.info.transparentIndex;
   graphicControl[0] = uint8_t(((disposalValue & 7) << 2) | (transparent != -1 ? 1 : 0));
   graphicControl[1] = uint8_t(image.info.frameDelay & 0xFF);
@@ -435,7 +592,9 @@ bool GifCodec::writeImage(const Image& image, int disposalValue) {
   output->putByte(minimumSize);
   startCompressor(minimumSize + 1);
   GifWorkspace::Encoder& t = *workspace->encoder;
-  if (image.width() <= 0 || image.height() <= 0) {
+  if (packed != nullptr && !packed->handBack) {
+    packLane(*packed);
+  } else if (image.width() <= 0 || image.height() <= 0) {
     // No pixels: a clear code and the end code make well-formed, empty image data.
     packer.put(uint32_t(clearCode));
   } else if (bits == 1) {
@@ -525,12 +684,24 @@ bool GifCodec::encodeAnimation(ByteStream* stream, Image** frames, int count) {
   putWord(uint32_t(loops));
   output->putByte(0);
 
+  GifWorkspace::Encoder& t = *workspace->encoder;
+  bool nextPairable = pairable(frames[0]);
   for (int i = 0; i < count; ++i) {
     const Image* frame = frames[i];
     if (frame == nullptr || !frame->isValid())
       return fail(ImageError::BadArgument, "Bad image pointer");
-    if (!writeImage(*frame, disposal))
+    const Image* next = i + 1 < count ? frames[i + 1] : nullptr;
+    const bool framePairable = nextPairable;
+    nextPairable = pairable(next);
+    const bool paired = framePairable && nextPairable && next->width() == frame->width() &&
+                        next->height() == frame->height();
+    if (paired) nextPairable = i + 2 < count && pairable(frames[i + 2]);
+    if (paired) compressPair(*frame, *next, t);
+    if (!writeImage(*frame, disposal, paired ? &t.lanes[0] : nullptr) ||
+        (paired && !writeImage(*next, disposal, &t.lanes[1]))) {
       return fail(ImageError::WriteFailed, "Write Error in GIF file");
+    }
+    i += paired;
   }
   writeComment();
   output->putByte(gif::Trailer);

@@ -26,6 +26,43 @@ inline constexpr int GifHashSize = 5003;
 // Bytes the decoder reads from its stream at a time.
 inline constexpr int GifReadBlockBytes = 16384;
 
+// Two frames of an animation compressed side by side, each in a lane of its own: a table of
+// two-slot buckets, found from the prefix and the pixel, each slot prefix << 20 | pixel << 12 |
+// code (0 when empty, as no string has code 0), and the log of codes written. Frames of up to
+// PairPixels 8-bit pixels go this way.
+struct GifWorkspace::Lane {
+  static constexpr int PairPixels = 1 << 14;
+  static constexpr int BucketBits = gif::LongestCodeBits;
+  static constexpr int PairBuckets = 1 << BucketBits;
+  // The log holds key = code << 8 | pixel for each code written, the string it was written for
+  // being that code's string and the pixel, and ClearMark where the table filled up and a clear
+  // code went out.
+  static constexpr uint32_t ClearMark = 0xFFFFFFFF;
+  static constexpr uint32_t Sink = 2 * PairBuckets;  // the slot a hit writes
+  uint32_t slots[2 * PairBuckets + 1];
+  uint32_t log[PairPixels + PairPixels / 256 + 4];
+  uint32_t count = 0;       // entries in the log
+  uint32_t last = 0;        // the code of the string left over at the end
+  uint32_t limit = 0;       // count at which the table is full
+  uint32_t bias = 0;        // the string added at log entry k has code k + bias
+  uint32_t generation = 0;  // where the log of this table generation starts
+  // "0 then 0" was due with a string in its home slot of the hashed table, where that table
+  // stops being a dictionary: the frame is compressed the usual way instead.
+  bool handBack = false;
+
+  // A string's bucket: the prefix mixed with a spread of the pixel, so that the many strings
+  // of two single pixels do not crowd a few buckets. "0 then 0" has bucket 0.
+  static uint32_t bucketOf(uint32_t prefix, uint32_t pixel) {
+    static_assert(BucketBits >= gif::LongestCodeBits);
+    return prefix ^ ((pixel * 0x9E3779B1u) >> (32 - BucketBits));
+  }
+  void start(uint32_t firstPixel);
+  template <bool MayFill>
+  inline void step(uint32_t& p, uint32_t& n, uint32_t c);
+  void restart(uint32_t at);
+  uint64_t rareStep(uint32_t n, uint32_t key);
+};
+
 struct GifWorkspace::Encoder {
   // Direct string table: child[prefix << 8 | pixel] is the code of that string, 0 when it is
   // not in the table (codes start above the clear code, so 0 is never one). Every entry set
@@ -48,6 +85,9 @@ struct GifWorkspace::Encoder {
   static constexpr int RunCap = 64;
   uint16_t runLimit[256];
   uint16_t runCodes[256][RunCap + 1];
+
+  // Two frames compressed side by side, one in each lane.
+  Lane lanes[2];
 
   Encoder();
   void emptyDirect();

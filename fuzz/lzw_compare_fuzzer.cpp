@@ -4,7 +4,8 @@
 // off its home); the next one the picture width; the third whether the pixels are repeated
 // (shifted a little each time) into a picture of 2^18 pixels, through many table generations,
 // and how long each given pixel is held, so that 8-bit pictures of runs take the run walk and
-// the others the plain table steps; the rest are the pixels. One workspace serves every input,
+// the others the plain table steps; the rest are the pixels. 8-bit pictures are also written as
+// a two-frame animation, beside themselves read backwards. One workspace serves every input,
 // as one serves every gesture of a converting thread, so state left behind by one picture would
 // show in the next.
 #include <cstddef>
@@ -41,9 +42,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   skm::gif_test::ReferenceStats stats;
   const int minimumSize = bits == 1 ? 2 : int(bits);
-  if (skm::gif_test::codecLzw(pixels, width, height, bits, &workspace) !=
-      skm::gif_test::plainHashedLzw(pixels, minimumSize, stats)) {
-    std::abort();
+  const std::vector<uint8_t> expected = skm::gif_test::plainHashedLzw(pixels, minimumSize, stats);
+  if (skm::gif_test::codecLzw(pixels, width, height, bits, &workspace) != expected) std::abort();
+  // 8-bit frames of one size are compressed two at a time: the picture beside the same picture
+  // read backwards, as an animation.
+  if (bits == 8) {
+    const std::vector<uint8_t> backwards(pixels.rbegin(), pixels.rend());
+    const auto frames = skm::gif_test::codecAnimationLzw(
+        {pixels, backwards}, {{width, height}, {width, height}}, &workspace);
+    if (frames[0] != expected || frames[1] != skm::gif_test::plainHashedLzw(backwards, 8, stats)) {
+      std::abort();
+    }
   }
   return 0;
 }

@@ -482,6 +482,75 @@ TEST(GifEncoder, BytesMatchAtEveryDepthThroughFullTableClears) {
   }
 }
 
+// Animation frames of the same size go through the compressor two at a time. Each frame must
+// still be the hashed compressor's, in every case that compressor has: dithered frames with
+// full buckets, frames that open with strings whose home slot is 0 and then make "0 then 0"
+// (where the pair hands a frame back), frames that fill the table, a frame left over, frames
+// of different sizes and run-heavy frames beside noisy ones.
+TEST(GifEncoder, AnimationFramesInPairsMatchThePlainHashedCompressor) {
+  std::mt19937 random(41);
+  enum Kind { Dithered, HomeZero, Filling, Runs };
+  struct Case {
+    const char* name;
+    std::vector<std::pair<int32_t, int32_t>> sizes;
+    std::vector<Kind> kinds;
+  };
+  const std::pair<int32_t, int32_t> small{48, 48};
+  const std::vector<Case> cases = {
+      {"dithered", std::vector(10, small), std::vector(10, Dithered)},
+      {"home zero", std::vector(40, small), std::vector(40, HomeZero)},
+      {"filling", std::vector(3, std::pair<int32_t, int32_t>{128, 128}), std::vector(3, Filling)},
+      {"sizes",
+       {small, {40, 48}, {40, 48}, small, {1, 1}, {1, 1}, {128, 129}, {128, 129}},
+       std::vector(8, Dithered)},
+      {"runs beside noise",
+       std::vector(6, small),
+       {Runs, Dithered, Dithered, Runs, HomeZero, Dithered}},
+  };
+  int offHome = 0;
+  GifWorkspace workspace;
+  for (const Case& c : cases) {
+    std::vector<std::vector<uint8_t>> frames;
+    for (std::size_t f = 0; f < c.sizes.size(); ++f) {
+      std::vector<uint8_t> p(std::size_t(c.sizes[f].first) * std::size_t(c.sizes[f].second));
+      const int values = 2 + int(random() % 40);
+      for (auto& v : p) {
+        switch (c.kinds[f]) {
+          case Dithered:
+            v = uint8_t(random() % 256 < 200 ? random() % 256 : random() % 4);
+            break;
+          case HomeZero:
+            v = uint8_t(random() % 3 == 0 ? 0 : random() % unsigned(values));
+            break;
+          case Filling:
+            v = uint8_t(random());
+            break;
+          case Runs:
+            v = uint8_t(random() % 8 == 0 ? random() % 256 : 7);
+            break;
+        }
+      }
+      if (c.kinds[f] == HomeZero) {
+        const uint8_t v = uint8_t(random() % 16);
+        for (std::size_t k = 0; k < 40; ++k) {
+          const std::size_t at = random() % (p.size() - 1);
+          p[at] = uint8_t(16 * v);
+          p[at + 1] = v;
+        }
+      }
+      frames.push_back(std::move(p));
+    }
+    const auto lzw = gif_test::codecAnimationLzw(frames, c.sizes, &workspace);
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+      ReferenceStats stats;
+      ASSERT_EQ(lzw[f], plainHashedLzw(frames[f], 8, stats)) << c.name << ", frame " << f;
+      offHome += stats.keyZeroOffHome > 0;
+    }
+  }
+  // Some pairs met the case where a frame is handed back.
+  EXPECT_GT(offHome, 5);
+}
+
 // decode(encode(image)) gives back the image: size, indices, palette, delay and transparency.
 TEST(GifRoundTrip, EveryDepth) {
   std::mt19937 random(11);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "codecs/GifCodec.h"
@@ -274,6 +275,36 @@ inline std::vector<uint8_t> codecLzw(const std::vector<uint8_t>& pixels, int32_t
   std::size_t from = 13 + 3 * (std::size_t(1) << bits) + 8 + 10;
   std::vector<uint8_t> lzw;
   subBlockSizes(file, from, &lzw);
+  return lzw;
+}
+
+// The LZW data of each frame of an animation the codec writes from 8-bit frames of the given
+// sizes, one after the other in the file.
+inline std::vector<std::vector<uint8_t>> codecAnimationLzw(
+    const std::vector<std::vector<uint8_t>>& frames,
+    const std::vector<std::pair<int32_t, int32_t>>& sizes, GifWorkspace* workspace = nullptr) {
+  std::vector<Image> images(frames.size());
+  std::vector<Image*> pointers;
+  for (std::size_t f = 0; f < frames.size(); ++f) {
+    const int32_t w = sizes[f].first;
+    const int32_t h = sizes[f].second;
+    fillImage(images[f], w, h, 8, [&](int x, int y) { return frames[f][std::size_t(y * w + x)]; });
+    pointers.push_back(&images[f]);
+  }
+  GifCodec codec(workspace);
+  ByteStream out;
+  out.createMemory();
+  codec.encodeAnimation(&out, pointers.data(), int(pointers.size()));
+  const std::vector<uint8_t> file(static_cast<uint8_t*>(out.handle),
+                                  static_cast<uint8_t*>(out.handle) + out.size);
+  std::free(out.takeBuffer());
+  std::vector<std::vector<uint8_t>> lzw(frames.size());
+  std::size_t at = 13 + 768 + 19;  // screen, colour table, loop block
+  for (auto& data : lzw) {
+    at += 8 + 10;  // graphic control, descriptor
+    if (at >= file.size()) break;
+    subBlockSizes(file, at, &data);
+  }
   return lzw;
 }
 
