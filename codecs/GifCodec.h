@@ -123,8 +123,7 @@ class GifCodec : public Image {
 
   // Encoder.
   // Writes one image; its codes come from `packed` when a lane compressed it.
-  bool writeImage(const Image& image, int disposalValue,
-                  const GifWorkspace::Lane* packed = nullptr);
+  bool writeImage(const Image& image, int disposalValue, GifWorkspace::Lane* packed = nullptr);
   void writeScreen(const Image& first);
   void writeComment();
   void putWord(uint32_t value);
@@ -156,7 +155,7 @@ class GifCodec : public Image {
   void compressPair(const Image& a, const Image& b, GifWorkspace::Encoder& t);
   template <bool MayFill>
   static void compressLanes(const Image& a, const Image& b, GifWorkspace::Encoder& t);
-  void packLane(const GifWorkspace::Lane& lane);
+  void packLane(GifWorkspace::Lane& lane);
   void startCompressor(int bits);
   bool encoderReady();
   bool streamFailed();

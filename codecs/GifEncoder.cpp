@@ -522,23 +522,73 @@ void GifCodec::compressPair(const Image& a, const Image& b, GifWorkspace::Encode
   }
 }
 
-// The codes of a lane, in order, as compress would have written them.
-void GifCodec::packLane(const GifWorkspace::Lane& lane) {
-  packer.put(uint32_t(clearCode));
-  CodePacker p = packer;
-  for (uint32_t k = 0; k < lane.count; ++k) {
-    const uint32_t entry = lane.log[k];
-    if (entry == GifWorkspace::Lane::ClearMark) {
-      p.nextCode = clearCode + 2;
-      p.pending = 1;
-      p.put(uint32_t(clearCode));
+namespace {
+
+// Codes packed least significant bit first without a branch: 8 bytes stored each time, the
+// whole ones kept.
+struct BitWriter {
+  uint8_t* out;
+  uint64_t bits = 0;
+  uint32_t count = 0;
+
+  void put(uint32_t code, uint32_t width) {
+    bits |= uint64_t(code) << count;
+    count += width;
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(out, &bits, sizeof bits);
     } else {
-      p.put(entry >> 8);
-      p.nextCode += p.nextCode < CodeLimit;
+      for (int k = 0; k < 8; ++k) out[k] = uint8_t(bits >> (8 * k));
+    }
+    out += count >> 3;
+    bits >>= count & ~7u;
+    count &= 7;
+  }
+};
+
+}  // namespace
+
+// The image data of a lane: its codes, in order, in the widths and sub-blocks compress and the
+// packer would have given them. Widths change at known codes, so the codes go out in runs of
+// one width.
+void GifCodec::packLane(GifWorkspace::Lane& lane) {
+  const uint32_t clear = uint32_t(clearCode);
+  const uint32_t initial = 9;
+  BitWriter writer{lane.data};
+  uint32_t width = initial;
+  uint32_t largest = (1u << width) - 1;  // the width grows once a code goes out after it
+  uint32_t next = clear + 2;             // the next code when a code goes out
+  writer.put(clear, width);
+  for (uint32_t k = 0; k < lane.count;) {
+    if (lane.log[k] == GifWorkspace::Lane::ClearMark) {
+      writer.put(clear, width);
+      width = initial;
+      largest = (1u << width) - 1;
+      next = clear + 2;
+      ++k;
+      continue;
+    }
+    // Up to the code that goes out with `next` one past `largest`, or up to the one that finds
+    // the table full.
+    const uint32_t last = width < uint32_t(LongestCodeBits) ? largest + 1 : uint32_t(CodeLimit);
+    const uint32_t run = std::min(lane.count - k, last - next + 1);
+    for (uint32_t end = k + run; k < end; ++k) writer.put(lane.log[k] >> 8, width);
+    next += run;
+    if (next > last) {
+      next = last;
+      if (width < uint32_t(LongestCodeBits)) {
+        ++width;
+        largest = width == uint32_t(LongestCodeBits) ? uint32_t(CodeLimit) : (1u << width) - 1;
+        next = last + 1;
+      }
     }
   }
-  packer = p;
-  packer.put(lane.last);
+  writer.put(lane.last, width);
+  if (next > largest) ++width;
+  writer.put(uint32_t(endCode), width);
+  const int32_t total = int32_t(writer.out - lane.data) + (writer.count > 0 ? 1 : 0);
+  for (int32_t at = 0; at < total; at += PacketLimit) {
+    writePacket(output, lane.data + at, std::min(PacketLimit, total - at));
+  }
 }
 
 bool GifCodec::encoderReady() {
@@ -568,7 +618,7 @@ void GifCodec::writeScreen(const Image& first) {
   if (n > 0) output->write(table, 1, int32_t(n));
 }
 
-bool GifCodec::writeImage(const Image& image, int disposalValue, const GifWorkspace::Lane* packed) {
+bool GifCodec::writeImage(const Image& image, int disposalValue, GifWorkspace::Lane* packed) {
   const int32_t transparent = image.info.transparentIndex;
   graphicControl[0] = uint8_t(((disposalValue & 7) << 2) | (transparent != -1 ? 1 : 0));
   graphicControl[1] = uint8_t(image.info.frameDelay & 0xFF);
@@ -594,7 +644,11 @@ bool GifCodec::writeImage(const Image& image, int disposalValue, const GifWorksp
   GifWorkspace::Encoder& t = *workspace->encoder;
   if (packed != nullptr && !packed->handBack) {
     packLane(*packed);
-  } else if (image.width() <= 0 || image.height() <= 0) {
+    const bool failed = streamFailed();
+    output->putByte(0);
+    return !failed;
+  }
+  if (image.width() <= 0 || image.height() <= 0) {
     // No pixels: a clear code and the end code make well-formed, empty image data.
     packer.put(uint32_t(clearCode));
   } else if (bits == 1) {

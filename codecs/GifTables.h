@@ -40,7 +40,10 @@ struct GifWorkspace::Lane {
   static constexpr uint32_t ClearMark = 0xFFFFFFFF;
   static constexpr uint32_t Sink = 2 * PairBuckets;  // the slot a hit writes
   uint32_t slots[2 * PairBuckets + 1];
-  uint32_t log[PairPixels + PairPixels / 256 + 4];
+  static constexpr int LogLength = PairPixels + PairPixels / 256 + 4;
+  uint32_t log[LogLength];
+  // The packed codes, with room for the clear, last and end codes and an 8-byte store past them.
+  uint8_t data[(LogLength + 3) * gif::LongestCodeBits / 8 + 16];
   uint32_t count = 0;       // entries in the log
   uint32_t last = 0;        // the code of the string left over at the end
   uint32_t limit = 0;       // count at which the table is full

@@ -486,10 +486,11 @@ TEST(GifEncoder, BytesMatchAtEveryDepthThroughFullTableClears) {
 // still be the hashed compressor's, in every case that compressor has: dithered frames with
 // full buckets, frames that open with strings whose home slot is 0 and then make "0 then 0"
 // (where the pair hands a frame back), frames that fill the table, a frame left over, frames
-// of different sizes and run-heavy frames beside noisy ones.
+// of different sizes, run-heavy frames beside noisy ones, and ramps whose last code goes out
+// just before, at or after the step to 10-bit codes.
 TEST(GifEncoder, AnimationFramesInPairsMatchThePlainHashedCompressor) {
   std::mt19937 random(41);
-  enum Kind { Dithered, HomeZero, Filling, Runs };
+  enum Kind { Dithered, HomeZero, Filling, Runs, Ramp };
   struct Case {
     const char* name;
     std::vector<std::pair<int32_t, int32_t>> sizes;
@@ -506,6 +507,7 @@ TEST(GifEncoder, AnimationFramesInPairsMatchThePlainHashedCompressor) {
       {"runs beside noise",
        std::vector(6, small),
        {Runs, Dithered, Dithered, Runs, HomeZero, Dithered}},
+      {"ramps", {{254, 1}, {254, 1}, {255, 1}, {255, 1}, {256, 1}, {256, 1}}, std::vector(6, Ramp)},
   };
   int offHome = 0;
   GifWorkspace workspace;
@@ -514,7 +516,8 @@ TEST(GifEncoder, AnimationFramesInPairsMatchThePlainHashedCompressor) {
     for (std::size_t f = 0; f < c.sizes.size(); ++f) {
       std::vector<uint8_t> p(std::size_t(c.sizes[f].first) * std::size_t(c.sizes[f].second));
       const int values = 2 + int(random() % 40);
-      for (auto& v : p) {
+      for (std::size_t k = 0; k < p.size(); ++k) {
+        uint8_t& v = p[k];
         switch (c.kinds[f]) {
           case Dithered:
             v = uint8_t(random() % 256 < 200 ? random() % 256 : random() % 4);
@@ -527,6 +530,9 @@ TEST(GifEncoder, AnimationFramesInPairsMatchThePlainHashedCompressor) {
             break;
           case Runs:
             v = uint8_t(random() % 8 == 0 ? random() % 256 : 7);
+            break;
+          case Ramp:
+            v = uint8_t(f % 2 == 0 ? k : 255 - k);
             break;
         }
       }
