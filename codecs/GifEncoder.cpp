@@ -415,7 +415,7 @@ void GifWorkspace::Lane::start(uint32_t firstPixel) {
 
 void GifWorkspace::Lane::restart(uint32_t at) {
   std::memset(slots, 0, sizeof slots);
-  slots[0] = slots[1] = Blocker;
+  slots[1] = slots[2] = Blocker;
   generation = at;
   bias = PairFirstFree - at;
   limit = uint32_t(CodeLimit) - bias;
@@ -430,19 +430,19 @@ uint64_t GifWorkspace::Lane::rareStep(uint32_t n, uint32_t key) {
   const uint32_t pixel = key & 0xFF;
   uint32_t* room = nullptr;
   for (uint32_t h = bucketOf(key >> 8, pixel); room == nullptr; h = (h + 1) % PairBuckets) {
-    for (uint32_t* slot = slots + 2 * h; slot != slots + 2 * h + 2; ++slot) {
+    for (uint32_t* slot = slots + 1 + 2 * h; slot != slots + 3 + 2 * h; ++slot) {
       if ((*slot ^ tagged) - 1 < NoCode) return (*slot ^ tagged) | uint64_t(n) << 32;
       if (*slot == 0 && room == nullptr) room = slot;
     }
   }
-  log[n++] = key;
+  log[n++] = tagged;
   if (n - 1 == limit) {
     log[n++] = ClearMark;
     restart(n);
   } else {
     // The direct table's switch: a string made before "0 then 0" has its home slot 0.
     for (uint32_t k = generation; key == 0 && k < n - 1; ++k) {
-      if ((log[k] >> 8) == (log[k] & 0xFF) << HashShift) handBack = true;
+      if ((log[k] >> 20) == ((log[k] >> 12) & 0xFF) << HashShift) handBack = true;
     }
     *room = tagged | (n - 1 + bias);
   }
@@ -454,8 +454,8 @@ uint64_t GifWorkspace::Lane::rareStep(uint32_t n, uint32_t key) {
 template <bool MayFill>
 [[gnu::always_inline]] inline void GifWorkspace::Lane::step(uint32_t& p, uint32_t& n, uint32_t c) {
   const uint32_t h = bucketOf(p, c);
-  const uint32_t first = slots[2 * h];
-  const uint32_t second = slots[2 * h + 1];
+  const uint32_t first = slots[1 + 2 * h];
+  const uint32_t second = slots[2 + 2 * h];
   const uint32_t tagged = (p << 20) | (c << 12);
   // A key sits in one slot at most, and a slot that does not hold it differs from it above the
   // code's bits or has code 0: the smaller of the two, less one, is the code less one, or no
@@ -475,8 +475,8 @@ template <bool MayFill>
   // Written on every pixel: the code into the log, the new string into the bucket's free slot,
   // or, on a hit, into a slot nothing reads. The slot is picked with a mask, as compilers turn a
   // choice between two stores back into a branch.
-  log[n] = tagged >> 12;
-  const uint32_t at = Sink ^ ((Sink ^ (2 * h + (first != 0))) & (0u - uint32_t(miss)));
+  log[n] = tagged;
+  const uint32_t at = (1 + 2 * h + (first != 0)) & (0u - uint32_t(miss));
   slots[at] = tagged | (n + (MayFill ? bias : PairFirstFree));
   n += miss;
   p = miss ? c : found + 1;
@@ -571,7 +571,7 @@ void GifCodec::packLane(GifWorkspace::Lane& lane) {
     // the table full.
     const uint32_t last = width < uint32_t(LongestCodeBits) ? largest + 1 : uint32_t(CodeLimit);
     const uint32_t run = std::min(lane.count - k, last - next + 1);
-    for (uint32_t end = k + run; k < end; ++k) writer.put(lane.log[k] >> 8, width);
+    for (uint32_t end = k + run; k < end; ++k) writer.put(lane.log[k] >> 20, width);
     next += run;
     if (next > last) {
       next = last;

@@ -34,12 +34,12 @@ struct GifWorkspace::Lane {
   static constexpr int PairPixels = 1 << 14;
   static constexpr int BucketBits = gif::LongestCodeBits;
   static constexpr int PairBuckets = 1 << BucketBits;
-  // The log holds key = code << 8 | pixel for each code written, the string it was written for
-  // being that code's string and the pixel, and ClearMark where the table filled up and a clear
-  // code went out.
+  // The log holds code << 20 | pixel << 12 for each code written, the string it was written
+  // for being that code's string and the pixel, and ClearMark where the table filled up and a
+  // clear code went out.
   static constexpr uint32_t ClearMark = 0xFFFFFFFF;
-  static constexpr uint32_t Sink = 2 * PairBuckets;  // the slot a hit writes
-  uint32_t slots[2 * PairBuckets + 1];
+  // Slot 0 takes what a hit writes; bucket h is slots 1 + 2h and 2 + 2h.
+  uint32_t slots[1 + 2 * PairBuckets];
   static constexpr int LogLength = PairPixels + PairPixels / 256 + 4;
   uint32_t log[LogLength];
   // The packed codes, with room for the clear, last and end codes and an 8-byte store past them.
