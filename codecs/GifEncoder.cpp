@@ -453,7 +453,7 @@ uint64_t GifWorkspace::Lane::rareStep(uint32_t n, uint32_t key) {
 // the table skip that test and know their codes' bias.
 template <bool MayFill>
 [[gnu::always_inline]] inline void GifWorkspace::Lane::step(uint32_t& p, uint32_t& n, uint32_t c) {
-  const uint32_t h = bucketOf(p, c);
+  const std::size_t h = bucketOf(p, c);
   const uint32_t first = slots[1 + 2 * h];
   const uint32_t second = slots[2 + 2 * h];
   const uint32_t tagged = (p << 20) | (c << 12);
@@ -461,12 +461,13 @@ template <bool MayFill>
   // code's bits or has code 0: the smaller of the two, less one, is the code less one, or no
   // code.
   const uint32_t found = std::min((first ^ tagged) - 1, (second ^ tagged) - 1);
-  const bool miss = found >= NoCode;
+  const int64_t missed = (int64_t(NoCode) - 1 - int64_t(found)) >> 63;  // all ones on a miss
   // Nonzero for a miss into a full bucket (or a full table), in one value so that it is one
-  // branch, and a rare one, not one on whether the bucket is full.
-  uint32_t rare = std::min(first, second);
+  // branch, and a rare one, not one on whether the bucket is full. A bucket fills its first
+  // slot first.
+  uint32_t rare = second;
   if constexpr (MayFill) rare |= uint32_t(n == limit);
-  if ((rare & (0u - uint32_t(miss))) != 0) [[unlikely]] {
+  if ((rare & uint32_t(missed)) != 0) [[unlikely]] {
     const uint64_t next = rareStep(n, tagged >> 12);
     p = uint32_t(next);
     n = uint32_t(next >> 32);
@@ -476,10 +477,10 @@ template <bool MayFill>
   // or, on a hit, into a slot nothing reads. The slot is picked with a mask, as compilers turn a
   // choice between two stores back into a branch.
   log[n] = tagged;
-  const uint32_t at = (1 + 2 * h + (first != 0)) & (0u - uint32_t(miss));
-  slots[at] = tagged | (n + (MayFill ? bias : PairFirstFree));
-  n += miss;
-  p = miss ? c : found + 1;
+  slots[(1 + 2 * h + (first != 0)) & std::size_t(missed)] =
+      tagged | (n + (MayFill ? bias : PairFirstFree));
+  n -= uint32_t(missed);
+  p = found < NoCode ? found + 1 : c;
 }
 
 // Whether a frame may be compressed beside another of the same size.
