@@ -156,6 +156,7 @@ class GifCodec : public Image {
   template <bool MayFill>
   static void compressLanes(const Image& a, const Image& b, GifWorkspace::Encoder& t);
   void packLane(GifWorkspace::Lane& lane);
+  void resumeLane(const Image& image, const GifWorkspace::Lane& lane, GifWorkspace::Encoder& t);
   void startCompressor(int bits);
   bool encoderReady();
   bool streamFailed();

@@ -238,10 +238,11 @@ class GifCodec::Compressor {
         child(tables.child),
         written(tables.written) {}
 
-  void run(const Image& image) {
+  // From stored row `fromRow`, column `fromColumn` on.
+  void run(const Image& image, int32_t fromRow, int32_t fromColumn) {
     const int32_t width = image.width();
-    int32_t x = 1;
-    for (int32_t y = image.height() - 1; y >= 0; --y) {
+    int32_t x = fromColumn;
+    for (int32_t y = fromRow; y >= 0; --y) {
       const uint8_t* row = image.pixelRow(y);
       for (; x < width; ++x) {
         const uint32_t c = uint32_t(pixelAt<Bits>(row, x));
@@ -272,6 +273,8 @@ class GifCodec::Compressor {
 
   CodePacker p;
   uint32_t code() const { return current; }
+  // Goes on in a generation whose hashed table the caller made.
+  void resumeHashing() { hashing = true; }
 
  private:
   // Walking a run through strings the table already holds needs no lookups: count the repeats
@@ -380,7 +383,7 @@ void GifCodec::compress(const Image& image, GifWorkspace::Encoder& t) {
   const uint32_t first = uint32_t(pixelAt<Bits>(image.pixelRow(image.height() - 1), 0));
   packer.put(uint32_t(clearCode));
   Compressor<Bits, Runs> compressor(*this, t, first);
-  compressor.run(image);
+  compressor.run(image, image.height() - 1, 1);
   packer = compressor.p;
   packer.put(compressor.code());
 }
@@ -425,7 +428,7 @@ void GifWorkspace::Lane::restart(uint32_t at) {
 // prefix, and the log's new length above it. Slots fill in the order probed and never empty
 // within a table generation, so a key is in the first bucket along its probe that still has
 // room, or nowhere.
-uint64_t GifWorkspace::Lane::rareStep(uint32_t n, uint32_t key) {
+uint64_t GifWorkspace::Lane::rareStep(uint32_t n, uint32_t key, const uint8_t* at) {
   const uint32_t tagged = key << 12;
   const uint32_t pixel = key & 0xFF;
   uint32_t* room = nullptr;
@@ -441,18 +444,27 @@ uint64_t GifWorkspace::Lane::rareStep(uint32_t n, uint32_t key) {
     restart(n);
   } else {
     // The direct table's switch: a string made before "0 then 0" has its home slot 0.
+    bool homeZero = false;
     for (uint32_t k = generation; key == 0 && k < n - 1; ++k) {
-      if ((log[k] >> 20) == ((log[k] >> 12) & 0xFF) << HashShift) handBack = true;
+      homeZero |= (log[k] >> 20) == ((log[k] >> 12) & 0xFF) << HashShift;
+    }
+    if (homeZero && !handBack) {
+      handBack = true;
+      backAt = n;
+      backGeneration = generation;
+      backPixel = at;
     }
     *room = tagged | (n - 1 + bias);
   }
   return pixel | uint64_t(n) << 32;
 }
 
-// One pixel; p is the code of the string so far, n the log's length. Frames too small to fill
-// the table skip that test and know their codes' bias.
+// The pixel at `at`; p is the code of the string so far, n the log's length. Frames too small to
+// fill the table skip that test and know their codes' bias.
 template <bool MayFill>
-[[gnu::always_inline]] inline void GifWorkspace::Lane::step(uint32_t& p, uint32_t& n, uint32_t c) {
+[[gnu::always_inline]] inline void GifWorkspace::Lane::step(uint32_t& p, uint32_t& n,
+                                                            const uint8_t* at) {
+  const uint32_t c = *at;
   const std::size_t h = bucketOf(p, c);
   const uint32_t first = slots[1 + 2 * h];
   const uint32_t second = slots[2 + 2 * h];
@@ -468,7 +480,7 @@ template <bool MayFill>
   uint32_t rare = second;
   if constexpr (MayFill) rare |= uint32_t(n == limit);
   if ((rare & uint32_t(missed)) != 0) [[unlikely]] {
-    const uint64_t next = rareStep(n, tagged >> 12);
+    const uint64_t next = rareStep(n, tagged >> 12, at);
     p = uint32_t(next);
     n = uint32_t(next >> 32);
     return;
@@ -500,8 +512,8 @@ void GifCodec::compressLanes(const Image& a, const Image& b, GifWorkspace::Encod
     const uint8_t* ra = a.pixelRow(y);
     const uint8_t* rb = b.pixelRow(y);
     for (; x < width; ++x) {
-      t.lanes[0].step<MayFill>(pa, na, ra[x]);
-      t.lanes[1].step<MayFill>(pb, nb, rb[x]);
+      t.lanes[0].step<MayFill>(pa, na, ra + x);
+      t.lanes[1].step<MayFill>(pb, nb, rb + x);
     }
     x = 0;
   }
@@ -521,6 +533,44 @@ void GifCodec::compressPair(const Image& a, const Image& b, GifWorkspace::Encode
   } else {
     compressLanes<false>(a, b, t);
   }
+}
+
+// A lane that handed its frame back: its codes up to "0 then 0", then the hashed compressor
+// from the next pixel with the table generation the lane had made, as compress would have gone
+// on after its switch.
+void GifCodec::resumeLane(const Image& image, const GifWorkspace::Lane& lane,
+                          GifWorkspace::Encoder& t) {
+  const uint32_t firstFree = uint32_t(clearCode) + 2;
+  packer.put(uint32_t(clearCode));
+  for (uint32_t k = 0; k < lane.backAt; ++k) {
+    if (lane.log[k] == GifWorkspace::Lane::ClearMark) {
+      packer.nextCode = int(firstFree);
+      packer.pending = 1;
+      packer.put(uint32_t(clearCode));
+    } else {
+      packer.put(lane.log[k] >> 20);
+      packer.nextCode += packer.nextCode < CodeLimit;
+    }
+  }
+  t.emptyDirect();
+  t.emptyHash();
+  t.writtenCount = int(lane.backAt - 1 - lane.backGeneration);
+  for (int k = 0; k < t.writtenCount; ++k) t.written[k] = lane.log[lane.backGeneration + k] >> 12;
+  t.hashFromDirect(int(firstFree));
+  t.writtenCount = 0;
+  bool found = false;
+  t.hashAdd(t.probe(0, 0, 0, found), 0, packer.nextCode - 1);
+
+  int32_t row = image.height() - 1;
+  while (lane.backPixel < image.pixelRow(row) ||
+         lane.backPixel >= image.pixelRow(row) + image.width()) {
+    --row;
+  }
+  Compressor<8, false> compressor(*this, t, 0);
+  compressor.resumeHashing();
+  compressor.run(image, row, int32_t(lane.backPixel - image.pixelRow(row)) + 1);
+  packer = compressor.p;
+  packer.put(compressor.code());
 }
 
 namespace {
@@ -649,7 +699,9 @@ bool GifCodec::writeImage(const Image& image, int disposalValue, GifWorkspace::L
     output->putByte(0);
     return !failed;
   }
-  if (image.width() <= 0 || image.height() <= 0) {
+  if (packed != nullptr) {
+    resumeLane(image, *packed, t);
+  } else if (image.width() <= 0 || image.height() <= 0) {
     // No pixels: a clear code and the end code make well-formed, empty image data.
     packer.put(uint32_t(clearCode));
   } else if (bits == 1) {

@@ -49,9 +49,13 @@ struct GifWorkspace::Lane {
   uint32_t limit = 0;       // count at which the table is full
   uint32_t bias = 0;        // the string added at log entry k has code k + bias
   uint32_t generation = 0;  // where the log of this table generation starts
-  // "0 then 0" was due with a string in its home slot of the hashed table, where that table
-  // stops being a dictionary: the frame is compressed the usual way instead.
+  // "0 then 0" was made with a string in its home slot of the hashed table, where that table
+  // stops being a dictionary: the frame is finished the usual way from there, from the log up
+  // to backAt, the table generation that began at backGeneration and the pixel after backPixel.
   bool handBack = false;
+  uint32_t backAt = 0;
+  uint32_t backGeneration = 0;
+  const uint8_t* backPixel = nullptr;
 
   // A string's bucket: the prefix mixed with a spread of the pixel, so that the many strings
   // of two single pixels do not crowd a few buckets. "0 then 0" has bucket 0.
@@ -61,9 +65,9 @@ struct GifWorkspace::Lane {
   }
   void start(uint32_t firstPixel);
   template <bool MayFill>
-  inline void step(uint32_t& p, uint32_t& n, uint32_t c);
+  inline void step(uint32_t& p, uint32_t& n, const uint8_t* at);
   void restart(uint32_t at);
-  uint64_t rareStep(uint32_t n, uint32_t key);
+  uint64_t rareStep(uint32_t n, uint32_t key, const uint8_t* at);
 };
 
 struct GifWorkspace::Encoder {
