@@ -346,13 +346,15 @@ struct GifCodec::LzwTable {
   // A known code of sane data, `count` bytes long: one copy from where its string was first met
   // and, while the table has room, one entry.
   void copyKnown(int code, int count, uint8_t* frame, uint64_t at) {
-    uint8_t* out = frame + at;
-    copyString(out, frame + t.start[code], count);
+    // The first byte read from the string's source, not from the copy just stored.
+    const uint8_t* from = frame + t.start[code];
+    const uint8_t first = from[0];
+    copyString(frame + at, from, count);
     if (slot < topSlot) {
-      t.add(slot++, previous, out[0], int32_t(previousAt));
+      t.add(slot++, previous, first, int32_t(previousAt));
       previous = code;
       previousAt = at;
-      firstChar = out[0];
+      firstChar = first;
       grow();
     }
   }
