@@ -142,6 +142,7 @@ class GifCodec : public Image {
     ByteStream* output = nullptr;
 
     void put(uint32_t code);
+    void putClear(uint32_t clear);
     void putByte(uint32_t value);
     // The bits left, padded to a whole byte, and the packet.
     void finish();

@@ -128,6 +128,13 @@ inline void GifCodec::CodePacker::put(uint32_t code) {
   }
 }
 
+// A clear code; the codes after it start again at the first free one and the first width.
+void GifCodec::CodePacker::putClear(uint32_t clear) {
+  nextCode = int(clear) + 2;
+  pending = 1;
+  put(clear);
+}
+
 void GifCodec::CodePacker::finish() {
   while (bitCount > 0) {
     putByte(uint32_t(bits));
@@ -174,11 +181,20 @@ int GifWorkspace::Encoder::probe(int32_t key, uint32_t pixel, uint32_t prefix, b
   return i;
 }
 
+namespace {
+
+// Whether the string `key` (prefix << 8 | pixel) has its home slot of the hashed table at 0.
+inline bool homeSlotZero(uint32_t key) {
+  return (key >> 8) == (key & 0xFF) << HashShift;
+}
+
+}  // namespace
+
 // Whether the direct table holds a string whose home slot in the hashed table is 0; the first
 // such string took slot 0, where no later probe from another home ever arrives.
 bool GifWorkspace::Encoder::homeZeroTaken() const {
   for (int k = 0; k < writtenCount; ++k) {
-    if ((written[k] >> 8) == (written[k] & 0xFF) << HashShift) return true;
+    if (homeSlotZero(written[k])) return true;
   }
   return false;
 }
@@ -356,9 +372,7 @@ class GifCodec::Compressor {
     t.emptyHash();
     hashing = false;
     if constexpr (Runs) t.resetRuns();
-    p.nextCode = firstFree;
-    p.pending = 1;
-    p.put(uint32_t(clear));
+    p.putClear(uint32_t(clear));
   }
 
   GifWorkspace::Encoder& t;
@@ -393,8 +407,10 @@ void GifCodec::compress(const Image& image, GifWorkspace::Encoder& t) {
 // Each pixel's lookup needs the code the one before it found, so a frame is one long chain. In
 // a frame compressed once, whether a lookup hits cannot be learnt, and a branch on it stalls on
 // most pixels. Here the lookup has no branch: both slots of a bucket are tested and conditional
-// moves pick the next prefix. Two frames run in one loop, so that the two chains
-// overlap. Codes go to a log, packed once both frames are done.
+// moves pick the next prefix. Two frames run in one loop, so that their chains can overlap where
+// the lookup's latency bounds a pixel (where the loop's own work does, as on the machines
+// measured so far, a pair costs about what two frames alone would). Codes go to a log, packed
+// once both frames are done.
 //
 // A miss into a full bucket takes the one rare branch. Bucket 0, the home of "0 then 0", is kept
 // full of slots that match nothing, so that string goes that way when it is made: the lanes hold
@@ -412,7 +428,7 @@ constexpr uint32_t Blocker = 0xFFFFF000;        // code 0: never a hit, never em
 void GifWorkspace::Lane::start(uint32_t firstPixel) {
   count = 0;
   last = firstPixel;
-  handBack = false;
+  backPixel = nullptr;
   restart(0);
 }
 
@@ -445,11 +461,9 @@ uint64_t GifWorkspace::Lane::rareStep(uint32_t n, uint32_t key, const uint8_t* a
   } else {
     // The direct table's switch: a string made before "0 then 0" has its home slot 0.
     bool homeZero = false;
-    for (uint32_t k = generation; key == 0 && k < n - 1; ++k) {
-      homeZero |= (log[k] >> 20) == ((log[k] >> 12) & 0xFF) << HashShift;
-    }
-    if (homeZero && !handBack) {
-      handBack = true;
+    for (uint32_t k = generation; key == 0 && k < n - 1; ++k)
+      homeZero |= homeSlotZero(log[k] >> 12);
+    if (homeZero && !handedBack()) {
       backAt = n;
       backGeneration = generation;
       backPixel = at;
@@ -544,9 +558,7 @@ void GifCodec::resumeLane(const Image& image, const GifWorkspace::Lane& lane,
   packer.put(uint32_t(clearCode));
   for (uint32_t k = 0; k < lane.backAt; ++k) {
     if (lane.log[k] == GifWorkspace::Lane::ClearMark) {
-      packer.nextCode = int(firstFree);
-      packer.pending = 1;
-      packer.put(uint32_t(clearCode));
+      packer.putClear(uint32_t(clearCode));
     } else {
       packer.put(lane.log[k] >> 20);
       packer.nextCode += packer.nextCode < CodeLimit;
@@ -562,8 +574,8 @@ void GifCodec::resumeLane(const Image& image, const GifWorkspace::Lane& lane,
   t.hashAdd(t.probe(0, 0, 0, found), 0, packer.nextCode - 1);
 
   int32_t row = image.height() - 1;
-  while (lane.backPixel < image.pixelRow(row) ||
-         lane.backPixel >= image.pixelRow(row) + image.width()) {
+  while (row > 0 && (lane.backPixel < image.pixelRow(row) ||
+                     lane.backPixel >= image.pixelRow(row) + image.width())) {
     --row;
   }
   Compressor<8, false> compressor(*this, t, 0);
@@ -693,7 +705,7 @@ bool GifCodec::writeImage(const Image& image, int disposalValue, GifWorkspace::L
   output->putByte(minimumSize);
   startCompressor(minimumSize + 1);
   GifWorkspace::Encoder& t = *workspace->encoder;
-  if (packed != nullptr && !packed->handBack) {
+  if (packed != nullptr && !packed->handedBack()) {
     packLane(*packed);
     const bool failed = streamFailed();
     output->putByte(0);

@@ -52,10 +52,10 @@ struct GifWorkspace::Lane {
   // "0 then 0" was made with a string in its home slot of the hashed table, where that table
   // stops being a dictionary: the frame is finished the usual way from there, from the log up
   // to backAt, the table generation that began at backGeneration and the pixel after backPixel.
-  bool handBack = false;
   uint32_t backAt = 0;
   uint32_t backGeneration = 0;
   const uint8_t* backPixel = nullptr;
+  bool handedBack() const { return backPixel != nullptr; }
 
   // A string's bucket: the prefix mixed with a spread of the pixel, so that the many strings
   // of two single pixels do not crowd a few buckets. "0 then 0" has bucket 0.
