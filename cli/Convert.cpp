@@ -242,10 +242,14 @@ class SourceFiles {
       const std::uintmax_t size = fs::file_size(pathFromUtf8(entries[i].source), ec);
       if (!ec) bySize_.emplace(size, i);
 #else
-      for (bool follow : {true, false}) {
-        FileIdentity identity;
-        if (identityOf(entries[i].source, follow, identity) == 0) owners_.emplace(identity, i);
-      }
+      // The entry itself and, only for a symbolic link, the file it leads to: a look-up less
+      // for each source that is not a link, which most are.
+      FileIdentity identity;
+      bool isLink = false;
+      if (identityOf(entries[i].source, false, identity, &isLink) == 0)
+        owners_.emplace(identity, i);
+      if (isLink && identityOf(entries[i].source, true, identity) == 0)
+        owners_.emplace(identity, i);
 #endif
     }
   }

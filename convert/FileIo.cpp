@@ -510,15 +510,16 @@ int writeFileAtomically(const std::string& folder, const std::string& target, co
   return writeFile(to, bytes, size, placement, nullptr, nullptr, nullptr);
 }
 
-int identityOf(const std::string& path, bool followLinks, FileIdentity& identity) {
+int identityOf(const std::string& path, bool followLinks, FileIdentity& identity, bool* isLink) {
 #ifdef _WIN32
-  (void)path, (void)followLinks, (void)identity;
+  (void)path, (void)followLinks, (void)identity, (void)isLink;
   return ENOSYS;
 #else
   struct stat st {};
   const int result = followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
   if (result != 0) return errno;
   identity = identityOfStat(st);
+  if (isLink != nullptr) *isLink = S_ISLNK(st.st_mode);
   return 0;
 #endif
 }

@@ -40,8 +40,10 @@ struct FileIdentity {
   friend auto operator<=>(const FileIdentity&, const FileIdentity&) = default;
 };
 
-// The identity of the file at path, following a final symbolic link or not. Returns 0 or errno.
-int identityOf(const std::string& path, bool followLinks, FileIdentity& identity);
+// The identity of the file at path, following a final symbolic link or not, and (when asked)
+// whether what was looked at is a symbolic link. Returns 0 or errno.
+int identityOf(const std::string& path, bool followLinks, FileIdentity& identity,
+               bool* isLink = nullptr);
 
 // What a folder holds under one name, the entry itself (a symbolic link is not followed, so a
 // dangling one exists too).
