@@ -359,6 +359,71 @@ struct GifCodec::LzwTable {
     }
   }
 
+  // The common case of well-formed data as a loop of its own, whose state stays in registers
+  // rather than in the table: known codes of sane data, while whole bytes of the sub-block are
+  // there to read and the frame has room. Stops before the first code it does not take (any
+  // code of length 0, which the caller reads again) and returns the pixels decoded then.
+  uint64_t runKnown(uint64_t& bitsRef, int& bitCountRef, CodeReader& reader, uint8_t* frame,
+                    uint64_t at, uint64_t fastEnd) {
+    uint64_t bits = bitsRef;
+    int bitCount = bitCountRef;
+    const uint8_t* next = reader.next;
+    int left = reader.left;
+    int size = codeSize;
+    uint32_t mask = codeMask;
+    int top = topSlot;
+    int free = slot;
+    int prev = previous;
+    uint64_t prevAt = previousAt;
+    uint8_t first = firstChar;
+    GifWorkspace::Decoder& d = t;
+    for (;;) {
+      if (bitCount < size) {
+        if (left < 8) break;
+        uint64_t word;
+        std::memcpy(&word, next, 8);
+        bits |= word << bitCount;
+        const int taken = (63 - bitCount) >> 3;
+        next += taken;
+        left -= taken;
+        bitCount += taken * 8;
+      }
+      const int code = int(bits & mask);
+      const int count = d.length[code];
+      if (count == 0) break;
+      bits >>= size;
+      bitCount -= size;
+      const uint8_t* from = frame + d.start[code];
+      const uint8_t head = from[0];
+      copyString(frame + at, from, count);
+      if (free < top) {
+        d.add(free++, prev, head, int32_t(prevAt));
+        prev = code;
+        prevAt = at;
+        first = head;
+        if (free >= top && size < gif::LongestCodeBits) {
+          top <<= 1;
+          ++size;
+          mask = mask * 2 + 1;
+        }
+      }
+      at += uint64_t(count);
+      if (at >= fastEnd) break;
+    }
+    bitsRef = bits;
+    bitCountRef = bitCount;
+    reader.next = next;
+    reader.left = left;
+    codeSize = size;
+    codeMask = mask;
+    topSlot = top;
+    slot = free;
+    previous = prev;
+    previousAt = prevAt;
+    firstChar = first;
+    return at;
+  }
+
   // The literal that opens a generation.
   void open(int code, uint8_t* out, uint64_t at) {
     previous = code;
@@ -472,6 +537,18 @@ int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
   // codes, codes not in the table yet, and every code otherwise.
   const uint16_t* fastLength = NoLengths;
   for (;;) {
+    if constexpr (Store) {
+      if (fastLength != NoLengths) {
+        at = table.runKnown(bits, bitCount, reader, buffer.frame, at, buffer.fastEnd);
+        if (at >= buffer.fastEnd) {
+          if (at >= stopAt) {
+            result = -1;
+            break;
+          }
+          fastLength = NoLengths;
+        }
+      }
+    }
     int code = nextCode();
     if constexpr (Store) {
       if (const int count = fastLength[code]; count != 0) [[likely]] {
