@@ -95,6 +95,14 @@ inline void copyString(uint8_t* to, const uint8_t* from, int count) {
   }
 }
 
+// WebAssembly engines keep a small function's locals in registers better than those of the big
+// one it would be inlined into (the module ran 10% faster so); natively, inlining is faster.
+#ifdef __EMSCRIPTEN__
+#define SKM_SMALL_FUNCTION [[gnu::noinline]]
+#else
+#define SKM_SMALL_FUNCTION
+#endif
+
 // Where a frame's LZW data goes while it is decoded: the one-byte strings of the roots, then the
 // frame's pixels line after line, so that every code, root or not, is one copy from where its
 // string was first met. The buffer grows with the data (a frame may promise far more pixels
@@ -363,8 +371,8 @@ struct GifCodec::LzwTable {
   // rather than in the table: known codes of sane data, while whole bytes of the sub-block are
   // there to read and the frame has room. Stops before the first code it does not take (any
   // code of length 0, which the caller reads again) and returns the pixels decoded then.
-  uint64_t runKnown(uint64_t& bitsRef, int& bitCountRef, CodeReader& reader, uint8_t* frame,
-                    uint64_t at, uint64_t fastEnd) {
+  SKM_SMALL_FUNCTION uint64_t runKnown(uint64_t& bitsRef, int& bitCountRef, CodeReader& reader,
+                                       uint8_t* frame, uint64_t at, uint64_t fastEnd) {
     uint64_t bits = bitsRef;
     int bitCount = bitCountRef;
     const uint8_t* next = reader.next;
