@@ -95,14 +95,6 @@ inline void copyString(uint8_t* to, const uint8_t* from, int count) {
   }
 }
 
-// WebAssembly engines keep a small function's locals in registers better than those of the big
-// one it would be inlined into (the module ran 10% faster so); natively, inlining is faster.
-#ifdef __EMSCRIPTEN__
-#define SKM_SMALL_FUNCTION [[gnu::noinline]]
-#else
-#define SKM_SMALL_FUNCTION
-#endif
-
 // Where a frame's LZW data goes while it is decoded: the one-byte strings of the roots, then the
 // frame's pixels line after line, so that every code, root or not, is one copy from where its
 // string was first met. The buffer grows with the data (a frame may promise far more pixels
@@ -499,7 +491,7 @@ struct GifCodec::LzwTable {
 // first met, and adding its successor to the table is four stores. Otherwise codes are spelt
 // through the prefix chains, byte by byte, until the next clear.
 template <bool Store>
-int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
+SKM_OUT_OF_LINE int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
   const int minimumSize = getByte(stream);
   if (minimumSize < 2 || minimumSize > LargestMinimumCodeSize) {
     frameData = pastStreamEnd() ? FrameData::NoPixels : FrameData::Undecodable;

@@ -390,7 +390,7 @@ class GifCodec::Compressor {
 };
 
 template <int Bits, bool Runs>
-void GifCodec::compress(const Image& image, GifWorkspace::Encoder& t) {
+SKM_OUT_OF_LINE void GifCodec::compress(const Image& image, GifWorkspace::Encoder& t) {
   t.emptyDirect();
   t.emptyHash();
   if constexpr (Runs) t.resetRuns();
@@ -517,7 +517,8 @@ bool GifCodec::pairable(const Image* frame) {
 }
 
 template <bool MayFill>
-void GifCodec::compressLanes(const Image& a, const Image& b, GifWorkspace::Encoder& t) {
+SKM_OUT_OF_LINE void GifCodec::compressLanes(const Image& a, const Image& b,
+                                             GifWorkspace::Encoder& t) {
   const int32_t width = a.width();
   uint32_t pa = t.lanes[0].last, na = 0;
   uint32_t pb = t.lanes[1].last, nb = 0;
@@ -552,8 +553,8 @@ void GifCodec::compressPair(const Image& a, const Image& b, GifWorkspace::Encode
 // A lane that handed its frame back: its codes up to "0 then 0", then the hashed compressor
 // from the next pixel with the table generation the lane had made, as compress would have gone
 // on after its switch.
-void GifCodec::resumeLane(const Image& image, const GifWorkspace::Lane& lane,
-                          GifWorkspace::Encoder& t) {
+SKM_OUT_OF_LINE void GifCodec::resumeLane(const Image& image, const GifWorkspace::Lane& lane,
+                                          GifWorkspace::Encoder& t) {
   const uint32_t firstFree = uint32_t(clearCode) + 2;
   packer.put(uint32_t(clearCode));
   for (uint32_t k = 0; k < lane.backAt; ++k) {
@@ -613,7 +614,7 @@ struct BitWriter {
 // The image data of a lane: its codes, in order, in the widths and sub-blocks compress and the
 // packer would have given them. Widths change at known codes, so the codes go out in runs of
 // one width.
-void GifCodec::packLane(GifWorkspace::Lane& lane) {
+SKM_OUT_OF_LINE void GifCodec::packLane(GifWorkspace::Lane& lane) {
   const uint32_t clear = uint32_t(clearCode);
   const uint32_t initial = 9;
   BitWriter writer{lane.data};
