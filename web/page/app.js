@@ -151,6 +151,11 @@
         finished(job, {status: 'skipped', reason: 'not a gesture file: ' + job.readError, frames: 0});
         continue;
       }
+      // A file known by its handle is opened by the worker, which keeps to the same budget.
+      if (job.handle) {
+        taken.push(queue.shift());
+        continue;
+      }
       if (!job.file || (taken.length && bytes + job.file.size > BATCH_BYTES)) break;
       bytes += job.file.size;
       taken.push(queue.shift());
@@ -173,7 +178,8 @@
           running.set(job.id, job);
         }
         slot.busy += sending.length;
-        slot.worker.postMessage({jobs: sending.map((job) => ({id: job.id, file: job.file, label: job.path}))});
+        slot.worker.postMessage({jobs: sending.map((job) => ({id: job.id, file: job.file, handle: job.handle,
+                                                             label: job.path}))});
       }
     }
   }
@@ -314,8 +320,8 @@
     startWorkers();
     delete document.body.dataset.state;
     const fresh = [];
-    for (const {file, entry, path} of entries) {
-      const job = {id: nextId++, batch, file, entry, path, folder: pathKey(path), result: null};
+    for (const {file, entry, handle, path} of entries) {
+      const job = {id: nextId++, batch, file, entry, handle, path, folder: pathKey(path), result: null};
       jobs.push(job);
       fresh.push(job);
     }
@@ -332,7 +338,7 @@
           finished(job, {status: 'skipped', reason: 'same package name as ' + fresh[first[i]].path, frames: 0});
         } else {
           queue.push(job);
-          if (!job.file) opening.push(job);
+          if (!job.file && !job.handle) opening.push(job);
         }
       }
       openAhead();
@@ -793,13 +799,53 @@
     }
   }
 
+  // The same walk over the handles Chromium gives a drop. A folder's files are then opened by
+  // the workers, in parallel and off this thread, where opening them by their entries held the
+  // page up about a millisecond a file.
+  async function walkHandle(handle, prefix, inFolder, found) {
+    try {
+      if (handle.kind === 'file') {
+        if (inFolder && !isSource(handle.name)) {
+          found.leftOut++;
+          return;
+        }
+        const path = prefix + handle.name;
+        found.entries.push(inFolder ? {handle, path} : {file: await handle.getFile(), path});
+        if (found.entries.length % 500 === 0) reading(found.entries.length);
+      } else {
+        const children = [];
+        for await (const child of handle.values()) children.push(child);
+        for (let i = 0; i < children.length; i += 16) {
+          await Promise.all(children.slice(i, i + 16).map(
+              (child) => walkHandle(child, prefix + handle.name + '/', true, found)));
+        }
+      }
+    } catch (error) {
+      found.problems.push(prefix + handle.name);
+    }
+  }
+
+  // The handles of a drop, or null where a browser has none (or refuses them) for an item.
+  async function handlesOf(asked) {
+    try {
+      return await Promise.all(asked);
+    } catch (error) {
+      return null;
+    }
+  }
+
   async function fromDrop(dataTransfer) {
     const found = {entries: [], problems: [], leftOut: 0};
     if (refusedDuringRun()) return;
     const items = [...dataTransfer.items].filter((item) => item.kind === 'file');
+    // Both asked for at once: a drop's items can be read only while its event lasts.
+    const asked = items.map((item) => (item.getAsFileSystemHandle ? item.getAsFileSystemHandle() : null));
     const roots = items.map((item) => (item.webkitGetAsEntry ? item.webkitGetAsEntry() : null));
     reading(0);
-    if (roots.every((root) => root)) {
+    const handles = asked.every((handle) => handle) ? await handlesOf(asked) : null;
+    if (handles && handles.every((handle) => handle)) {
+      for (const handle of handles) await walkHandle(handle, '', false, found);
+    } else if (roots.every((root) => root)) {
       for (const root of roots) await walk(root, '', false, found);
     } else {
       for (const file of dataTransfer.files) found.entries.push({file, path: file.name});

@@ -53,6 +53,7 @@ function text(bytes) {
 // A big source is read straight into the module's memory a slice at a time, so it is not held
 // twice; a small one was read ahead while the job waited.
 const SLICE = 16 * 1024 * 1024;
+const READ_AHEAD = 4 * 1024 * 1024;
 async function readInto(module, file, early, at) {
   if (early) {
     module.HEAPU8.set(new Uint8Array(await early), at);
@@ -113,14 +114,15 @@ function tooLarge(size) {
           'bytes; this page converts sources up to 256 MiB, the skm2trn command line larger ones)'};
 }
 
-async function handle({id, file, label}, early) {
+async function handle({id, label}, opened, early) {
   const why = (error) => String(error && error.message ? error.message : error);
   let result;
   try {
     const module = await ready;
     try {
+      const file = await opened;
       // Refused before a byte is read.
-      result = file.size > MAX_SOURCE ? tooLarge(file.size) : await convert(module, file, early, label);
+      result = file.size > MAX_SOURCE ? tooLarge(file.size) : await convert(module, file, await early, label);
     } catch (error) {
       // The file went away or cannot be read: the command line's words for a path it cannot open.
       result = {status: 'skipped', reason: 'not a gesture file: ' + why(error), frames: 0};
@@ -148,9 +150,9 @@ function plan(module, paths) {
 }
 
 // A batch goes back in one message once converted, its packages moved, not copied.
-async function handleBatch(jobs, early) {
+async function handleBatch(jobs, opened, early) {
   const results = [];
-  for (let i = 0; i < jobs.length; ++i) results.push(await handle(jobs[i], early[i]));
+  for (let i = 0; i < jobs.length; ++i) results.push(await handle(jobs[i], opened[i], early[i]));
   const module = await ready.catch(() => null);
   postMessage({results, memory: module ? module.HEAPU8.length : 0},
               results.filter((result) => result.package).map((result) => result.package));
@@ -178,10 +180,18 @@ onmessage = (event) => {
     return;
   }
   const {jobs} = event.data;
-  const early = jobs.map(({file}) => {
-    const read = file.size <= SLICE ? file.arrayBuffer() : null;
-    if (read) read.catch(() => {});
+  // A source known by its handle (a folder dropped in Chromium) is opened here. The page sends
+  // the others' files in batches of at most READ_AHEAD bytes, and those opened here keep to the
+  // same budget for what is read ahead.
+  let budget = READ_AHEAD;
+  const opened = jobs.map(({file, handle}) => (file ? Promise.resolve(file) : handle.getFile()));
+  const early = opened.map((open) => open.then((file) => {
+    if (file.size > SLICE || (file.size > budget && budget < READ_AHEAD)) return null;
+    budget -= file.size;
+    const read = file.arrayBuffer();
+    read.catch(() => {});
     return read;
-  });
-  chain = chain.then(() => handleBatch(jobs, early));
+  }, () => null));
+  for (const waiting of [...opened, ...early]) waiting.catch(() => {});
+  chain = chain.then(() => handleBatch(jobs, opened, early));
 };
