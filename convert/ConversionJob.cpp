@@ -59,7 +59,8 @@ void count(RunSummary& summary, const GestureResult& result) {
 // index of a waiting result is unique modulo the window), so memory does not grow with the
 // number of sources. A host that has to wait waits for a batch of results, and either side is
 // woken only when it waits: on a machine whose cores all convert, every wake-up costs two
-// context switches, which took a tenth of a two-worker run when each result woke the host.
+// context switches, and waking the host for each result made some 1,700 of them in a
+// two-worker run of 1,000 gestures.
 class Prefetcher {
   static constexpr std::chrono::milliseconds BatchWait{5};
 
