@@ -509,6 +509,36 @@ TEST(GifDecoder, CodesBeyondTheTableAreTolerated) {
   EXPECT_EQ(codec.width(), 8);
 }
 
+// A run of known codes long enough for the decoder's fast loop, stopped by the next free code
+// (50 50); data that then goes astray is spelt through the chains, which must find that
+// entry's last byte (50, the first of the string before it) when the next code reads it back.
+TEST(GifDecoder, EntryMadeAfterAFastRunIsSpeltRight) {
+  CodeWriter writer;
+  std::vector<uint8_t> pixels;
+  writer.put(256, 9);
+  for (uint32_t p = 10; p <= 50; ++p) {
+    writer.put(p, 9);
+    pixels.push_back(uint8_t(p));
+  }
+  const uint32_t next = 258 + 40;  // one entry for each literal after the first
+  writer.put(next, 9);             // 50 50
+  writer.put(next + 2, 9);         // past the next free code: 50 50 50, and astray from here
+  writer.put(next, 9);             // 50 50, spelt
+  for (uint8_t pad : {50, 50, 50, 50, 50, 50, 50}) pixels.push_back(pad);
+  for (uint32_t p = 1; p <= 12; ++p) {
+    writer.put(p, 9);
+    pixels.push_back(uint8_t(p));
+  }
+  writer.put(257, 9);
+  const int32_t width = int32_t(pixels.size());
+  Bytes b;
+  b.screen(uint32_t(width), 1, 0x87).rampTable(256).descriptor(0, 0, uint32_t(width), 1, 0);
+  b.imageData(8, writer.finish()).u8(0x3B);
+  GifCodec codec;
+  ASSERT_TRUE(decodeBytes(codec, b.data));
+  expectPixels(codec, width, 1, pixels);
+}
+
 TEST(GifDecoder, SelfReferringCodeEndsTheFrame) {
   // Code 7 arrives while 6 is the next free slot, so the next entry (7) gets 7 as its own
   // prefix; reading code 7 again would follow that link forever. The frame keeps the four pixels
