@@ -35,8 +35,6 @@ using gif::Trailer;
 constexpr int LargestMinimumCodeSize = 9;
 // Codes below the clear code: up to 512 of them with the largest minimum code size.
 constexpr int Roots = 1 << LargestMinimumCodeSize;
-// Lengths of a table that takes no code in the decoder's common case.
-constexpr uint16_t NoLengths[gif::MaxCodes] = {};
 // What the line hand-off says when the buffer cannot be had.
 constexpr int OutOfLines = -2;
 
@@ -343,22 +341,6 @@ struct GifCodec::LzwTable {
     }
   }
 
-  // A known code of sane data, `count` bytes long: one copy from where its string was first met
-  // and, while the table has room, one entry.
-  void copyKnown(int code, int count, uint8_t* frame, uint64_t at) {
-    // The first byte read from the string's source, not from the copy just stored.
-    const uint8_t* from = frame + t.start[code];
-    const uint8_t first = from[0];
-    copyString(frame + at, from, count);
-    if (slot < topSlot) {
-      t.add(slot++, previous, first, int32_t(previousAt));
-      previous = code;
-      previousAt = at;
-      firstChar = first;
-      grow();
-    }
-  }
-
   // The common case of well-formed data as a loop of its own, whose state stays in registers
   // rather than in the table: known codes of sane data, while whole bytes of the sub-block are
   // there to read and the frame has room. Stops before the first code it does not take (any
@@ -433,8 +415,9 @@ struct GifCodec::LzwTable {
     if (out != nullptr) out[0] = uint8_t(code);
   }
 
-  // A code of sane data that copyKnown does not take: the next free code, one past it, or any
-  // code when the bytes are not kept (`out` null). Returns its string's length.
+  // A code of sane data that runKnown did not take (the next free code, one past it, a known
+  // code where the sub-block ends) or any code when the bytes are not kept (`out` null).
+  // Returns its string's length.
   int saneStep(int code, uint8_t* frame, uint8_t* out, uint64_t at) {
     int count = 0;
     if (code >= slot) {
@@ -532,38 +515,23 @@ SKM_OUT_OF_LINE int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
   bool corrupt = false;
   bool undecodable = false;  // tolerance 3
   uint64_t at = 0;           // pixels decoded so far
-  // The string lengths of the codes that take the common case, copyKnown: known codes, while
-  // the data is sane and the frame fills. Other codes have length 0 there: the clear and end
-  // codes, codes not in the table yet, and every code otherwise.
-  const uint16_t* fastLength = NoLengths;
+  // Whether the common case, runKnown, takes the codes: while the data is sane and the frame
+  // fills. It leaves every other code, and one where the sub-block ends, to the steps below.
+  bool fast = false;
   for (;;) {
     if constexpr (Store) {
-      if (fastLength != NoLengths) {
+      if (fast) {
         at = table.runKnown(bits, bitCount, reader, buffer.frame, at, buffer.fastEnd);
         if (at >= buffer.fastEnd) {
           if (at >= stopAt) {
             result = -1;
             break;
           }
-          fastLength = NoLengths;
+          fast = false;
         }
       }
     }
     int code = nextCode();
-    if constexpr (Store) {
-      if (const int count = fastLength[code]; count != 0) [[likely]] {
-        table.copyKnown(code, count, buffer.frame, at);
-        at += uint64_t(count);
-        if (at >= buffer.fastEnd) {
-          if (at >= stopAt) {
-            result = -1;
-            break;
-          }
-          fastLength = NoLengths;
-        }
-        continue;
-      }
-    }
     if (code == table.end) break;
     // Whether this string's bytes are kept: always until the frame is full.
     const bool keep = Store && at < keepUpTo;
@@ -616,7 +584,7 @@ SKM_OUT_OF_LINE int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
         result = -1;
         break;
       }
-      fastLength = table.sane && at < buffer.fastEnd ? table.t.length : NoLengths;
+      fast = table.sane && at < buffer.fastEnd;
     }
   }
   // Padding past the end of the stream is not data, whatever it would decode to (tolerance 5).
