@@ -150,19 +150,25 @@ struct GifCodec::CodeReader {
   bool started = false;
   uint8_t buffer[256] = {};
 
+  // Takes as many whole bytes as fit into `bits` (least significant first, `count` of them)
+  // from the 8 at `from`, which must be there. Bytes past the whole ones taken land where they
+  // will be OR-ed in again, unchanged.
+  static void takeWord(const uint8_t*& from, int& remaining, uint64_t& bits, int& count) {
+    uint64_t word;
+    std::memcpy(&word, from, 8);
+    bits |= word << count;
+    const int taken = (63 - count) >> 3;
+    from += taken;
+    remaining -= taken;
+    count += taken * 8;
+  }
+
   // Tops up `bits` (least significant first, `count` of them) to at least `size` bits; false
   // at the end of the data.
   bool refill(GifCodec& codec, ByteStream* stream, uint64_t& bits, int& count, int size) {
     while (count < size) {
       if (left >= 8) {
-        // Bytes past the whole ones taken land where they will be OR-ed in again, unchanged.
-        uint64_t word;
-        std::memcpy(&word, next, 8);
-        bits |= word << count;
-        const int taken = (63 - count) >> 3;
-        next += taken;
-        left -= taken;
-        count += taken * 8;
+        takeWord(next, left, bits, count);
       } else if (left > 0) {
         bits |= uint64_t(*next++) << count;
         count += 8;
@@ -362,13 +368,7 @@ struct GifCodec::LzwTable {
     for (;;) {
       if (bitCount < size) {
         if (left < 8) break;
-        uint64_t word;
-        std::memcpy(&word, next, 8);
-        bits |= word << bitCount;
-        const int taken = (63 - bitCount) >> 3;
-        next += taken;
-        left -= taken;
-        bitCount += taken * 8;
+        CodeReader::takeWord(next, left, bits, bitCount);
       }
       const int code = int(bits & mask);
       const int count = d.length[code];
