@@ -101,8 +101,25 @@ inline void copyString(uint8_t* to, const uint8_t* from, int count) {
 class FrameBuffer {
  public:
   // Never more than room for `most` pixels.
-  explicit FrameBuffer(uint64_t pixels) : most(pixels) {}
-  ~FrameBuffer() { std::free(base); }
+  // Starts from the buffer kept in `store` (`storeBytes` long), if any, and leaves its own there
+  // when it is not big.
+  FrameBuffer(uint64_t pixels, uint8_t*& store, std::size_t& storeBytes)
+      : most(pixels), kept(store), keptBytes(storeBytes) {
+    base = kept;
+    capacity = keptBytes;
+    kept = nullptr;
+    keptBytes = 0;
+    // The roots' strings before pixel 0 are never written over: copies go forwards from there.
+    if (base != nullptr) frame = base + Roots;
+  }
+  ~FrameBuffer() {
+    if (capacity <= KeepMost && kept == nullptr) {
+      kept = base;
+      keptBytes = std::size_t(capacity);
+    } else {
+      std::free(base);
+    }
+  }
   FrameBuffer(const FrameBuffer&) = delete;
   FrameBuffer& operator=(const FrameBuffer&) = delete;
 
@@ -136,6 +153,9 @@ class FrameBuffer {
   static constexpr uint64_t Slack = gif::MaxCodes + 64;
   uint64_t capacity = 0;
   const uint64_t most;
+  static constexpr uint64_t KeepMost = uint64_t(4) << 20;
+  uint8_t*& kept;
+  std::size_t& keptBytes;
 };
 
 }  // namespace
@@ -488,7 +508,7 @@ SKM_OUT_OF_LINE int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
   const uint64_t framePixels = width * uint64_t(sink.height);
   const uint64_t stopAt = sink.interlaced ? UINT64_MAX : framePixels + width;
   const uint64_t keepUpTo = sink.interlaced ? framePixels : framePixels + width;
-  FrameBuffer buffer(keepUpTo);
+  FrameBuffer buffer(keepUpTo, table.t.frameStore, table.t.frameStoreBytes);
   if constexpr (Store) {
     if (!buffer.reserve(keepUpTo < 65536 ? keepUpTo : 65536)) {
       lineRefused = true;

@@ -2,7 +2,9 @@
 
 // The LZW tables behind a GifWorkspace; only the codec's own sources include this.
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "codecs/GifCodec.h"
@@ -122,6 +124,11 @@ struct GifWorkspace::Encoder {
 };
 
 struct GifWorkspace::Decoder {
+  Decoder() = default;
+  Decoder(const Decoder&) = delete;
+  Decoder& operator=(const Decoder&) = delete;
+  ~Decoder() { std::free(frameStore); }
+
   uint8_t block[GifReadBlockBytes + 1];
   int blockUsed = GifReadBlockBytes + 1;  // bytes of block written since it was last all zero
   // A code's string is the one it extends (prefix) plus one byte (suffix); `length` bytes long,
@@ -156,6 +163,12 @@ struct GifWorkspace::Decoder {
     start[slot] = startOffset;
   }
   int walkChain(int code, int slot, int previous, uint8_t previousFirst, int firstFree);
+
+  // The last frame's buffer, kept for the next frame when it is not big: allocated afresh, a
+  // big picture's buffer came back from the system as new pages each time, and faulting them
+  // in cost more than decoding into them.
+  uint8_t* frameStore = nullptr;
+  std::size_t frameStoreBytes = 0;
 };
 
 }  // namespace skm
