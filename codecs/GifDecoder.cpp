@@ -100,22 +100,18 @@ inline void copyString(uint8_t* to, const uint8_t* from, int count) {
 // copy's overrun.
 class FrameBuffer {
  public:
-  // Never more than room for `most` pixels.
-  // Starts from the buffer kept in `store` (`storeBytes` long), if any, and leaves its own there
-  // when it is not big.
-  FrameBuffer(uint64_t pixels, uint8_t*& store, std::size_t& storeBytes)
-      : most(pixels), kept(store), keptBytes(storeBytes) {
-    base = kept;
-    capacity = keptBytes;
-    kept = nullptr;
-    keptBytes = 0;
+  // Never more than room for `most` pixels. Starts from the buffer in `store`, if any, and
+  // leaves its own there when it is not big.
+  FrameBuffer(uint64_t pixels, GifFrameStore& store) : most(pixels), kept(&store) {
+    base = store.bytes;
+    capacity = store.size;
+    store = GifFrameStore();
     // The roots' strings before pixel 0 are never written over: copies go forwards from there.
     if (base != nullptr) frame = base + Roots;
   }
   ~FrameBuffer() {
-    if (capacity <= KeepMost && kept == nullptr) {
-      kept = base;
-      keptBytes = std::size_t(capacity);
+    if (capacity <= KeepMost && kept->bytes == nullptr) {
+      *kept = GifFrameStore{base, std::size_t(capacity)};
     } else {
       std::free(base);
     }
@@ -154,8 +150,7 @@ class FrameBuffer {
   uint64_t capacity = 0;
   const uint64_t most;
   static constexpr uint64_t KeepMost = uint64_t(4) << 20;
-  uint8_t*& kept;
-  std::size_t& keptBytes;
+  GifFrameStore* const kept;
 };
 
 }  // namespace
@@ -378,19 +373,17 @@ struct GifCodec::LzwTable {
     const uint8_t* next = reader.next;
     int left = reader.left;
     int size = codeSize;
-    uint32_t mask = codeMask;
-    int top = topSlot;
+    int top = topSlot;  // 1 << size: a code is the low size bits, top - 1 the mask
     int free = slot;
     int prev = previous;
     uint64_t prevAt = previousAt;
-    uint8_t first = firstChar;
     GifWorkspace::Decoder& d = t;
     for (;;) {
       if (bitCount < size) {
         if (left < 8) break;
         CodeReader::takeWord(next, left, bits, bitCount);
       }
-      const int code = int(bits & mask);
+      const int code = int(bits & uint64_t(top - 1));
       const int count = d.length[code];
       if (count == 0) break;
       bits >>= size;
@@ -402,11 +395,9 @@ struct GifCodec::LzwTable {
         d.add(free++, prev, head, int32_t(prevAt));
         prev = code;
         prevAt = at;
-        first = head;
         if (free >= top && size < gif::LongestCodeBits) {
           top <<= 1;
           ++size;
-          mask = mask * 2 + 1;
         }
       }
       at += uint64_t(count);
@@ -417,12 +408,13 @@ struct GifCodec::LzwTable {
     reader.next = next;
     reader.left = left;
     codeSize = size;
-    codeMask = mask;
+    codeMask = uint32_t(top - 1);
     topSlot = top;
+    // The previous string's first byte, where the frame holds it, if the loop made an entry.
+    if (free != slot) firstChar = frame[prevAt];
     slot = free;
     previous = prev;
     previousAt = prevAt;
-    firstChar = first;
     return at;
   }
 
@@ -508,7 +500,7 @@ SKM_OUT_OF_LINE int GifCodec::decodeLzw(ByteStream* stream, RowSink& sink) {
   const uint64_t framePixels = width * uint64_t(sink.height);
   const uint64_t stopAt = sink.interlaced ? UINT64_MAX : framePixels + width;
   const uint64_t keepUpTo = sink.interlaced ? framePixels : framePixels + width;
-  FrameBuffer buffer(keepUpTo, table.t.frameStore, table.t.frameStoreBytes);
+  FrameBuffer buffer(keepUpTo, table.t.frameStore);
   if constexpr (Store) {
     if (!buffer.reserve(keepUpTo < 65536 ? keepUpTo : 65536)) {
       lineRefused = true;

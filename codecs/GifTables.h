@@ -24,6 +24,12 @@
 
 namespace skm {
 
+// A frame buffer kept between frames: `size` bytes at `bytes`, or none.
+struct GifFrameStore {
+  uint8_t* bytes = nullptr;
+  std::size_t size = 0;
+};
+
 // The format's own numbers.
 namespace gif {
 inline constexpr int LongestCodeBits = 12;
@@ -127,7 +133,7 @@ struct GifWorkspace::Decoder {
   Decoder() = default;
   Decoder(const Decoder&) = delete;
   Decoder& operator=(const Decoder&) = delete;
-  ~Decoder() { std::free(frameStore); }
+  ~Decoder() { std::free(frameStore.bytes); }
 
   uint8_t block[GifReadBlockBytes + 1];
   int blockUsed = GifReadBlockBytes + 1;  // bytes of block written since it was last all zero
@@ -167,8 +173,7 @@ struct GifWorkspace::Decoder {
   // The last frame's buffer, kept for the next frame when it is not big: allocated afresh, a
   // big picture's buffer came back from the system as new pages each time, and faulting them
   // in cost more than decoding into them.
-  uint8_t* frameStore = nullptr;
-  std::size_t frameStoreBytes = 0;
+  GifFrameStore frameStore;
 };
 
 }  // namespace skm
