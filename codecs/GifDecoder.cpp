@@ -110,7 +110,7 @@ class FrameBuffer {
     if (base != nullptr) frame = base + Roots;
   }
   ~FrameBuffer() {
-    if (capacity <= KeepMost && kept->bytes == nullptr) {
+    if (capacity <= KeepMost) {
       *kept = GifFrameStore{base, std::size_t(capacity)};
     } else {
       std::free(base);
