@@ -4,8 +4,8 @@
 Usage: bench/whole_run.py PATH_TO_SKM2TRN [GESTURES] [IMAGEMAGICK_GESTURES]
 Generates GESTURES (default 1000) gestures of each set of bench/gesture_sets.py (flat: drawn
 shapes; hard: dithered plasma, 256 colours), all with 480 x 48 strips of 10 frames and 32 x 32
-buttons, converts them side by side in one run and prints gestures per second, the ratios and
-the peak memory (from /usr/bin/time -v) of skm2trn for GESTURES and 10 x GESTURES flat gestures.
+buttons, converts them side by side in interleaved rounds, each into an empty folder, and prints
+gestures per second, the ratios (medians of the rounds') and the peak memory (from /usr/bin/time -v) of skm2trn for GESTURES and 10 x GESTURES flat gestures.
 The ImageMagick pipeline starts two processes per gesture, so it runs over a smaller sample of
 the flat set only.
 """
@@ -91,15 +91,27 @@ def imagemagick_pipeline(src, out, sound, limit):
         shutil.rmtree(work, ignore_errors=True)
 
 
-def timed(fn, runs=3):
-    """The best of `runs` wall-clock times: a run this short is easily disturbed."""
-    best = None
-    for _ in range(runs):
-        start = time.perf_counter()
-        fn()
-        elapsed = time.perf_counter() - start
-        best = elapsed if best is None else min(best, elapsed)
-    return best
+ROUNDS = 5
+
+
+def fresh(folder):
+    """An empty output folder: every run converts into one, as a first conversion does."""
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    return folder
+
+
+def timed(fn, folder):
+    fresh(folder)
+    start = time.perf_counter()
+    fn(folder)
+    return time.perf_counter() - start
+
+
+def median(values):
+    ordered = sorted(values)
+    middle = len(ordered) // 2
+    return ordered[middle] if len(ordered) % 2 else (ordered[middle - 1] + ordered[middle]) / 2
 
 
 def peak_memory_kib(cmd):
@@ -109,38 +121,50 @@ def peak_memory_kib(cmd):
 
 
 def compare(tool, root, name, count, im_count, sound):
-    """Converts one gesture set with every pipeline and prints its table."""
+    """Converts one gesture set with every pipeline and prints its table.
+
+    The machine's speed drifts over seconds on shared hosts, so the pipelines take turns: each of
+    ROUNDS rounds runs every one of them once, and a ratio is the median of the rounds' ratios,
+    each measured within seconds. A figure in seconds is the median of its rounds.
+    """
     src = os.path.join(root, name)
     gesture_sets.SETS[name](src, count)
-    rows = []
     cores = os.cpu_count() or 1
-    for workers in sorted({1, cores}):
-        out = os.path.join(root, f"{name}-ours{workers}")
-        os.makedirs(out)
-        seconds = timed(lambda: subprocess.run([tool, "-q", "-j", str(workers), src, out],
-                                               check=True))
-        rows.append((f"skm2trn -j {workers}", count, seconds))
-    out = os.path.join(root, f"{name}-pillow")
-    os.makedirs(out)
-    rows.append(("Pillow pipeline (1 core)", count,
-                 timed(lambda: pillow_pipeline(src, out, sound))))
-    if im_count > 0 and os.path.exists("/usr/bin/convert"):
-        out = os.path.join(root, f"{name}-im")
-        os.makedirs(out)
-        seconds, n = imagemagick_pipeline(src, out, sound, im_count)
-        rows.append(("ImageMagick pipeline (1 core)", n, seconds))
+    out = os.path.join(root, f"{name}-out")
 
-    rate = {label: n / s for label, n, s in rows}
-    ours = rate["skm2trn -j 1"]
+    def ours(workers):
+        return lambda folder: subprocess.run([tool, "-q", "-j", str(workers), src, folder],
+                                             check=True)
+
+    pipelines = [(f"skm2trn -j {workers}", ours(workers)) for workers in sorted({1, cores})]
+    pipelines.append(("Pillow pipeline (1 core)", lambda folder: pillow_pipeline(src, folder, sound)))
+    times = {label: [] for label, _ in pipelines}
+    for _ in range(ROUNDS):
+        for label, run in pipelines:
+            times[label].append(timed(run, out))
+    rows = [(label, count, median(times[label]), times[label]) for label, _ in pipelines]
+    if im_count > 0 and os.path.exists("/usr/bin/convert"):
+        seconds, n = imagemagick_pipeline(src, fresh(out), sound, im_count)
+        # One run only: against the median round of skm2trn -j 1, scaled to its sample.
+        rows.append(("ImageMagick pipeline (1 core)", n, seconds, None))
+
+    first = times["skm2trn -j 1"]
     print(f"\n{name} gestures:\n")
     print("| pipeline | gestures | seconds | gestures/s | skm2trn -j 1 is faster by |")
     print("|---|---|---|---|---|")
-    for label, n, s in rows:
-        ratio = "—" if label.startswith("skm2trn") else f"{ours / (n / s):.1f}x"
+    for label, n, s, rounds in rows:
+        if label.startswith("skm2trn"):
+            ratio = "—"
+        elif rounds is not None:
+            ratio = f"{median([theirs / mine for theirs, mine in zip(rounds, first)]):.1f}x"
+        else:
+            ratio = f"{(s / n) / (median(first) / count):.1f}x"
         print(f"| {label} | {n} | {s:.3f} | {n / s:.0f} | {ratio} |")
-    for label, n, s in rows:
+    for label, n, s, rounds in rows:
         if label.startswith("skm2trn -j") and label != "skm2trn -j 1":
-            print(f"\n{name}: {label} runs {(n / s) / ours:.2f} times as fast as skm2trn -j 1.")
+            speedup = median([mine / theirs for theirs, mine in zip(rounds, first)])
+            print(f"\n{name}: {label} runs {speedup:.2f} times as fast as skm2trn -j 1.")
+    shutil.rmtree(out, ignore_errors=True)
     return src
 
 
