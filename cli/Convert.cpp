@@ -528,8 +528,8 @@ std::string mirrorFolderProblem(const std::string& folder, std::string otherwise
 // asks the guard below), or (with --no-clobber) an existing package. Which of two sources with one
 // package name gets it is left to the writing, since it goes to the first that converts. A name
 // exists when the folder has an entry of that name, whatever it is; the writing asks the same way.
-void planRun(std::vector<Entry>& entries, const SourceFiles& sources, const std::string& output,
-             bool caseInsensitive, bool noClobber, bool dryRun) {
+void planRun(std::vector<Entry>& entries, const SourceFiles& sources, const OutputFolder& root,
+             const std::string& output, bool caseInsensitive, bool noClobber, bool dryRun) {
   std::vector<PlanSource> planned;
   std::vector<std::size_t> entryOf;           // the entry of each planned source
   std::map<std::size_t, std::size_t> planOf;  // and back
@@ -544,8 +544,17 @@ void planRun(std::vector<Entry>& entries, const SourceFiles& sources, const std:
   std::vector<int> lookUpError(planned.size(), 0);
   PlanRules rules;
   rules.ignoresCase = caseInsensitive;
+  // Most packages of a run are new: one listing of the output folder spares a look-up that finds
+  // nothing for each of them, unless the folder holds many more entries than the run has sources.
+  std::set<std::string> present;
+  const bool listed = !caseInsensitive && listEntryNames(root, 4 * planned.size() + 256, present);
   rules.existingSource = [&](std::size_t k,
                              const std::string& relative) -> std::optional<std::size_t> {
+    // A name too long for the folder still fails its look-up, as its write would.
+    if (listed && relative.find('/') == std::string::npos && relative.size() <= 255 &&
+        present.count(relative) == 0) {
+      return std::nullopt;
+    }
     const std::string path = output + relative;
     lookUpError[k] = lookUpEntry(path, existing[k]);
     const auto owner = sources.sourceAt(path, existing[k]);
@@ -703,7 +712,7 @@ int runConvert(const ConvertOptions& options) {
   }
   const std::string output = withSeparator(options.outputDir);
   const SourceFiles sources(entries);
-  planRun(entries, sources, output, caseInsensitive, options.noClobber, options.dryRun);
+  planRun(entries, sources, root, output, caseInsensitive, options.noClobber, options.dryRun);
 
   CliHost host(options, entries, output, sources, root);
   ConversionJob(host, options.workers);

@@ -566,6 +566,36 @@ int lookUpEntry(const OutputFolder& folder, const std::string& name, EntryState&
 #endif
 }
 
+bool listEntryNames(const OutputFolder& folder, std::size_t most, std::set<std::string>& names) {
+  names.clear();
+#ifdef _WIN32
+  (void)folder, (void)most;
+  return false;
+#else
+  // A descriptor of its own, which the listing closes, reading from the start.
+  const int fd = ::openat(folder.descriptor(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  DIR* dir = ::fdopendir(fd);
+  if (dir == nullptr) {
+    ::close(fd);
+    return false;
+  }
+  bool complete = true;
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (names.size() >= most) {
+      complete = false;
+      break;
+    }
+    names.emplace(entry->d_name);
+  }
+  if (errno != 0) complete = false;
+  ::closedir(dir);
+  if (!complete) names.clear();
+  return complete;
+#endif
+}
+
 OutputFolder::~OutputFolder() {
   close();
 }

@@ -90,6 +90,11 @@ class OutputFolder {
 int lookUpEntry(const OutputFolder& folder, const std::string& name, EntryState& state);
 int lookUpEntry(const std::string& path, EntryState& state);
 
+// The names of the folder's entries, when it can be read and holds at most `most` of them; false
+// otherwise (and on Windows), when names holds nothing to go by. A name looked up in the folder
+// exists only if the list holds it exactly, as long as the folder tells letter cases apart.
+bool listEntryNames(const OutputFolder& folder, std::size_t most, std::set<std::string>& names);
+
 // Returned by writeInFolder when the name leads to a guarded file, which is left as it is.
 inline constexpr int GuardedEntry = -1;
 
