@@ -581,15 +581,19 @@ bool listEntryNames(const OutputFolder& folder, std::size_t most, std::set<std::
     return false;
   }
   bool complete = true;
-  errno = 0;
-  while (const dirent* entry = ::readdir(dir)) {
+  for (;;) {
+    errno = 0;  // the end of the listing leaves it so; a failed read does not
+    const dirent* entry = ::readdir(dir);
+    if (entry == nullptr) {
+      complete = errno == 0;
+      break;
+    }
     if (names.size() >= most) {
       complete = false;
       break;
     }
     names.emplace(entry->d_name);
   }
-  if (errno != 0) complete = false;
   ::closedir(dir);
   if (!complete) names.clear();
   return complete;

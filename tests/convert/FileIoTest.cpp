@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -104,6 +105,19 @@ TEST_F(FileIoTest, WritesInAnOpenFolderNeverReplaceAGuardedFile) {
   EXPECT_EQ(now, written);
   EXPECT_EQ(test::listFolder(dir.path()),
             (std::vector<std::string>{"hard.trn", "link.trn", "src.skm"}));
+}
+
+// Every name of the folder, or none to go by once the folder holds more than asked for.
+TEST_F(FileIoTest, FolderListingIsWholeOrRefused) {
+  for (const char* name : {"a.trn", "B.TRN", "c"}) test::writeFile(dir.file(name), {});
+  std::filesystem::create_directory(dir.file("sub"));
+  OutputFolder out;
+  ASSERT_EQ(out.open(folder()), 0);
+  std::set<std::string> names{"stale"};
+  ASSERT_TRUE(listEntryNames(out, 6, names));
+  EXPECT_EQ(names, (std::set<std::string>{".", "..", "B.TRN", "a.trn", "c", "sub"}));
+  EXPECT_FALSE(listEntryNames(out, 5, names));
+  EXPECT_TRUE(names.empty());
 }
 
 TEST_F(FileIoTest, StreamsAreReadToTheirEndWithinTheLimit) {
