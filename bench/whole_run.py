@@ -5,9 +5,9 @@ Usage: bench/whole_run.py PATH_TO_SKM2TRN [GESTURES] [IMAGEMAGICK_GESTURES]
 Generates GESTURES (default 1000) gestures of each set of bench/gesture_sets.py (flat: drawn
 shapes; hard: dithered plasma, 256 colours), all with 480 x 48 strips of 10 frames and 32 x 32
 buttons, converts them side by side in interleaved rounds, each into an empty folder, and prints
-gestures per second, the ratios (medians of the rounds') and the peak memory (from /usr/bin/time -v) of skm2trn for GESTURES and 10 x GESTURES flat gestures.
-The ImageMagick pipeline starts two processes per gesture, so it runs over a smaller sample of
-the flat set only.
+gestures per second, the ratios (medians of the rounds' ratios) and the peak memory (from
+/usr/bin/time -v) of skm2trn for GESTURES and 10 x GESTURES flat gestures. The ImageMagick
+pipeline starts two processes per gesture, so it runs over a smaller sample of the flat set only.
 """
 import hashlib
 import io
@@ -137,7 +137,8 @@ def compare(tool, root, name, count, im_count, sound):
                                              check=True)
 
     pipelines = [(f"skm2trn -j {workers}", ours(workers)) for workers in sorted({1, cores})]
-    pipelines.append(("Pillow pipeline (1 core)", lambda folder: pillow_pipeline(src, folder, sound)))
+    pipelines.append(("Pillow pipeline (1 core)",
+                      lambda folder: pillow_pipeline(src, folder, sound)))
     times = {label: [] for label, _ in pipelines}
     for _ in range(ROUNDS):
         for label, run in pipelines:
