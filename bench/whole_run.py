@@ -157,13 +157,13 @@ def compare(tool, root, name, count, im_count, sound):
         if label.startswith("skm2trn"):
             ratio = "—"
         elif rounds is not None:
-            ratio = f"{median([theirs / mine for theirs, mine in zip(rounds, first)]):.1f}x"
+            ratio = f"{median([theirs / alone for theirs, alone in zip(rounds, first)]):.1f}x"
         else:
             ratio = f"{(s / n) / (median(first) / count):.1f}x"
         print(f"| {label} | {n} | {s:.3f} | {n / s:.0f} | {ratio} |")
     for label, n, s, rounds in rows:
         if label.startswith("skm2trn -j") and label != "skm2trn -j 1":
-            speedup = median([mine / theirs for theirs, mine in zip(rounds, first)])
+            speedup = median([alone / shared for alone, shared in zip(first, rounds)])
             print(f"\n{name}: {label} runs {speedup:.2f} times as fast as skm2trn -j 1.")
     shutil.rmtree(out, ignore_errors=True)
     return src
