@@ -256,6 +256,31 @@ for (const name of browsers) {
       await clear(page);
     });
 
+    // Chromium never answers a page asking for the file system handle of a folder under /dev,
+    // a RAM folder such as /dev/shm included; the page reads such a folder by its entries. The
+    // browser is one of its own: Chromium takes no more input or downloads once it has refused.
+    const ram = name === 'chromium' && fs.existsSync('/dev/shm') ?
+      {} : {skip: 'Chromium and /dev/shm only'};
+    test('a folder dropped from /dev/shm converts like any other', ram, async () => {
+      const base = fs.mkdtempSync('/dev/shm/skm-web-');
+      const own = (await web.launch(name, downloads)).browser;
+      try {
+        const tab = (await web.openPage(own, name, server.url + 'index.html?workers=2',
+                                        downloads)).page;
+        fs.mkdirSync(path.join(base, 'ram'));
+        for (const file of fs.readdirSync(path.join(work, 'bulk')).sort().slice(0, 3)) {
+          fs.copyFileSync(path.join(work, 'bulk', file), path.join(base, 'ram', file));
+        }
+        const expected = expectations(base, ['ram']);
+        await web.drop(tab, [path.join(base, 'ram')]);
+        await web.waitFinished(tab);
+        checkLines(await web.rows(tab), expected);
+      } finally {
+        await own.close();
+        fs.rmSync(base, {recursive: true, force: true});
+      }
+    });
+
     test('a thousand gestures convert without a main-thread task over 200 ms', async () => {
       const bulk = path.join(work, 'bulk');
       let expected = expectations(work, ['bulk']);

@@ -13,6 +13,8 @@
   // How often, in milliseconds, new results are drawn while a run goes on.
   const DRAW_EVERY = 100;
   const ANNOUNCE_EVERY = 1500;
+  // How long a drop's file system handles may take, in milliseconds, before its entries are read.
+  const HANDLES_WAIT = 2000;
   // WebAssembly memory never shrinks: a worker that grew past this is replaced once it is idle.
   const KEEP_AT_MOST = 96 * 1024 * 1024;
   // Zip entries as made by Unix, regular files readable by all, so extractors take the UTF-8
@@ -825,12 +827,19 @@
     }
   }
 
-  // The handles of a drop, or null where a browser has none (or refuses them) for an item.
+  // The handles of a drop, or null where a browser has none (or refuses them) for an item. For a
+  // folder it keeps from pages (one under /dev, such as /dev/shm) Chromium never answers, or
+  // only once its own dialog is closed, while the entries read that folder all the same: an
+  // answer that is late counts as none.
   async function handlesOf(asked) {
+    let timer = 0;
+    const late = new Promise((resolve) => { timer = setTimeout(resolve, HANDLES_WAIT, null); });
     try {
-      return await Promise.all(asked);
+      return await Promise.race([Promise.all(asked), late]);
     } catch (error) {
       return null;
+    } finally {
+      clearTimeout(timer);
     }
   }
 
