@@ -1,6 +1,7 @@
 #include "codecs/GifCodec.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -10,7 +11,7 @@ namespace skm {
 
 GifWorkspace::Encoder::Encoder() {
   // The direct table starts empty and stays so between uses: only `written` entries are set.
-  std::memset(child, 0, sizeof child);
+  child = static_cast<uint16_t*>(std::calloc(ChildEntries, sizeof *child));
   std::fill(hashTable, hashTable + GifHashSize, -1);
 }
 
@@ -19,6 +20,7 @@ GifWorkspace::~GifWorkspace() = default;
 
 bool GifWorkspace::ensureEncoder() {
   if (!encoder) encoder.reset(new (std::nothrow) Encoder());
+  if (encoder && encoder->child == nullptr) encoder.reset();
   return encoder != nullptr;
 }
 

@@ -18,10 +18,11 @@ inline constexpr char GifUndecodableMessage[] = "The image data cannot be decode
 inline constexpr char GifNoPixelsMessage[] = "The image has no pixels";
 inline constexpr char GifTooLargeMessage[] = "Picture too large";
 
-// The LZW tables of the GIF codec (about 2.4 MB for the encoder, 60 KB for the decoder), kept
-// on the heap and made once per thread that converts, not once per picture. A GifCodec without
-// one takes the tables a finished codec of its thread left behind, or makes its own on first
-// use; each thread keeps at most one such set. One workspace serves one codec at a time.
+// The LZW tables of the GIF codec (about 2.4 MB for the encoder, of which a picture touches only
+// what it uses, and 60 KB for the decoder), kept on the heap and made once per thread that
+// converts, not once per picture. A GifCodec without one takes the tables a finished codec of
+// its thread left behind, or makes its own on first use; each thread keeps at most one such set.
+// One workspace serves one codec at a time.
 class GifWorkspace {
  public:
   GifWorkspace();

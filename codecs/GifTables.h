@@ -96,8 +96,10 @@ struct GifWorkspace::Encoder {
   // not in the table (codes start above the clear code, so 0 is never one). Every entry set
   // since the table was last empty is in `written`, in the order set, so that a clear or a new
   // image resets just those; and as codes are given out in order, entry k has code
-  // firstFree + k.
-  uint16_t child[gif::MaxCodes * 256];
+  // firstFree + k. Its 2 MB come zeroed from the allocator, so that only the pages a picture
+  // reaches are ever touched: most pictures reach few, and a thread's tables stay small.
+  static constexpr std::size_t ChildEntries = std::size_t(gif::MaxCodes) * 256;
+  uint16_t* child = nullptr;
   uint32_t written[gif::MaxCodes];
   int writtenCount = 0;
 
@@ -118,6 +120,9 @@ struct GifWorkspace::Encoder {
   Lane lanes[2];
 
   Encoder();
+  ~Encoder() { std::free(child); }
+  Encoder(const Encoder&) = delete;
+  Encoder& operator=(const Encoder&) = delete;
   void emptyDirect();
   void emptyHash();
   void resetRuns();
