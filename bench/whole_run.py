@@ -6,8 +6,9 @@ Generates GESTURES (default 1000) gestures of each set of bench/gesture_sets.py 
 shapes; hard: dithered plasma, 256 colours), all with 480 x 48 strips of 10 frames and 32 x 32
 buttons, converts them side by side in interleaved rounds, each into an empty folder, and prints
 gestures per second, the ratios (medians of the rounds' ratios) and the peak memory (from
-/usr/bin/time -v) of skm2trn for GESTURES and 10 x GESTURES flat gestures. The ImageMagick
-pipeline starts two processes per gesture, so it runs over a smaller sample of the flat set only.
+/usr/bin/time -v) of skm2trn for GESTURES of each set and 10 x GESTURES flat gestures. The
+ImageMagick pipeline starts two processes per gesture, so it runs over a smaller sample of the
+flat set only.
 """
 import hashlib
 import io
@@ -182,16 +183,17 @@ def main():
         sound = bytes(8076)
         cores = os.cpu_count() or 1
         flat = compare(tool, root, "flat", count, im_count, sound)
-        compare(tool, root, "hard", count, 0, sound)
+        hard = compare(tool, root, "hard", count, 0, sound)
 
         print()
         big = os.path.join(root, "big")
         gesture_sets.make_flat(big, count * 10)
-        for folder, n in ((flat, count), (big, count * 10)):
-            out = os.path.join(root, f"mem{n}")
+        for name, folder, n in (("flat", flat, count), ("hard", hard, count),
+                                ("flat", big, count * 10)):
+            out = os.path.join(root, f"mem-{name}{n}")
             os.makedirs(out)
             kib = peak_memory_kib([tool, "-q", "-j", str(cores), folder, out])
-            print(f"peak memory, {n} flat gestures, -j {cores}: {kib} KiB")
+            print(f"peak memory, {n} {name} gestures, -j {cores}: {kib} KiB")
     finally:
         shutil.rmtree(root, ignore_errors=True)
 
