@@ -347,7 +347,8 @@ struct GifCodec::LzwTable {
 
   // A new generation: the codes above the roots free again, at the first code size.
   void restart() {
-    t.forget(firstFree, slot);
+    // The fast loop may have made the next free code ready.
+    t.forget(firstFree, slot < gif::MaxCodes ? slot + 1 : slot);
     codeSize = minimumSize + 1;
     codeMask = (1u << codeSize) - 1;
     topSlot = 1 << codeSize;
@@ -378,6 +379,11 @@ struct GifCodec::LzwTable {
     int prev = previous;
     uint64_t prevAt = previousAt;
     GifWorkspace::Decoder& d = t;
+    // The next free code is made known one code ahead: its string is the previous one plus a
+    // byte, from where the previous one starts. Noisy pictures send that very code now and then
+    // (the previous string plus its own first byte), which then needs no step of its own, and
+    // no entry waits on the previous string's length.
+    if (free < top) d.ready(free, d.length[prev] + 1, int32_t(prevAt));
     for (;;) {
       if (bitCount < size) {
         if (left < 8) break;
@@ -392,13 +398,14 @@ struct GifCodec::LzwTable {
       const uint8_t head = from[0];
       copyString(frame + at, from, count);
       if (free < top) {
-        d.add(free++, prev, head, int32_t(prevAt));
+        d.link(free++, prev, head);
         prev = code;
         prevAt = at;
         if (free >= top && size < gif::LongestCodeBits) {
           top <<= 1;
           ++size;
         }
+        if (free < top) d.ready(free, count + 1, int32_t(at));
       }
       at += uint64_t(count);
       if (at >= fastEnd) break;

@@ -173,6 +173,12 @@ struct GifWorkspace::Decoder {
     length[slot] = uint16_t(length[prefixCode] + 1);
     start[slot] = startOffset;
   }
+  // The copy side of code `slot` alone, before it is entered: a string of `count` bytes first
+  // met at `startOffset`, which its length makes a known code.
+  void ready(int slot, int count, int32_t startOffset) {
+    length[slot] = uint16_t(count);
+    start[slot] = startOffset;
+  }
   int walkChain(int code, int slot, int previous, uint8_t previousFirst, int firstFree);
 
   // The last frame's buffer, kept for the next frame when it is not big: allocated afresh, a

@@ -509,34 +509,47 @@ TEST(GifDecoder, CodesBeyondTheTableAreTolerated) {
   EXPECT_EQ(codec.width(), 8);
 }
 
-// A run of known codes long enough for the decoder's fast loop, stopped by the next free code
-// (50 50); data that then goes astray is spelt through the chains, which must find that
-// entry's last byte (50, the first of the string before it) when the next code reads it back.
-TEST(GifDecoder, EntryMadeAfterAFastRunIsSpeltRight) {
-  CodeWriter writer;
-  std::vector<uint8_t> pixels;
-  writer.put(256, 9);
-  for (uint32_t p = 10; p <= 50; ++p) {
-    writer.put(p, 9);
-    pixels.push_back(uint8_t(p));
-  }
+// A run of literals long enough for the decoder's fast loop, then codes that read back the
+// table it left, and literals enough for the fast loop, not the general step, to read those.
+TEST(GifDecoder, TableLeftByAFastRunReadsRight) {
+  struct Case {
+    const char* what;
+    std::vector<uint32_t> codes;
+    std::vector<uint8_t> pixels;
+  };
   const uint32_t next = 258 + 40;  // one entry for each literal after the first
-  writer.put(next, 9);             // 50 50
-  writer.put(next + 2, 9);         // past the next free code: 50 50 50, and astray from here
-  writer.put(next, 9);             // 50 50, spelt
-  for (uint8_t pad : {50, 50, 50, 50, 50, 50, 50}) pixels.push_back(pad);
-  for (uint32_t p = 1; p <= 12; ++p) {
-    writer.put(p, 9);
-    pixels.push_back(uint8_t(p));
+  const Case cases[] = {
+      // The next free code (50 50), then one past it: astray from there, spelt through the
+      // chains, which must find that entry's last byte (50) when it is read back.
+      {"entry made after the run", {next, next + 2, next}, {50, 50, 50, 50, 50, 50, 50}},
+      // The loop knows the next free code one code ahead, which a clear must forget: after it,
+      // 298 is past the next free code and reads as the previous string plus its first byte.
+      {"code known ahead, then a clear", {256, 7, next}, {7, 7, 7}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CodeWriter writer;
+    std::vector<uint8_t> pixels;
+    writer.put(256, 9);
+    for (uint32_t p = 10; p <= 50; ++p) {
+      writer.put(p, 9);
+      pixels.push_back(uint8_t(p));
+    }
+    for (uint32_t code : c.codes) writer.put(code, 9);
+    pixels.insert(pixels.end(), c.pixels.begin(), c.pixels.end());
+    for (uint32_t p = 1; p <= 12; ++p) {
+      writer.put(p, 9);
+      pixels.push_back(uint8_t(p));
+    }
+    writer.put(257, 9);
+    const int32_t width = int32_t(pixels.size());
+    Bytes b;
+    b.screen(uint32_t(width), 1, 0x87).rampTable(256).descriptor(0, 0, uint32_t(width), 1, 0);
+    b.imageData(8, writer.finish()).u8(0x3B);
+    GifCodec codec;
+    ASSERT_TRUE(decodeBytes(codec, b.data));
+    expectPixels(codec, width, 1, pixels);
   }
-  writer.put(257, 9);
-  const int32_t width = int32_t(pixels.size());
-  Bytes b;
-  b.screen(uint32_t(width), 1, 0x87).rampTable(256).descriptor(0, 0, uint32_t(width), 1, 0);
-  b.imageData(8, writer.finish()).u8(0x3B);
-  GifCodec codec;
-  ASSERT_TRUE(decodeBytes(codec, b.data));
-  expectPixels(codec, width, 1, pixels);
 }
 
 TEST(GifDecoder, SelfReferringCodeEndsTheFrame) {
