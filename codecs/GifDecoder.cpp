@@ -397,15 +397,21 @@ struct GifCodec::LzwTable {
       const uint8_t* from = frame + d.start[code];
       const uint8_t head = from[0];
       copyString(frame + at, from, count);
-      if (free < top) {
+      if (free + 1 < top) [[likely]] {
+        d.link(free++, prev, head);
+        d.ready(free, count + 1, int32_t(at));
+        prev = code;
+        prevAt = at;
+      } else if (free < top) {
+        // The last code of this width: codes grow a bit wider after it, or the table is full.
         d.link(free++, prev, head);
         prev = code;
         prevAt = at;
-        if (free >= top && size < gif::LongestCodeBits) {
+        if (size < gif::LongestCodeBits) {
           top <<= 1;
           ++size;
+          d.ready(free, count + 1, int32_t(at));
         }
-        if (free < top) d.ready(free, count + 1, int32_t(at));
       }
       at += uint64_t(count);
       if (at >= fastEnd) break;
