@@ -635,7 +635,12 @@ SKM_OUT_OF_LINE void GifCodec::packLane(GifWorkspace::Lane& lane) {
     // the table full.
     const uint32_t last = width < uint32_t(LongestCodeBits) ? largest + 1 : uint32_t(CodeLimit);
     const uint32_t run = std::min(lane.count - k, last - next + 1);
-    for (uint32_t end = k + run; k < end; ++k) writer.put(lane.log[k] >> 20, width);
+    // Two codes a store: at most 24 bits join the 7 or fewer the writer holds.
+    const uint32_t end = k + run;
+    for (; k + 1 < end; k += 2) {
+      writer.put((lane.log[k] >> 20) | (lane.log[k + 1] >> 20) << width, 2 * width);
+    }
+    if (k < end) writer.put(lane.log[k++] >> 20, width);
     next += run;
     if (next > last) {
       next = last;
