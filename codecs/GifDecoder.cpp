@@ -81,16 +81,16 @@ void packLine(uint8_t* line, int32_t width, uint32_t depth) {
   }
 }
 
-// Copies a string the frame already holds `count` bytes ahead: 16 bytes a step when the source
-// ends before each step's destination starts, which may write up to 15 bytes past the string.
-// Most strings take one step.
+// Copies a string the frame already holds ahead of `to`, 16 bytes a step, which may write up to
+// 15 bytes past it; most strings take one step. The string either ends before `to`, or it is
+// the previous string plus its own first byte, which ends one byte into `to`. A step then reads
+// bytes it has not written yet, but only the last byte of a short string is one of them, and
+// the last store puts it right: the byte `count - 1` ahead of `from` is then to[0]. A longer
+// string is at least 16 bytes behind, so each step reads only bytes written before it.
 inline void copyString(uint8_t* to, const uint8_t* from, int count) {
-  if (to - from >= 16) {
-    std::memcpy(to, from, 16);
-    for (int i = 16; i < count; i += 16) std::memcpy(to + i, from + i, 16);
-  } else {
-    for (int i = 0; i < count; ++i) to[i] = from[i];
-  }
+  std::memcpy(to, from, 16);
+  for (int i = 16; i < count; i += 16) std::memcpy(to + i, from + i, 16);
+  to[count - 1] = from[count - 1];
 }
 
 // Where a frame's LZW data goes while it is decoded: the one-byte strings of the roots, then the
