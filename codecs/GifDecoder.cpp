@@ -88,8 +88,14 @@ void packLine(uint8_t* line, int32_t width, uint32_t depth) {
 // the last store puts it right: the byte `count - 1` ahead of `from` is then to[0]. A longer
 // string is at least 16 bytes behind, so each step reads only bytes written before it.
 inline void copyString(uint8_t* to, const uint8_t* from, int count) {
-  std::memcpy(to, from, 16);
-  for (int i = 16; i < count; i += 16) std::memcpy(to + i, from + i, 16);
+  // Through a local: the 16 bytes read and those written may overlap.
+  auto step = [](uint8_t* out, const uint8_t* in) {
+    uint8_t chunk[16];
+    std::memcpy(chunk, in, 16);
+    std::memcpy(out, chunk, 16);
+  };
+  step(to, from);
+  for (int i = 16; i < count; i += 16) step(to + i, from + i);
   to[count - 1] = from[count - 1];
 }
 
@@ -168,14 +174,12 @@ struct GifCodec::CodeReader {
   // Takes as many whole bytes as fit into `bits` (least significant first, `count` of them)
   // from the 8 at `from`, which must be there. Bytes past the whole ones taken land where they
   // will be OR-ed in again, unchanged.
-  static void takeWord(const uint8_t*& from, int& remaining, uint64_t& bits, int& count) {
+  static void takeWord(const uint8_t*& from, uint64_t& bits, int& count) {
     uint64_t word;
     std::memcpy(&word, from, 8);
     bits |= word << count;
-    const int taken = (63 - count) >> 3;
-    from += taken;
-    remaining -= taken;
-    count += taken * 8;
+    from += (63 - count) >> 3;
+    count |= 56;
   }
 
   // Tops up `bits` (least significant first, `count` of them) to at least `size` bits; false
@@ -183,7 +187,9 @@ struct GifCodec::CodeReader {
   bool refill(GifCodec& codec, ByteStream* stream, uint64_t& bits, int& count, int size) {
     while (count < size) {
       if (left >= 8) {
-        takeWord(next, left, bits, count);
+        const uint8_t* from = next;
+        takeWord(next, bits, count);
+        left -= int(next - from);
       } else if (left > 0) {
         bits |= uint64_t(*next++) << count;
         count += 8;
@@ -363,72 +369,159 @@ struct GifCodec::LzwTable {
     }
   }
 
-  // The common case of well-formed data as a loop of its own, whose state stays in registers
+  // Where the common case's loop stands: the reader's bits and bytes, the next free code, the
+  // previous code and the pixels decoded.
+  struct Run {
+    uint64_t bits;
+    int bitCount;
+    const uint8_t* next;
+    int free;
+    int prev;
+    uint64_t at;
+  };
+
+  // Known codes at one code size, known when compiled, so that the mask, the shift and the test
+  // for the width's end are constants and the registers they would take hold the state. Runs
+  // until the width's last code (false) or until a code it does not take (true). `Full`: the
+  // table is full, and codes only copy strings until a clear.
+  template <int Size, bool Full>
+  SKM_OUT_OF_LINE static bool runWidth(Run& run, GifWorkspace::Decoder& d, uint8_t* frame,
+                                       const uint8_t* dataEnd, uint64_t fastEnd) {
+    constexpr int Top = 1 << Size;
+    uint64_t bits = run.bits;
+    int bitCount = run.bitCount;
+    const uint8_t* next = run.next;
+    int free = run.free;
+    int prev = run.prev;
+    uint64_t at = run.at;
+    bool stop = true;
+    for (;;) {
+      if (bitCount < Size) {
+        if (dataEnd - next < 8) break;
+        CodeReader::takeWord(next, bits, bitCount);
+      }
+      const int code = int(bits & uint64_t(Top - 1));
+      const int count = d.length[code];
+      if (count == 0) break;
+      bits >>= Size;
+      bitCount -= Size;
+      const uint8_t* from = frame + d.start[code];
+      const uint8_t head = from[0];
+      copyString(frame + at, from, count);
+      if constexpr (!Full) {
+        d.link(free++, prev, head);
+        // The next free code made known one code ahead (see runKnown).
+        d.ready(free, count + 1, int32_t(at));
+        prev = code;
+      }
+      at += uint64_t(count);
+      if (at >= fastEnd) break;
+      if (!Full && free + 1 == Top) {
+        stop = false;
+        break;
+      }
+    }
+    run = Run{bits, bitCount, next, free, prev, at};
+    return stop;
+  }
+
+  // The common case of well-formed data as loops of their own, whose state stays in registers
   // rather than in the table: known codes of sane data, while whole bytes of the sub-block are
   // there to read and the frame has room. Stops before the first code it does not take (any
   // code of length 0, which the caller reads again) and returns the pixels decoded then.
   SKM_SMALL_FUNCTION uint64_t runKnown(uint64_t& bitsRef, int& bitCountRef, CodeReader& reader,
                                        uint8_t* frame, uint64_t at, uint64_t fastEnd) {
-    uint64_t bits = bitsRef;
-    int bitCount = bitCountRef;
-    const uint8_t* next = reader.next;
-    int left = reader.left;
+    Run run{bitsRef, bitCountRef, reader.next, slot, previous, at};
+    const uint8_t* const dataEnd = reader.next + reader.left;
     int size = codeSize;
-    int top = topSlot;  // 1 << size: a code is the low size bits, top - 1 the mask
-    int free = slot;
-    int prev = previous;
+    int top = topSlot;  // 1 << size
     uint64_t prevAt = previousAt;
     GifWorkspace::Decoder& d = t;
     // The next free code is made known one code ahead: its string is the previous one plus a
     // byte, from where the previous one starts. Noisy pictures send that very code now and then
     // (the previous string plus its own first byte), which then needs no step of its own, and
-    // no entry waits on the previous string's length.
-    if (free < top) d.ready(free, d.length[prev] + 1, int32_t(prevAt));
+    // no entry waits on the previous string's length. So while the table has room, the next
+    // free code's start is where the previous string starts.
+    if (run.free < top) d.ready(run.free, d.length[run.prev] + 1, int32_t(prevAt));
     for (;;) {
-      if (bitCount < size) {
-        if (left < 8) break;
-        CodeReader::takeWord(next, left, bits, bitCount);
+      if (run.free + 1 < top) {
+        bool stop = true;
+        switch (size) {
+          case 3:
+            stop = runWidth<3, false>(run, d, frame, dataEnd, fastEnd);
+            break;
+          case 4:
+            stop = runWidth<4, false>(run, d, frame, dataEnd, fastEnd);
+            break;
+          case 5:
+            stop = runWidth<5, false>(run, d, frame, dataEnd, fastEnd);
+            break;
+          case 6:
+            stop = runWidth<6, false>(run, d, frame, dataEnd, fastEnd);
+            break;
+          case 7:
+            stop = runWidth<7, false>(run, d, frame, dataEnd, fastEnd);
+            break;
+          case 8:
+            stop = runWidth<8, false>(run, d, frame, dataEnd, fastEnd);
+            break;
+          case 9:
+            stop = runWidth<9, false>(run, d, frame, dataEnd, fastEnd);
+            break;
+          case 10:
+            stop = runWidth<10, false>(run, d, frame, dataEnd, fastEnd);
+            break;
+          case 11:
+            stop = runWidth<11, false>(run, d, frame, dataEnd, fastEnd);
+            break;
+          case 12:
+            stop = runWidth<12, false>(run, d, frame, dataEnd, fastEnd);
+            break;
+        }
+        prevAt = uint64_t(d.start[run.free]);
+        if (stop) break;
       }
-      const int code = int(bits & uint64_t(top - 1));
+      if (run.free >= top) {
+        // Full at the longest codes: the previous code no longer matters until a clear.
+        runWidth<gif::LongestCodeBits, true>(run, d, frame, dataEnd, fastEnd);
+        break;
+      }
+      // The width's last code: codes grow a bit wider after it, or the table is full.
+      if (run.bitCount < size) {
+        if (dataEnd - run.next < 8) break;
+        CodeReader::takeWord(run.next, run.bits, run.bitCount);
+      }
+      const int code = int(run.bits & uint64_t(top - 1));
       const int count = d.length[code];
       if (count == 0) break;
-      bits >>= size;
-      bitCount -= size;
+      run.bits >>= size;
+      run.bitCount -= size;
       const uint8_t* from = frame + d.start[code];
-      const uint8_t head = from[0];
-      copyString(frame + at, from, count);
-      if (free + 1 < top) [[likely]] {
-        d.link(free++, prev, head);
-        d.ready(free, count + 1, int32_t(at));
-        prev = code;
-        prevAt = at;
-      } else if (free < top) {
-        // The last code of this width: codes grow a bit wider after it, or the table is full.
-        d.link(free++, prev, head);
-        prev = code;
-        prevAt = at;
-        if (size < gif::LongestCodeBits) {
-          top <<= 1;
-          ++size;
-          d.ready(free, count + 1, int32_t(at));
-        }
+      d.link(run.free++, run.prev, from[0]);
+      copyString(frame + run.at, from, count);
+      run.prev = code;
+      prevAt = run.at;
+      if (size < gif::LongestCodeBits) {
+        top <<= 1;
+        ++size;
+        d.ready(run.free, count + 1, int32_t(run.at));
       }
-      at += uint64_t(count);
-      if (at >= fastEnd) break;
+      run.at += uint64_t(count);
+      if (run.at >= fastEnd) break;
     }
-    bitsRef = bits;
-    bitCountRef = bitCount;
-    reader.next = next;
-    reader.left = left;
+    bitsRef = run.bits;
+    bitCountRef = run.bitCount;
+    reader.next = run.next;
+    reader.left = int(dataEnd - run.next);
     codeSize = size;
     codeMask = uint32_t(top - 1);
     topSlot = top;
     // The previous string's first byte, where the frame holds it, if the loop made an entry.
-    if (free != slot) firstChar = frame[prevAt];
-    slot = free;
-    previous = prev;
+    if (run.free != slot) firstChar = frame[prevAt];
+    slot = run.free;
+    previous = run.prev;
     previousAt = prevAt;
-    return at;
+    return run.at;
   }
 
   // The literal that opens a generation.
