@@ -385,8 +385,8 @@ struct GifCodec::LzwTable {
   // until the width's last code (false) or until a code it does not take (true). `Full`: the
   // table is full, and codes only copy strings until a clear.
   template <int Size, bool Full>
-  SKM_OUT_OF_LINE static bool runWidth(Run& run, GifWorkspace::Decoder& d, uint8_t* frame,
-                                       const uint8_t* dataEnd, uint64_t fastEnd) {
+  SKM_SMALL_FUNCTION static bool runWidth(Run& run, GifWorkspace::Decoder& d, uint8_t* frame,
+                                          const uint8_t* dataEnd, uint64_t fastEnd) {
     constexpr int Top = 1 << Size;
     uint64_t bits = run.bits;
     int bitCount = run.bitCount;
