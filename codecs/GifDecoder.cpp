@@ -95,7 +95,9 @@ inline void copyString(uint8_t* to, const uint8_t* from, int count) {
     std::memcpy(out, chunk, 16);
   };
   step(to, from);
-  for (int i = 16; i < count; i += 16) step(to + i, from + i);
+  if (count > 16) [[unlikely]] {
+    for (int i = 16; i < count; i += 16) step(to + i, from + i);
+  }
   to[count - 1] = from[count - 1];
 }
 
@@ -400,19 +402,19 @@ struct GifCodec::LzwTable {
         if (dataEnd - next < 8) break;
         CodeReader::takeWord(next, bits, bitCount);
       }
-      const int code = int(bits & uint64_t(Top - 1));
-      const int count = d.length[code];
+      const std::size_t code = std::size_t(bits & uint64_t(Top - 1));
+      const std::size_t count = d.length[code];
       if (count == 0) break;
       bits >>= Size;
       bitCount -= Size;
       const uint8_t* from = frame + d.start[code];
       const uint8_t head = from[0];
-      copyString(frame + at, from, count);
+      copyString(frame + at, from, int(count));
       if constexpr (!Full) {
         d.link(free++, prev, head);
         // The next free code made known one code ahead (see runKnown).
-        d.ready(free, count + 1, int32_t(at));
-        prev = code;
+        d.ready(free, int(count) + 1, int32_t(at));
+        prev = int(code);
       }
       at += uint64_t(count);
       if (at >= fastEnd) break;
