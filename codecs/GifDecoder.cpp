@@ -171,7 +171,7 @@ struct GifCodec::CodeReader {
   // then delivers is padding, not data.
   bool missing = false;
   bool started = false;
-  uint8_t buffer[256] = {};
+  uint8_t buffer[256] = {};  // a sub-block the block buffer holds only in part, gathered
 
   // Takes as many whole bytes as fit into `bits` (least significant first, `count` of them)
   // from the 8 at `from`, which must be there. Bytes past the whole ones taken land where they
@@ -299,12 +299,13 @@ bool GifCodec::readSubBlock(ByteStream* stream, CodeReader& reader) {
   }
   if (size == 0) return false;
   if (blockIndex < GifReadBlockBytes && blockIndex + size <= GifReadBlockBytes) {
-    std::memcpy(reader.buffer, block + blockIndex, std::size_t(size));
+    // Read where it is: the block stays as it is until the reader has taken these bytes.
+    reader.next = block + blockIndex;
     blockIndex += size;
   } else {
     for (int i = 0; i < size; ++i) reader.buffer[i] = uint8_t(getByte(stream));
+    reader.next = reader.buffer;
   }
-  reader.next = reader.buffer;
   reader.left = size;
   return true;
 }
