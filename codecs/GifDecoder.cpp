@@ -184,21 +184,29 @@ struct GifCodec::CodeReader {
     count |= 56;
   }
 
-  // Tops up `bits` (least significant first, `count` of them) to at least `size` bits; false
-  // at the end of the data.
+  // Tops up `bits` (least significant first, `count` of them) from the bytes up to `end`, to at
+  // least `size` bits if they hold that many; false if they do not.
+  static bool topUp(const uint8_t*& from, const uint8_t* end, uint64_t& bits, int& count,
+                    int size) {
+    if (end - from >= 8) {
+      takeWord(from, bits, count);
+      return true;
+    }
+    for (; count < size && from != end; count += 8) bits |= uint64_t(*from++) << count;
+    return count >= size;
+  }
+
+  // Tops up `bits` to at least `size` bits, from the sub-blocks that follow when this one runs
+  // out; false at the end of the data.
   bool refill(GifCodec& codec, ByteStream* stream, uint64_t& bits, int& count, int size) {
     while (count < size) {
-      if (left >= 8) {
-        const uint8_t* from = next;
-        takeWord(next, bits, count);
-        left -= int(next - from);
-      } else if (left > 0) {
-        bits |= uint64_t(*next++) << count;
-        count += 8;
-        --left;
-      } else if (!codec.readSubBlock(stream, *this)) {
-        return false;
+      if (left == 0) {
+        if (!codec.readSubBlock(stream, *this)) return false;
+        continue;
       }
+      const uint8_t* from = next;
+      topUp(next, next + left, bits, count, size);
+      left -= int(next - from);
     }
     return true;
   }
@@ -399,10 +407,7 @@ struct GifCodec::LzwTable {
     uint64_t at = run.at;
     bool stop = true;
     for (;;) {
-      if (bitCount < Size) {
-        if (dataEnd - next < 8) break;
-        CodeReader::takeWord(next, bits, bitCount);
-      }
+      if (bitCount < Size && !CodeReader::topUp(next, dataEnd, bits, bitCount, Size)) break;
       const std::size_t code = std::size_t(bits & uint64_t(Top - 1));
       const std::size_t count = d.length[code];
       if (count == 0) break;
@@ -429,9 +434,9 @@ struct GifCodec::LzwTable {
   }
 
   // The common case of well-formed data as loops of their own, whose state stays in registers
-  // rather than in the table: known codes of sane data, while whole bytes of the sub-block are
-  // there to read and the frame has room. Stops before the first code it does not take (any
-  // code of length 0, which the caller reads again) and returns the pixels decoded then.
+  // rather than in the table: known codes of sane data, while the sub-block holds the next
+  // code's bits and the frame has room. Stops before the first code it does not take (any code
+  // of length 0, which the caller reads again) and returns the pixels decoded then.
   SKM_SMALL_FUNCTION uint64_t runKnown(uint64_t& bitsRef, int& bitCountRef, CodeReader& reader,
                                        uint8_t* frame, uint64_t at, uint64_t fastEnd) {
     Run run{bitsRef, bitCountRef, reader.next, slot, previous, at};
@@ -490,9 +495,9 @@ struct GifCodec::LzwTable {
         break;
       }
       // The width's last code: codes grow a bit wider after it, or the table is full.
-      if (run.bitCount < size) {
-        if (dataEnd - run.next < 8) break;
-        CodeReader::takeWord(run.next, run.bits, run.bitCount);
+      if (run.bitCount < size &&
+          !CodeReader::topUp(run.next, dataEnd, run.bits, run.bitCount, size)) {
+        break;
       }
       const int code = int(run.bits & uint64_t(top - 1));
       const int count = d.length[code];
