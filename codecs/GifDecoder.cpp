@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <utility>
 
 #include "codecs/GifCodec.h"
 #include "codecs/GifTables.h"
@@ -433,6 +434,18 @@ struct GifCodec::LzwTable {
     return stop;
   }
 
+  // runWidth at the code size `size`, one of `Sizes`.
+  template <int... Sizes>
+  static bool runAnyWidth(std::integer_sequence<int, Sizes...>, int size, Run& run,
+                          GifWorkspace::Decoder& d, uint8_t* frame, const uint8_t* dataEnd,
+                          uint64_t fastEnd) {
+    bool stop = true;
+    (void)((size == Sizes &&
+            ((stop = runWidth<Sizes, false>(run, d, frame, dataEnd, fastEnd)), true)) ||
+           ...);
+    return stop;
+  }
+
   // The common case of well-formed data as loops of their own, whose state stays in registers
   // rather than in the table: known codes of sane data, while the sub-block holds the next
   // code's bits and the frame has room. Stops before the first code it does not take (any code
@@ -453,45 +466,17 @@ struct GifCodec::LzwTable {
     if (run.free < top) d.ready(run.free, d.length[run.prev] + 1, int32_t(prevAt));
     for (;;) {
       if (run.free + 1 < top) {
-        bool stop = true;
-        switch (size) {
-          case 3:
-            stop = runWidth<3, false>(run, d, frame, dataEnd, fastEnd);
-            break;
-          case 4:
-            stop = runWidth<4, false>(run, d, frame, dataEnd, fastEnd);
-            break;
-          case 5:
-            stop = runWidth<5, false>(run, d, frame, dataEnd, fastEnd);
-            break;
-          case 6:
-            stop = runWidth<6, false>(run, d, frame, dataEnd, fastEnd);
-            break;
-          case 7:
-            stop = runWidth<7, false>(run, d, frame, dataEnd, fastEnd);
-            break;
-          case 8:
-            stop = runWidth<8, false>(run, d, frame, dataEnd, fastEnd);
-            break;
-          case 9:
-            stop = runWidth<9, false>(run, d, frame, dataEnd, fastEnd);
-            break;
-          case 10:
-            stop = runWidth<10, false>(run, d, frame, dataEnd, fastEnd);
-            break;
-          case 11:
-            stop = runWidth<11, false>(run, d, frame, dataEnd, fastEnd);
-            break;
-          case 12:
-            stop = runWidth<12, false>(run, d, frame, dataEnd, fastEnd);
-            break;
-        }
+        const bool stop = runAnyWidth(std::integer_sequence<int, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12>{},
+                                      size, run, d, frame, dataEnd, fastEnd);
         prevAt = uint64_t(d.start[run.free]);
         if (stop) break;
       }
       if (run.free >= top) {
-        // Full at the longest codes: the previous code no longer matters until a clear.
-        runWidth<gif::LongestCodeBits, true>(run, d, frame, dataEnd, fastEnd);
+        // Full, which only the longest codes are: the previous code no longer matters until a
+        // clear.
+        if (size == gif::LongestCodeBits) {
+          runWidth<gif::LongestCodeBits, true>(run, d, frame, dataEnd, fastEnd);
+        }
         break;
       }
       // The width's last code: codes grow a bit wider after it, or the table is full.
