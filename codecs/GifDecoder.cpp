@@ -174,23 +174,18 @@ struct GifCodec::CodeReader {
   bool started = false;
   uint8_t buffer[256] = {};  // a sub-block the block buffer holds only in part, gathered
 
-  // Takes as many whole bytes as fit into `bits` (least significant first, `count` of them)
-  // from the 8 at `from`, which must be there. Bytes past the whole ones taken land where they
-  // will be OR-ed in again, unchanged.
-  static void takeWord(const uint8_t*& from, uint64_t& bits, int& count) {
-    uint64_t word;
-    std::memcpy(&word, from, 8);
-    bits |= word << count;
-    from += (63 - count) >> 3;
-    count |= 56;
-  }
-
   // Tops up `bits` (least significant first, `count` of them) from the bytes up to `end`, to at
-  // least `size` bits if they hold that many; false if they do not.
+  // least `size` bits if they hold that many; false if they do not. Where 8 bytes are there, as
+  // many whole ones as fit are taken at once; those past them land where they will be OR-ed in
+  // again, unchanged.
   static bool topUp(const uint8_t*& from, const uint8_t* end, uint64_t& bits, int& count,
                     int size) {
     if (end - from >= 8) {
-      takeWord(from, bits, count);
+      uint64_t word;
+      std::memcpy(&word, from, 8);
+      bits |= word << count;
+      from += (63 - count) >> 3;
+      count |= 56;
       return true;
     }
     for (; count < size && from != end; count += 8) bits |= uint64_t(*from++) << count;

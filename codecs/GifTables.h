@@ -167,17 +167,16 @@ struct GifWorkspace::Decoder {
     prefix[slot] = uint16_t(prefixCode);
     suffix[slot] = last;
   }
-  // The same, for a string first met at `startOffset` of the frame buffer.
-  void add(int slot, int prefixCode, uint8_t last, int32_t startOffset) {
-    link(slot, prefixCode, last);
-    length[slot] = uint16_t(length[prefixCode] + 1);
-    start[slot] = startOffset;
-  }
   // The copy side of code `slot` alone, before it is entered: a string of `count` bytes first
   // met at `startOffset`, which its length makes a known code.
   void ready(int slot, int count, int32_t startOffset) {
     length[slot] = uint16_t(count);
     start[slot] = startOffset;
+  }
+  // Both sides, for a string first met at `startOffset` of the frame buffer.
+  void add(int slot, int prefixCode, uint8_t last, int32_t startOffset) {
+    link(slot, prefixCode, last);
+    ready(slot, length[prefixCode] + 1, startOffset);
   }
   int walkChain(int code, int slot, int previous, uint8_t previousFirst, int firstFree);
 

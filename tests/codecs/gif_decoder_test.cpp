@@ -556,63 +556,49 @@ TEST(GifDecoder, TableLeftByAFastRunReadsRight) {
 // Some encoders keep using the full table instead of clearing it at once; the codes after it
 // add nothing until the clear that comes later, and a new table starts from there.
 TEST(GifDecoder, FullTableKeptUntilALateClear) {
-  struct Case {
-    int colors;
-    int minimumSize;
-    int32_t width, height;
-    std::size_t clearAt;
-  };
-  for (const Case& c : {Case{256, 8, 300, 40, 9000}, Case{4, 2, 300, 200, 45000}}) {
-    SCOPED_TRACE(c.colors);
-    std::vector<uint8_t> pixels;
-    uint32_t seed = 7;
-    for (int32_t i = 0; i < c.width * c.height; ++i) {
-      seed = seed * 1103515245u + 12345u;
-      // Mostly noise, with runs of a slow ramp for strings longer than a copy step.
-      pixels.push_back(uint8_t((seed >> 16) % 10 < 7 ? (seed >> 8) % uint32_t(c.colors)
-                                                     : uint32_t(i / 40) % uint32_t(c.colors)));
-    }
-    const int clear = 1 << c.minimumSize;
-    std::map<std::pair<int, int>, int> table;
-    int next = 0, width = 0, fills = 0;
-    CodeWriter writer;
-    auto restart = [&] {
-      writer.put(uint32_t(clear), width == 0 ? c.minimumSize + 1 : width);
-      table.clear();
-      next = clear + 2;
-      width = c.minimumSize + 1;
-    };
-    restart();
-    int w = pixels[0];
-    for (std::size_t at = 1; at < pixels.size(); ++at) {
-      const auto found = table.find({w, pixels[at]});
-      if (found != table.end() && at != c.clearAt) {
-        w = found->second;
-        continue;
-      }
-      writer.put(uint32_t(w), width);
-      if (at == c.clearAt) {
-        restart();
-      } else if (next < 4096) {
-        table[{w, pixels[at]}] = next++;
-        if (next > (1 << width) && width < 12) ++width;
-        fills += next == 4096;
-      }
-      w = pixels[at];
-    }
-    writer.put(uint32_t(w), width);
-    writer.put(uint32_t(clear + 1), width);
-    ASSERT_EQ(fills, 1) << "the table must fill before the clear";
-    Bytes b;
-    b.screen(uint32_t(c.width), uint32_t(c.height), 0x80 | uint32_t(c.minimumSize - 1))
-        .rampTable(uint32_t(c.colors))
-        .descriptor(0, 0, uint32_t(c.width), uint32_t(c.height), 0)
-        .imageData(uint32_t(c.minimumSize), writer.finish())
-        .u8(0x3B);
-    GifCodec codec;
-    ASSERT_TRUE(decodeBytes(codec, b.data));
-    expectPixels(codec, c.width, c.height, pixels);
+  const int32_t width = 300, height = 200;
+  const std::size_t clearAt = 45000;
+  std::vector<uint8_t> pixels;
+  uint32_t seed = 7;
+  for (int32_t i = 0; i < width * height; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    // Mostly noise, with runs of a slow ramp for strings longer than a copy step.
+    pixels.push_back(uint8_t(((seed >> 16) % 10 < 7 ? seed >> 8 : uint32_t(i / 40)) % 4));
   }
+  std::map<std::pair<int, int>, int> table;
+  // Four colours: codes start at 3 bits, the clear code is 4 and the end code 5.
+  int next = 6, size = 3, fills = 0;
+  CodeWriter writer;
+  writer.put(4, size);
+  int w = pixels[0];
+  for (std::size_t at = 1; at < pixels.size(); ++at) {
+    const auto found = table.find({w, pixels[at]});
+    if (found != table.end() && at != clearAt) {
+      w = found->second;
+      continue;
+    }
+    writer.put(uint32_t(w), size);
+    if (at == clearAt) {
+      writer.put(4, size);
+      table.clear();
+      next = 6;
+      size = 3;
+    } else if (next < 4096) {
+      table[{w, pixels[at]}] = next++;
+      if (next > (1 << size) && size < 12) ++size;
+      fills += next == 4096;
+    }
+    w = pixels[at];
+  }
+  writer.put(uint32_t(w), size);
+  writer.put(5, size);
+  ASSERT_EQ(fills, 1) << "the table must fill before the clear";
+  Bytes b;
+  b.screen(uint32_t(width), uint32_t(height), 0x81).rampTable(4);
+  b.descriptor(0, 0, uint32_t(width), uint32_t(height), 0).imageData(2, writer.finish()).u8(0x3B);
+  GifCodec codec;
+  ASSERT_TRUE(decodeBytes(codec, b.data));
+  expectPixels(codec, width, height, pixels);
 }
 
 TEST(GifDecoder, SelfReferringCodeEndsTheFrame) {
