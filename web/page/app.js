@@ -137,10 +137,13 @@
   }
 
   // Sources go to a worker in batches, one message each way per batch, and a worker holds a
-  // second batch while it converts the first, so it keeps converting while the page is busy
-  // drawing. A batch is smaller near the end of a run, so that every worker gets a share, and
-  // holds a few MiB at most, since the worker reads a batch's small sources ahead.
-  const BATCH = 8;
+  // second batch while it converts the first: it opens and reads the second's files meanwhile,
+  // and keeps converting while the page is busy drawing. With one batch at a time a worker sat
+  // idle between batches, waiting for the page's answer and then for the next files to open.
+  // A batch is smaller near the end of a run, so that every worker gets a share, and holds a few
+  // MiB at most, since the worker reads a batch's small sources ahead.
+  const BATCH = 16;
+  const IN_WORKER = 2 * BATCH;
   const BATCH_BYTES = 4 * 1024 * 1024;
   function nextBatch() {
     const size = Math.max(1, Math.min(BATCH, Math.ceil(queue.length / (2 * pool.length))));
@@ -172,7 +175,7 @@
       }
     }
     for (const slot of pool) {
-      while (!slot.retiring && !slot.dead && slot.busy < BATCH && queue.length) {
+      while (!slot.retiring && !slot.dead && slot.busy < IN_WORKER && queue.length) {
         const sending = nextBatch();
         if (!sending.length) break;
         for (const job of sending) {
