@@ -409,11 +409,11 @@ struct GifCodec::LzwTable {
       if (count == 0) break;
       bits >>= Size;
       bitCount -= Size;
-      const uint8_t* from = frame + d.start[code];
-      const uint8_t head = from[0];
-      copyString(frame + at, from, int(count));
+      copyString(frame + at, frame + d.start[code], int(count));
       if constexpr (!Full) {
-        d.link(free++, prev, head);
+        // The first byte read back where it was just written: held across the copy, it went
+        // through the stack.
+        d.link(free++, prev, frame[at]);
         // The next free code made known one code ahead (see runKnown).
         d.ready(free, int(count) + 1, int32_t(at));
         prev = int(code);
