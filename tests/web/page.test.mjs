@@ -221,6 +221,9 @@ for (const name of browsers) {
       checkLines(await web.rows(page), byName);
       assert.equal(await page.$eval('#summary', (e) => e.textContent),
                    '7 gestures converted. Not converted (1).');
+      // Eight sources are shared out, not all given to the first worker.
+      const shares = await page.evaluate(() => document.body.dataset.workerSources.split(',').map(Number));
+      assert.ok(shares.length === 2 && shares.every((n) => n > 0), `sources per worker: ${shares}`);
 
       await takeDownloads(page, downloads, expected);
       assert.equal(await checkZip(page, downloads, byName), 7);

@@ -114,7 +114,7 @@
   function startWorkers() {
     if (pool.length || fromDisk) return;
     for (let i = 0; i < workerCount; ++i) {
-      const slot = {};
+      const slot = {sources: 0};
       startWorker(slot);
       pool.push(slot);
     }
@@ -128,11 +128,14 @@
     showMemory();
   }
 
-  // The module memory each worker holds, in MiB, and how often one was replaced. Written only
-  // when it changes: every write to the body's attributes makes the browser look at the styles.
+  // The module memory each worker holds, in MiB, how many sources each was given and how often
+  // one was replaced. Written only when it changes: every write to the body's attributes makes
+  // the browser look at the styles.
   function showMemory() {
     const memory = pool.map((slot) => slot.memory >> 20).join(',');
     if (document.body.dataset.workerMemory !== memory) document.body.dataset.workerMemory = memory;
+    const sources = pool.map((slot) => slot.sources).join(',');
+    if (document.body.dataset.workerSources !== sources) document.body.dataset.workerSources = sources;
     if (document.body.dataset.workerRestarts !== String(restarts)) document.body.dataset.workerRestarts = String(restarts);
   }
 
@@ -174,17 +177,23 @@
         finished(job, {status: 'failed', reason: 'the converter could not start', frames: 0});
       }
     }
-    for (const slot of pool) {
-      while (!slot.retiring && !slot.dead && slot.busy < IN_WORKER && queue.length) {
+    // A batch per worker in turn, so that a short list is shared out rather than all taken by
+    // the first worker.
+    for (let sent = true; sent && queue.length;) {
+      sent = false;
+      for (const slot of pool) {
+        if (slot.retiring || slot.dead || slot.busy >= IN_WORKER || !queue.length) continue;
         const sending = nextBatch();
-        if (!sending.length) break;
+        if (!sending.length) return;  // the next source is still being opened
         for (const job of sending) {
           slot.ids.add(job.id);
           running.set(job.id, job);
         }
         slot.busy += sending.length;
+        slot.sources += sending.length;
         slot.worker.postMessage({jobs: sending.map((job) => ({id: job.id, file: job.file, handle: job.handle,
                                                              label: job.path}))});
+        sent = true;
       }
     }
   }
