@@ -39,7 +39,7 @@ export function convert(module, bytes, label) {
   };
   if (outcome === 0) {
     const at = module._skm_package();
-    result.package = Buffer.from(module.HEAPU8.slice(at, at + module._skm_package_size()));
+    result.package = Buffer.from(module.HEAPU8.subarray(at, at + module._skm_package_size()));
     result.identifier = cString(module, module._skm_identifier());
     result.identifierMatches = module._skm_identifier_matches() === 1;
     result.parts = [0, 1, 2].map((i) => [module._skm_part_offset(i), module._skm_part_size(i)]);
