@@ -184,7 +184,7 @@
       for (const slot of pool) {
         if (slot.retiring || slot.dead || slot.busy >= IN_WORKER || !queue.length) continue;
         const sending = nextBatch();
-        if (!sending.length) return;  // the next source is still being opened
+        if (!sending.length) break;  // the next source is still being opened
         for (const job of sending) {
           slot.ids.add(job.id);
           running.set(job.id, job);
@@ -196,6 +196,7 @@
         sent = true;
       }
     }
+    showMemory();
   }
 
   function received(slot, message) {
@@ -223,7 +224,6 @@
     }
     if (slot.memory > KEEP_AT_MOST) slot.retiring = true;
     if (slot.retiring && slot.busy === 0) restart(slot);
-    showMemory();
     dispatch();
   }
 
@@ -396,7 +396,8 @@
     }
   }
 
-  // Stop: the files already in a worker finish; the rest are named as not converted.
+  // Stop: the files being converted finish; the rest are named as not converted, those a worker
+  // holds but has not started on too, which it hands back as such.
   function stop() {
     if (!runActive()) return;
     stopped = true;
@@ -404,6 +405,9 @@
     // Those still waiting for a worker or for their plan.
     for (const job of jobs) {
       if (!job.result && !running.has(job.id)) finished(job, {status: 'skipped', reason: 'interrupted', frames: 0});
+    }
+    for (const slot of pool) {
+      if (!slot.dead) slot.worker.postMessage({stopBefore: nextId});
     }
     say('Stopping after the files being converted…');
   }

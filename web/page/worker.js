@@ -149,10 +149,28 @@ function plan(module, paths) {
   return first;
 }
 
+// Sources with a smaller id are not started: the page stopped the run they belong to.
+let stopBefore = 0;
+
+// A task of its own before each batch, so that the page's stop comes in between batches: when a
+// batch's files are already read, the next would otherwise start in the same task.
+const tick = new MessageChannel();
+const ticked = [];
+tick.port1.onmessage = () => ticked.shift()();
+function nextTask() {
+  return new Promise((resolve) => {
+    ticked.push(resolve);
+    tick.port2.postMessage(null);
+  });
+}
+
 // A batch goes back in one message once converted, its packages moved, not copied.
 async function handleBatch(jobs, opened, early) {
   const results = [];
-  for (let i = 0; i < jobs.length; ++i) results.push(await handle(jobs[i], opened[i], early[i]));
+  for (let i = 0; i < jobs.length; ++i) {
+    results.push(jobs[i].id < stopBefore ? {id: jobs[i].id, status: 'skipped', reason: 'interrupted', frames: 0} :
+      await handle(jobs[i], opened[i], early[i]));
+  }
   const module = await ready.catch(() => null);
   postMessage({results, memory: module ? module.HEAPU8.length : 0},
               results.filter((result) => result.package).map((result) => result.package));
@@ -162,6 +180,10 @@ async function handleBatch(jobs, opened, early) {
 // module; the small sources of a batch are read while it waits.
 let chain = Promise.resolve();
 onmessage = (event) => {
+  if (event.data.stopBefore !== undefined) {
+    stopBefore = event.data.stopBefore;
+    return;
+  }
   if (event.data.module) {
     start(event.data.module);
     return;
@@ -193,5 +215,5 @@ onmessage = (event) => {
     return read;
   }, () => null));
   for (const waiting of [...opened, ...early]) waiting.catch(() => {});
-  chain = chain.then(() => handleBatch(jobs, opened, early));
+  chain = chain.then(nextTask).then(() => handleBatch(jobs, opened, early));
 };
