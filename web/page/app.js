@@ -125,13 +125,13 @@
     restarts++;
     startWorker(slot);
     replan(slot);
-    showMemory();
+    showWorkers();
   }
 
   // The module memory each worker holds, in MiB, how many sources each was given and how often
   // one was replaced. Written only when it changes: every write to the body's attributes makes
   // the browser look at the styles.
-  function showMemory() {
+  function showWorkers() {
     const memory = pool.map((slot) => slot.memory >> 20).join(',');
     if (document.body.dataset.workerMemory !== memory) document.body.dataset.workerMemory = memory;
     const sources = pool.map((slot) => slot.sources).join(',');
@@ -196,7 +196,7 @@
         sent = true;
       }
     }
-    showMemory();
+    showWorkers();
   }
 
   function received(slot, message) {
@@ -204,7 +204,7 @@
     if (message.ready) {
       slot.ready = true;
       elements.version.textContent = message.version;
-      showMemory();
+      showWorkers();
       return;
     }
     if (message.loadError) {
