@@ -31,11 +31,11 @@ function browserRound(repeat) {
   let converted = 0;
   const start = performance.now();
   for (let n = 0; n < repeat; ++n) {
-    for (const bytes of window.__sources) {
+    for (const [label, bytes] of window.__sources) {
       const source = module._skm_alloc(bytes.length);
-      const name = module._skm_alloc(2);
+      const name = module._skm_alloc(label.length);
       module.HEAPU8.set(bytes, source);
-      module.HEAPU8.set([120, 0], name);
+      module.HEAPU8.set(label, name);
       if (module._skm_convert(source, bytes.length, name) === 0) {
         // The package leaves the module, as the worker hands it to the page.
         const at = module._skm_package();
@@ -81,8 +81,9 @@ async function moduleSide(folder, names) {
   await page.goto(server.url + 'bench.html', {waitUntil: 'load'});
   await page.evaluate(async (names) => {
     window.__module = await createSkmModule({locateFile: (file) => 'page/' + file});
-    window.__sources = await Promise.all(names.map(async (name) =>
-      new Uint8Array(await (await fetch('sources/' + encodeURIComponent(name))).arrayBuffer())));
+    window.__sources = await Promise.all(names.map(async (name) => [
+      new TextEncoder().encode(name + '\0'),
+      new Uint8Array(await (await fetch('sources/' + encodeURIComponent(name))).arrayBuffer())]));
   }, names);
   return {
     async round(repeat) {
