@@ -129,8 +129,10 @@ class Limits(Base):
 
     def test_worker_threads_the_system_refuses(self):
         # RLIMIT_NPROC counts the threads of every process of the real user, and root is exempt.
-        # The run goes as a user id nothing else runs as, so that no other process (a parallel
-        # test, or one that /proc shows as the overflow user 'nobody') moves the count.
+        # The run goes as a user id nothing else runs as, so that no other process moves the
+        # count, and the first sources are pipes, one for each thread allowed: every thread that
+        # started waits on one until the threads have all been asked for, so none ends and
+        # frees its place early.
         if os.geteuid() != 0:
             self.skipTest("needs root, to run under a user id of its own")
         uid = unused_uid()
@@ -141,26 +143,42 @@ class Limits(Base):
         probe = run_limited([SKM2TRN, "--version"], [], user)
         if probe.returncode != 0:
             self.skipTest(f"skm2trn cannot run as uid {uid}: {probe.stderr.strip()}")
-        # Enough work that the threads that started are still busy when the next one is asked.
-        paths = self.sources(120, "bounce.skm")
+        paths = self.sources(40, "bounce.skm")
         for path in paths:
             os.chmod(path, 0o644)
         for extra in (0, 3):
             with self.subTest(threads_allowed=extra):
                 for name in os.listdir(self.out):
                     os.remove(os.path.join(self.out, name))
-                limit = 1 + extra
-                result = run_limited([SKM2TRN, "--json", "-j", "64", *paths, self.out],
-                                     [(resource.RLIMIT_NPROC, limit)], user)
-                self.assertEqual(result.returncode, 0, result.stderr)
-                self.assertEqual(json.loads(result.stdout)["converted"], len(paths))
-                self.assertEqual(len(os.listdir(self.out)), len(paths))
-                notes = [line for line in result.stderr.splitlines()
-                         if line.startswith("skm2trn: could not start all 64 worker threads (")]
-                self.assertEqual(len(notes), 1, result.stderr)
-                converting = int(notes[0].rpartition("; converting with ")[2])
+                pipes = [os.path.join(self.tmp, f"held{extra}{k}.skm") for k in range(max(extra, 1))]
+                for pipe in pipes:
+                    os.mkfifo(pipe, 0o666)
+                    os.chmod(pipe, 0o666)
+                err = open(os.path.join(self.tmp, f"stderr{extra}"), "w+")
+                process = subprocess.Popen(
+                    [SKM2TRN, "--json", "-j", "64", *pipes, *paths, self.out],
+                    stdout=subprocess.PIPE, stderr=err, text=True, user=uid, group=uid,
+                    extra_groups=[], preexec_fn=lambda: resource.setrlimit(
+                        resource.RLIMIT_NPROC, (1 + extra, 1 + extra)))
+                self.addCleanup(lambda p=process: p.poll() is None and p.kill())
+                sources = len(pipes) + len(paths)  # fewer than the 64 threads asked for
+                note = f"skm2trn: could not start all {sources} worker threads ("
+                self.wait_for(lambda: note in (err.seek(0), err.read())[1], process)
+                for pipe in pipes:
+                    with open(pipe, "wb") as f:
+                        f.write(sample("bounce.skm"))
+                stdout, _ = process.communicate(timeout=120)
+                err.seek(0)
+                stderr = err.read()
+                err.close()
+                self.assertEqual(process.returncode, 0, stderr)
+                self.assertEqual(json.loads(stdout)["converted"], sources)
+                self.assertEqual(len(os.listdir(self.out)), sources)
+                notes = [line for line in stderr.splitlines() if line.startswith(note)]
+                self.assertEqual(len(notes), 1, stderr)
                 # No worker at all: the main thread converts alone.
-                self.assertEqual(converting, max(extra, 1))
+                self.assertEqual(int(notes[0].rpartition("; converting with ")[2]),
+                                 max(extra, 1))
 
 
 class TerminalNames(Base):
