@@ -77,15 +77,17 @@ class Signals(Base):
                 err.close()
 
 
-def run_limited(args, limits, user=None):
+def as_user(uid):
+    """subprocess arguments that run a child under uid, with no groups beyond its own."""
+    return {} if uid is None else {"user": uid, "group": uid, "extra_groups": []}
+
+
+def run_limited(args, limits, uid=None):
     def apply():
         for which, value in limits:
             resource.setrlimit(which, (value, value))
-    kwargs = {}
-    if user is not None:
-        kwargs = {"user": user.pw_uid, "group": user.pw_gid, "extra_groups": []}
     return subprocess.run(args, preexec_fn=apply, capture_output=True, text=True, timeout=300,
-                          **kwargs)
+                          **as_user(uid))
 
 
 def unused_uid():
@@ -138,9 +140,8 @@ class Limits(Base):
         uid = unused_uid()
         if uid is None:
             self.skipTest("no unused user id to run under a process limit")
-        user = pwd.struct_passwd(("", "", uid, uid, "", "/", ""))
         os.chmod(self.out, 0o777)
-        probe = run_limited([SKM2TRN, "--version"], [], user)
+        probe = run_limited([SKM2TRN, "--version"], [], uid)
         if probe.returncode != 0:
             self.skipTest(f"skm2trn cannot run as uid {uid}: {probe.stderr.strip()}")
         paths = self.sources(40, "bounce.skm")
@@ -150,16 +151,18 @@ class Limits(Base):
             with self.subTest(threads_allowed=extra):
                 for name in os.listdir(self.out):
                     os.remove(os.path.join(self.out, name))
-                pipes = [os.path.join(self.tmp, f"held{extra}{k}.skm") for k in range(max(extra, 1))]
+                pipes = [os.path.join(self.tmp, f"held{extra}{k}.skm")
+                         for k in range(max(extra, 1))]
                 for pipe in pipes:
                     os.mkfifo(pipe, 0o666)
                     os.chmod(pipe, 0o666)
                 err = open(os.path.join(self.tmp, f"stderr{extra}"), "w+")
+                self.addCleanup(err.close)
                 process = subprocess.Popen(
                     [SKM2TRN, "--json", "-j", "64", *pipes, *paths, self.out],
-                    stdout=subprocess.PIPE, stderr=err, text=True, user=uid, group=uid,
-                    extra_groups=[], preexec_fn=lambda: resource.setrlimit(
-                        resource.RLIMIT_NPROC, (1 + extra, 1 + extra)))
+                    stdout=subprocess.PIPE, stderr=err, text=True, **as_user(uid),
+                    preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NPROC,
+                                                          (1 + extra, 1 + extra)))
                 self.addCleanup(lambda p=process: p.poll() is None and p.kill())
                 sources = len(pipes) + len(paths)  # fewer than the 64 threads asked for
                 note = f"skm2trn: could not start all {sources} worker threads ("
@@ -170,7 +173,6 @@ class Limits(Base):
                 stdout, _ = process.communicate(timeout=120)
                 err.seek(0)
                 stderr = err.read()
-                err.close()
                 self.assertEqual(process.returncode, 0, stderr)
                 self.assertEqual(json.loads(stdout)["converted"], sources)
                 self.assertEqual(len(os.listdir(self.out)), sources)
