@@ -28,6 +28,12 @@ os.environ["ASAN_OPTIONS"] = ":".join(
     filter(None, [os.environ.get("ASAN_OPTIONS", ""), "detect_leaks=0:verify_asan_link_order=0"]))
 
 
+def contents(file):
+    """All that an open file holds so far."""
+    file.seek(0)
+    return file.read()
+
+
 class Base(FolderTest):
     PREFIX = "skm2trn-proc-"
     WAIT_SECONDS = 60
@@ -60,7 +66,7 @@ class Signals(Base):
                     time.sleep(0.3)
                     process.send_signal(signal.SIGINT)
                 # The summary for people goes out first; then the JSON fills the pipe.
-                self.wait_for(lambda: "converted." in (err.seek(0), err.read())[1], process)
+                self.wait_for(lambda: "converted." in contents(err), process)
                 time.sleep(0.5)
                 self.assertIsNone(process.poll(), "the report did not wait for its reader")
                 process.send_signal(signal.SIGINT)
@@ -68,12 +74,12 @@ class Signals(Base):
                 stdout = process.stdout.read()
                 process.stdout.close()
                 process.wait(timeout=30)
-                err.seek(0)
                 report = json.loads(stdout)
                 self.assertEqual(len(report["files"]), len(sources))
                 self.assertEqual(report["converted"], len(paths))
                 self.assertEqual(report["interrupted"], "SIGINT" if held else None)
-                self.assertEqual(process.returncode, 128 + signal.SIGINT if held else 0, err.read())
+                self.assertEqual(process.returncode, 128 + signal.SIGINT if held else 0,
+                                 contents(err))
                 err.close()
 
 
@@ -82,12 +88,17 @@ def as_user(uid):
     return {} if uid is None else {"user": uid, "group": uid, "extra_groups": []}
 
 
-def run_limited(args, limits, uid=None):
+def limited(limits):
+    """A preexec_fn that sets each (resource, value) of limits as both soft and hard limit."""
     def apply():
         for which, value in limits:
             resource.setrlimit(which, (value, value))
-    return subprocess.run(args, preexec_fn=apply, capture_output=True, text=True, timeout=300,
-                          **as_user(uid))
+    return apply
+
+
+def run_limited(args, limits, uid=None):
+    return subprocess.run(args, preexec_fn=limited(limits), capture_output=True, text=True,
+                          timeout=300, **as_user(uid))
 
 
 def unused_uid():
@@ -157,25 +168,23 @@ class Limits(Base):
                 pipes = [os.path.join(self.tmp, f"held{extra}{k}.skm")
                          for k in range(max(extra, 1))]
                 for pipe in pipes:
-                    os.mkfifo(pipe, 0o666)
-                    os.chmod(pipe, 0o666)
+                    os.mkfifo(pipe)
+                    os.chmod(pipe, 0o666)  # whatever the umask
                 err = open(os.path.join(self.tmp, f"stderr{extra}"), "w+")
                 self.addCleanup(err.close)
                 process = subprocess.Popen(
                     [SKM2TRN, "--json", "-j", "64", *pipes, *paths, self.out],
                     stdout=subprocess.PIPE, stderr=err, text=True, **as_user(uid),
-                    preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NPROC,
-                                                          (1 + extra, 1 + extra)))
+                    preexec_fn=limited([(resource.RLIMIT_NPROC, 1 + extra)]))
                 self.addCleanup(lambda p=process: p.poll() is None and p.kill())
                 sources = len(pipes) + len(paths)  # fewer than the 64 threads asked for
                 note = f"skm2trn: could not start all {sources} worker threads ("
-                self.wait_for(lambda: note in (err.seek(0), err.read())[1], process)
+                self.wait_for(lambda: note in contents(err), process)
                 for pipe in pipes:
                     with open(pipe, "wb") as f:
                         f.write(sample("bounce.skm"))
                 stdout, _ = process.communicate(timeout=120)
-                err.seek(0)
-                stderr = err.read()
+                stderr = contents(err)
                 self.assertEqual(process.returncode, 0, stderr)
                 self.assertEqual(json.loads(stdout)["converted"], sources)
                 self.assertEqual(len(os.listdir(self.out)), sources)
