@@ -379,6 +379,27 @@ for (const name of browsers) {
       await clear(page);
     });
 
+    test('sources that go away once chosen fail alone; the rest of their batches convert', async () => {
+      const folder = path.join(scratch, 'gone');
+      fs.mkdirSync(folder, {recursive: true});
+      const bulk = path.join(work, 'bulk');
+      const names = fs.readdirSync(bulk).sort().slice(0, 400);
+      for (const file of names) fs.copyFileSync(path.join(bulk, file), path.join(folder, file));
+      const expected = expectations(folder, [names]);
+      // Late in the list, so that they are read only well after they are gone.
+      const gone = new Set(names.slice(350, 360));
+      await web.chooseFiles(page, names.map((file) => path.join(folder, file)));
+      for (const file of gone) fs.rmSync(path.join(folder, file));
+      await web.waitFinished(page);
+      const lines = await web.rows(page);
+      assert.equal(lines.length, names.length);
+      for (const [i, file] of names.entries()) {
+        if (gone.has(file)) assert.ok(lines[i].startsWith(`${file}: skipped (not a gesture file: `), lines[i]);
+        else assert.equal(lines[i], web.expectedLine(file, expected.get(file)));
+      }
+      await clear(page);
+    });
+
     test('Stop mid-run keeps the finished packages, names the rest; a choice during the run is refused', async () => {
       const bulk = path.join(work, 'bulk');
       const names = fs.readdirSync(bulk).sort();

@@ -51,14 +51,17 @@ function text(bytes) {
 }
 
 // A big source is read straight into the module's memory a slice at a time, so it is not held
-// twice; a small one was read ahead while the job waited.
+// twice; a small one was read ahead while the job waited (`early`: its bytes).
 const SLICE = 16 * 1024 * 1024;
 const READ_AHEAD = 4 * 1024 * 1024;
 async function readInto(module, file, early, at) {
   if (early) {
-    module.HEAPU8.set(new Uint8Array(await early), at);
+    module.HEAPU8.set(early, at);
     return;
   }
+  // A chosen file that went away before anything looked at it shows as empty, and only reading
+  // it says what became of it.
+  if (!file.size) await file.arrayBuffer();
   for (let done = 0; done < file.size; done += SLICE) {
     const bytes = new Uint8Array(await file.slice(done, done + SLICE).arrayBuffer());
     module.HEAPU8.set(bytes, at + done);
@@ -202,18 +205,35 @@ onmessage = (event) => {
     return;
   }
   const {jobs} = event.data;
-  // A source known by its handle (a folder dropped in Chromium) is opened here. The page sends
-  // the others' files in batches of at most READ_AHEAD bytes, and those opened here keep to the
-  // same budget for what is read ahead.
-  let budget = READ_AHEAD;
+  // A source known by its handle (a folder dropped in Chromium) is opened here.
   const opened = jobs.map(({file, handle}) => (file ? Promise.resolve(file) : handle.getFile()));
-  const early = opened.map((open) => open.then((file) => {
-    if (file.size > SLICE || (file.size > budget && budget < READ_AHEAD)) return null;
-    budget -= file.size;
-    const read = file.arrayBuffer();
-    read.catch(() => {});
-    return read;
-  }, () => null));
-  for (const waiting of [...opened, ...early]) waiting.catch(() => {});
+  for (const waiting of opened) waiting.catch(() => {});
+  const early = readAhead(opened);
   chain = chain.then(nextTask).then(() => handleBatch(jobs, opened, early));
 };
+
+// The bytes of a batch's small sources, read while the batch waits: for each source, its bytes
+// or null (read when its turn comes). The page sends files in batches of at most READ_AHEAD
+// bytes, and those opened here keep to the same budget. They are read as one blob, one round
+// trip to the browser per batch instead of one per file, which is most of what a small file's
+// read costs. If that read fails (a file changed or went away), each source is read on its own
+// when its turn comes, so only the one at fault fails, in its own words.
+function readAhead(opened) {
+  const together = Promise.allSettled(opened).then((all) => {
+    let budget = READ_AHEAD;
+    const files = all.map(({value: file}) => {
+      if (!file || !file.size || file.size > SLICE || (file.size > budget && budget < READ_AHEAD)) return null;
+      budget -= file.size;
+      return file;
+    });
+    return new Blob(files.filter(Boolean)).arrayBuffer().then((buffer) => {
+      let at = 0;
+      return files.map((file) => {
+        if (!file) return null;
+        at += file.size;
+        return new Uint8Array(buffer, at - file.size, file.size);
+      });
+    });
+  }).catch(() => opened.map(() => null));
+  return opened.map((_, i) => together.then((bytes) => bytes[i]));
+}
