@@ -10,8 +10,8 @@
 #include "codecs/GifCodec.h"
 
 // The codecs' loops stay functions of their own. Natively the compiler leaves them so; the
-// WebAssembly build inlines far more (for the loops' own lambdas), and whole codecs folded into
-// 40 KB functions cost the browser's optimizing compiler about half a second each during a run.
+// WebAssembly optimizer inlines far more, and whole codecs folded into 40 KB functions cost the
+// browser's optimizing compiler about half a second each during a run.
 #define SKM_OUT_OF_LINE [[gnu::noinline]]
 
 // A loop that natively belongs inlined into its caller, whose locals it shares, but which
