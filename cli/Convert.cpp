@@ -144,11 +144,11 @@ void scanFolder(const std::string& folder, const std::string& rel, bool recursiv
   }
   std::sort(files.begin(), files.end());
   std::sort(folders.begin(), folders.end());
+  entries.reserve(entries.size() + files.size());
   for (const std::string& name : files) {
-    Entry entry;
+    Entry& entry = entries.emplace_back();
     entry.source = folder + name;
     entry.relFolder = rel;
-    entries.push_back(entry);
   }
   if (!recursive) return;
   for (const std::string& name : folders) {
@@ -231,26 +231,13 @@ std::string gestureCount(std::size_t n) {
 
 // The files that the run's sources are, however their names reach them, so that no package
 // replaces one: the file a source's path leads to and, for a symbolic link, the link itself.
+// Looked up only when first asked, which a run whose packages are all new never does: a look-up
+// per source was a large part of the time before the first conversion started.
 class SourceFiles {
  public:
   explicit SourceFiles(const std::vector<Entry>& entries) : entries_(entries) {
     for (std::size_t i = 0; i < entries.size(); ++i) {
-      if (entries[i].done) continue;
-#ifdef _WIN32
-      // No identities here: an existing package is compared with the sources of its size.
-      std::error_code ec;
-      const std::uintmax_t size = fs::file_size(pathFromUtf8(entries[i].source), ec);
-      if (!ec) bySize_.emplace(size, i);
-#else
-      // The entry itself and, only for a symbolic link, the file it leads to: a look-up less
-      // for each source that is not a link, which most are.
-      FileIdentity identity;
-      bool isLink = false;
-      if (identityOf(entries[i].source, false, identity, &isLink) == 0)
-        owners_.emplace(identity, i);
-      if (isLink && identityOf(entries[i].source, true, identity) == 0)
-        owners_.emplace(identity, i);
-#endif
+      if (!entries[i].done) sources_.push_back(i);
     }
   }
 
@@ -262,7 +249,7 @@ class SourceFiles {
     const fs::path entry = pathFromUtf8(path);
     const std::uintmax_t size = fs::file_size(entry, ec);
     if (ec) return std::nullopt;
-    for (auto [at, end] = bySize_.equal_range(size); at != end; ++at) {
+    for (auto [at, end] = known().equal_range(size); at != end; ++at) {
       if (fs::equivalent(entry, pathFromUtf8(entries_[at->second].source), ec)) return at->second;
     }
     return std::nullopt;
@@ -273,15 +260,14 @@ class SourceFiles {
   }
 
   std::optional<std::size_t> sourceIs(const FileIdentity& identity) const {
-    const auto found = owners_.find(identity);
-    if (found == owners_.end()) return std::nullopt;
+#ifdef _WIN32
+    (void)identity;
+    return std::nullopt;
+#else
+    const auto found = known().find(identity);
+    if (found == known().end()) return std::nullopt;
     return found->second;
-  }
-
-  std::set<FileIdentity> identities() const {
-    std::set<FileIdentity> all;
-    for (const auto& owner : owners_) all.insert(owner.first);
-    return all;
+#endif
   }
 
   // Why the package of entry index may not replace source `owner`.
@@ -290,16 +276,43 @@ class SourceFiles {
   }
 
  private:
-  const std::vector<Entry>& entries_;
-  std::map<FileIdentity, std::size_t> owners_;
 #ifdef _WIN32
-  std::multimap<std::uintmax_t, std::size_t> bySize_;
+  // No identities here: an existing package is compared with the sources of its size.
+  using Owners = std::multimap<std::uintmax_t, std::size_t>;
+#else
+  using Owners = std::map<FileIdentity, std::size_t>;
 #endif
+
+  const Owners& known() const {
+    if (owners_) return *owners_;
+    owners_.emplace();
+    for (const std::size_t i : sources_) {
+#ifdef _WIN32
+      std::error_code ec;
+      const std::uintmax_t size = fs::file_size(pathFromUtf8(entries_[i].source), ec);
+      if (!ec) owners_->emplace(size, i);
+#else
+      // The entry itself and, only for a symbolic link, the file it leads to: a look-up less
+      // for each source that is not a link, which most are.
+      FileIdentity identity;
+      bool isLink = false;
+      if (identityOf(entries_[i].source, false, identity, &isLink) == 0)
+        owners_->emplace(identity, i);
+      if (isLink && identityOf(entries_[i].source, true, identity) == 0)
+        owners_->emplace(identity, i);
+#endif
+    }
+    return *owners_;
+  }
+
+  const std::vector<Entry>& entries_;
+  std::vector<std::size_t> sources_;  // the entries that were sources when the run began
+  mutable std::optional<Owners> owners_;
 };
 
 // Follows the shared conversion job for the command line: maps its sources back to the run's
 // entries, writes packages where the options say, and draws the progress line.
-class CliHost : public JobHost {
+class CliHost : public JobHost, private FileGuard {
  public:
   CliHost(const ConvertOptions& options, std::vector<Entry>& entries, std::string output,
           const SourceFiles& sources, OutputFolder& root)
@@ -307,8 +320,7 @@ class CliHost : public JobHost {
         entries_(entries),
         output_(std::move(output)),
         sources_(sources),
-        root_(root),
-        guarded_(sources.identities()) {
+        root_(root) {
     for (std::size_t i = 0; i < entries_.size(); ++i) {
       if (!entries_[i].planned) continue;
       jobSources_.push_back(entries_[i].source);
@@ -426,6 +438,11 @@ class CliHost : public JobHost {
     return folderError_.empty() ? &folder_ : nullptr;
   }
 
+  // The sources and the packages written so far.
+  bool guards(const FileIdentity& identity) const override {
+    return writers_.count(identity) != 0 || sources_.sourceIs(identity).has_value();
+  }
+
   // Writes the package, never over a source of the run or a package it wrote before, whatever
   // name leads there (a symbolic link in the output tree, a hard link): such a source is skipped.
   void writeGuarded(std::size_t at, GestureResult& result) {
@@ -453,7 +470,7 @@ class CliHost : public JobHost {
     FileIdentity written, found;
     const int err = writeInFolder(*folder, result.baseName + ".trn", bytes.data(), bytes.size(),
                                   options_.noClobber ? Placement::KeepExisting : Placement::Replace,
-                                  &guarded_, &written, &found);
+                                  this, &written, &found);
     if (err == GuardedEntry) {
       if (const auto owner = sources_.sourceIs(found)) {
         notWritten(result, entry, sources_.replacing(at, *owner));
@@ -472,7 +489,6 @@ class CliHost : public JobHost {
       result.packagePath = path;
       taken_.emplace(entry.nameKey, at);
 #ifndef _WIN32
-      guarded_.insert(written);
       writers_.emplace(written, at);
 #endif
     }
@@ -495,7 +511,6 @@ class CliHost : public JobHost {
   std::string output_;
   const SourceFiles& sources_;
   OutputFolder& root_;
-  std::set<FileIdentity> guarded_;               // sources and the packages written so far
   std::map<FileIdentity, std::size_t> writers_;  // each written package's entry
   std::map<std::string, std::size_t> taken_;     // package name keys given out, by entry
   OutputFolder folder_;                          // the subfolder last written into

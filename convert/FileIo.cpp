@@ -319,7 +319,7 @@ int placeFile(const std::string& temp, const std::string& target, Placement plac
 
 // Windows has no unnamed temporaries and gives no identities: a named temporary, renamed.
 int writeFile(const Destination& to, const uint8_t* bytes, std::size_t size, Placement placement,
-              const std::set<FileIdentity>*, FileIdentity*, FileIdentity*) {
+              const FileGuard*, FileIdentity*, FileIdentity*) {
   std::string temp;
   int slot = -1, err = 0;
   const int fd = createNamedTemporary(to, temp, slot, err);
@@ -341,13 +341,12 @@ FileIdentity identityOfStat(const struct stat& st) {
 
 // Whether the entry name in folder leads to a guarded file (the entry itself, not a link's
 // target: replacing a link replaces only the link).
-bool isGuarded(int folder, const std::string& name, const std::set<FileIdentity>* guarded,
-               FileIdentity* found) {
+bool isGuarded(int folder, const std::string& name, const FileGuard* guarded, FileIdentity* found) {
   struct stat st {};
   if (guarded == nullptr || ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     return false;
   }
-  if (guarded->count(identityOfStat(st)) == 0) return false;
+  if (!guarded->guards(identityOfStat(st))) return false;
   if (found != nullptr) *found = identityOfStat(st);
   return true;
 }
@@ -355,7 +354,7 @@ bool isGuarded(int folder, const std::string& name, const std::set<FileIdentity>
 // Gives the complete temporary its name. An existing entry is looked at first, right before the
 // final rename: a guarded file is never replaced.
 int placeNamed(const Destination& to, const std::string& temp, Placement placement,
-               const std::set<FileIdentity>* guarded, FileIdentity* found) {
+               const FileGuard* guarded, FileIdentity* found) {
   const char* from = temp.c_str();
   const char* name = to.target.c_str();
   if (placement == Placement::Replace) {
@@ -379,7 +378,7 @@ int placeNamed(const Destination& to, const std::string& temp, Placement placeme
 }
 
 int writeNamed(const Destination& to, const uint8_t* bytes, std::size_t size, Placement placement,
-               const std::set<FileIdentity>* guarded, FileIdentity* written, FileIdentity* found) {
+               const FileGuard* guarded, FileIdentity* written, FileIdentity* found) {
   std::string temp;
   int slot = -1, err = 0;
   const int fd = createNamedTemporary(to, temp, slot, err);
@@ -400,7 +399,7 @@ int writeNamed(const Destination& to, const uint8_t* bytes, std::size_t size, Pl
 // then renamed over the target. Sets fallBack, having changed nothing, where the file system or
 // the system refuses unnamed temporaries or linking them.
 int writeUnnamed(const Destination& to, const uint8_t* bytes, std::size_t size, Placement placement,
-                 const std::set<FileIdentity>* guarded, FileIdentity* written, FileIdentity* found,
+                 const FileGuard* guarded, FileIdentity* written, FileIdentity* found,
                  bool& fallBack) {
   fallBack = true;
 #ifdef O_TMPFILE
@@ -460,7 +459,7 @@ int writeUnnamed(const Destination& to, const uint8_t* bytes, std::size_t size, 
 }
 
 int writeFile(const Destination& to, const uint8_t* bytes, std::size_t size, Placement placement,
-              const std::set<FileIdentity>* guarded, FileIdentity* written, FileIdentity* found) {
+              const FileGuard* guarded, FileIdentity* written, FileIdentity* found) {
   bool fallBack = false;
   const int err = writeUnnamed(to, bytes, size, placement, guarded, written, found, fallBack);
   if (!fallBack) return err;
@@ -721,7 +720,7 @@ int OutputFolder::openBelow(const OutputFolder& base, const std::string& relativ
 }
 
 int writeInFolder(const OutputFolder& folder, const std::string& name, const uint8_t* bytes,
-                  std::size_t size, Placement placement, const std::set<FileIdentity>* guarded,
+                  std::size_t size, Placement placement, const FileGuard* guarded,
                   FileIdentity* written, FileIdentity* found) {
 #ifdef _WIN32
   const Destination to{-1, folder.path(), folder.path(), folder.path() + name};

@@ -95,6 +95,16 @@ int lookUpEntry(const std::string& path, EntryState& state);
 // exists only if the list holds it exactly, as long as the folder tells letter cases apart.
 bool listEntryNames(const OutputFolder& folder, std::size_t most, std::set<std::string>& names);
 
+// The files that writes must leave as they are. Asked only when a write finds its name taken, so
+// a guard may put off working out what it holds until then.
+class FileGuard {
+ public:
+  virtual bool guards(const FileIdentity& identity) const = 0;
+
+ protected:
+  ~FileGuard() = default;
+};
+
 // Returned by writeInFolder when the name leads to a guarded file, which is left as it is.
 inline constexpr int GuardedEntry = -1;
 
@@ -102,11 +112,11 @@ inline constexpr int GuardedEntry = -1;
 // into an unnamed temporary file where the system offers one (Linux O_TMPFILE, then linked in),
 // so a killed process leaves nothing behind, otherwise into a named temporary file (".skm2trn-"
 // and 8 letters or digits) renamed at the end. With KeepExisting an existing entry of the name is
-// left alone and EEXIST returned. When the name already leads to a file in guarded, nothing is
-// replaced and GuardedEntry returned, with the file's identity in found. The written file's
-// identity goes to written (where identities are known). Returns 0, GuardedEntry or errno.
+// left alone and EEXIST returned. When the name already leads to a file that guarded guards,
+// nothing is replaced and GuardedEntry returned, with the file's identity in found. The written
+// file's identity goes to written (where identities are known). Returns 0, GuardedEntry or errno.
 int writeInFolder(const OutputFolder& folder, const std::string& name, const uint8_t* bytes,
-                  std::size_t size, Placement placement, const std::set<FileIdentity>* guarded,
+                  std::size_t size, Placement placement, const FileGuard* guarded,
                   FileIdentity* written, FileIdentity* found);
 
 // Whether the file system of folder takes names that differ only in letter case for one name.

@@ -82,9 +82,19 @@ TEST_F(FileIoTest, WritesInAnOpenFolderNeverReplaceAGuardedFile) {
   ASSERT_EQ(::link(dir.file("src.skm").c_str(), dir.file("hard.trn").c_str()), 0);
   FileIdentity src, written, found;
   ASSERT_EQ(identityOf(dir.file("src.skm"), true, src), 0);
-  const std::set<FileIdentity> guarded = {src};
+  // Asked only when a name is taken, so that a caller may put off working out what it guards.
+  struct : FileGuard {
+    FileIdentity file;
+    mutable int asked = 0;
+    bool guards(const FileIdentity& identity) const override { return ++asked, identity == file; }
+  } guarded;
+  guarded.file = src;
   OutputFolder out;
   ASSERT_EQ(out.open(folder()), 0);
+  EXPECT_EQ(writeInFolder(out, "new.trn", package.data(), package.size(), Placement::Replace,
+                          &guarded, &written, &found),
+            0);
+  EXPECT_EQ(guarded.asked, 0);
   // A hard link is the file itself; a symbolic link is only replaced, never followed.
   for (Placement placement : {Placement::Replace, Placement::KeepExisting}) {
     EXPECT_EQ(writeInFolder(out, "hard.trn", package.data(), package.size(), placement, &guarded,
@@ -104,7 +114,7 @@ TEST_F(FileIoTest, WritesInAnOpenFolderNeverReplaceAGuardedFile) {
   ASSERT_EQ(identityOf(dir.file("link.trn"), false, now), 0);
   EXPECT_EQ(now, written);
   EXPECT_EQ(test::listFolder(dir.path()),
-            (std::vector<std::string>{"hard.trn", "link.trn", "src.skm"}));
+            (std::vector<std::string>{"hard.trn", "link.trn", "new.trn", "src.skm"}));
 }
 
 // Every name of the folder, or none to go by once the folder holds more than asked for.
