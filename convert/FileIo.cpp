@@ -2,6 +2,7 @@
 
 #include "convert/FilePath.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -27,6 +28,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/statfs.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #ifdef __linux__
 #include <linux/fs.h>
@@ -104,9 +106,6 @@ bool isFolder(const StatRecord& st) {
 }
 long long readSome(int fd, uint8_t* dst, std::size_t n) {
   return ::read(fd, dst, n);
-}
-long long writeSome(int fd, const uint8_t* src, std::size_t n) {
-  return ::write(fd, src, n);
 }
 int closeFile(int fd) {
   return ::close(fd);
@@ -256,16 +255,46 @@ std::string randomTemporaryName() {
   return name;
 }
 
-int writeAll(int fd, const uint8_t* bytes, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    errno = 0;
-    long long n = writeSome(fd, bytes + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return errno ? errno : EIO;
-    done += std::size_t(n);
+// The pieces one after another, with as few calls as the system allows: one gathering write
+// where it has them, so that a package never has to be copied together first.
+int writeAll(int fd, BytePieces pieces) {
+#ifdef _WIN32
+  for (const std::span<const uint8_t> piece : pieces) {
+    for (std::size_t done = 0; done < piece.size();) {
+      errno = 0;
+      const long long n = writeSome(fd, piece.data() + done, piece.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return errno ? errno : EIO;
+      done += std::size_t(n);
+    }
   }
   return 0;
+#else
+  std::size_t at = 0, offset = 0;  // where writing resumes: a piece, and a byte within it
+  while (at < pieces.size()) {
+    if (offset == pieces[at].size()) {
+      ++at, offset = 0;
+      continue;
+    }
+    iovec vectors[16];
+    int count = 0;
+    for (std::size_t k = at; k < pieces.size() && count < 16; ++k) {
+      const std::size_t skip = k == at ? offset : 0;
+      if (pieces[k].size() == skip) continue;
+      vectors[count++] = {const_cast<uint8_t*>(pieces[k].data() + skip), pieces[k].size() - skip};
+    }
+    errno = 0;
+    const ssize_t n = ::writev(fd, vectors, count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return errno ? errno : EIO;
+    for (std::size_t left = std::size_t(n); left > 0;) {
+      const std::size_t step = std::min(left, pieces[at].size() - offset);
+      left -= step, offset += step;
+      if (offset == pieces[at].size()) ++at, offset = 0;
+    }
+  }
+  return 0;
+#endif
 }
 
 // Where a file goes: names relative to a folder descriptor (POSIX), or paths.
@@ -318,13 +347,13 @@ int placeFile(const std::string& temp, const std::string& target, Placement plac
 }
 
 // Windows has no unnamed temporaries and gives no identities: a named temporary, renamed.
-int writeFile(const Destination& to, const uint8_t* bytes, std::size_t size, Placement placement,
-              const FileGuard*, FileIdentity*, FileIdentity*) {
+int writeFile(const Destination& to, BytePieces bytes, Placement placement, const FileGuard*,
+              FileIdentity*, FileIdentity*) {
   std::string temp;
   int slot = -1, err = 0;
   const int fd = createNamedTemporary(to, temp, slot, err);
   if (fd < 0) return err;
-  err = writeAll(fd, bytes, size);
+  err = writeAll(fd, bytes);
   errno = 0;
   if (closeFile(fd) != 0 && err == 0) err = errno ? errno : EIO;
   if (err == 0) err = placeFile(temp, to.target, placement);
@@ -377,13 +406,13 @@ int placeNamed(const Destination& to, const std::string& temp, Placement placeme
   return err;
 }
 
-int writeNamed(const Destination& to, const uint8_t* bytes, std::size_t size, Placement placement,
+int writeNamed(const Destination& to, BytePieces bytes, Placement placement,
                const FileGuard* guarded, FileIdentity* written, FileIdentity* found) {
   std::string temp;
   int slot = -1, err = 0;
   const int fd = createNamedTemporary(to, temp, slot, err);
   if (fd < 0) return err;
-  err = writeAll(fd, bytes, size);
+  err = writeAll(fd, bytes);
   struct stat st {};
   if (err == 0 && written != nullptr && ::fstat(fd, &st) == 0) *written = identityOfStat(st);
   errno = 0;
@@ -398,7 +427,7 @@ int writeNamed(const Destination& to, const uint8_t* bytes, std::size_t size, Pl
 // free (which also refuses an existing one for KeepExisting), else under a temporary name that is
 // then renamed over the target. Sets fallBack, having changed nothing, where the file system or
 // the system refuses unnamed temporaries or linking them.
-int writeUnnamed(const Destination& to, const uint8_t* bytes, std::size_t size, Placement placement,
+int writeUnnamed(const Destination& to, BytePieces bytes, Placement placement,
                  const FileGuard* guarded, FileIdentity* written, FileIdentity* found,
                  bool& fallBack) {
   fallBack = true;
@@ -407,7 +436,7 @@ int writeUnnamed(const Destination& to, const uint8_t* bytes, std::size_t size, 
   file.fd = ::openat(to.folder, to.openFolder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (file.fd < 0) return 0;
   fallBack = false;
-  if (const int err = writeAll(file.fd, bytes, size)) return err;
+  if (const int err = writeAll(file.fd, bytes)) return err;
   struct stat st {};
   if (::fstat(file.fd, &st) != 0) return errno;
   if (written != nullptr) *written = identityOfStat(st);
@@ -453,17 +482,17 @@ int writeUnnamed(const Destination& to, const uint8_t* bytes, std::size_t size, 
   }
   return err;
 #else
-  (void)to, (void)bytes, (void)size, (void)placement, (void)guarded, (void)written, (void)found;
+  (void)to, (void)bytes, (void)placement, (void)guarded, (void)written, (void)found;
   return 0;
 #endif
 }
 
-int writeFile(const Destination& to, const uint8_t* bytes, std::size_t size, Placement placement,
+int writeFile(const Destination& to, BytePieces bytes, Placement placement,
               const FileGuard* guarded, FileIdentity* written, FileIdentity* found) {
   bool fallBack = false;
-  const int err = writeUnnamed(to, bytes, size, placement, guarded, written, found, fallBack);
+  const int err = writeUnnamed(to, bytes, placement, guarded, written, found, fallBack);
   if (!fallBack) return err;
-  return writeNamed(to, bytes, size, placement, guarded, written, found);
+  return writeNamed(to, bytes, placement, guarded, written, found);
 }
 
 #endif
@@ -499,14 +528,20 @@ int readWholeFile(const std::string& path, std::vector<uint8_t>& bytes,
   return 0;
 }
 
-int writeFileAtomically(const std::string& folder, const std::string& target, const uint8_t* bytes,
-                        std::size_t size, Placement placement) {
+int writeFileAtomically(const std::string& folder, const std::string& target, BytePieces bytes,
+                        Placement placement) {
 #ifdef _WIN32
   const Destination to{-1, folder, folder, target};
 #else
   const Destination to{AT_FDCWD, folder.empty() ? "." : folder, folder, target};
 #endif
-  return writeFile(to, bytes, size, placement, nullptr, nullptr, nullptr);
+  return writeFile(to, bytes, placement, nullptr, nullptr, nullptr);
+}
+
+int writeFileAtomically(const std::string& folder, const std::string& target, const uint8_t* bytes,
+                        std::size_t size, Placement placement) {
+  const std::span<const uint8_t> whole(bytes, size);
+  return writeFileAtomically(folder, target, BytePieces(&whole, 1), placement);
 }
 
 int identityOf(const std::string& path, bool followLinks, FileIdentity& identity, bool* isLink) {
@@ -719,15 +754,22 @@ int OutputFolder::openBelow(const OutputFolder& base, const std::string& relativ
   return 0;
 }
 
-int writeInFolder(const OutputFolder& folder, const std::string& name, const uint8_t* bytes,
-                  std::size_t size, Placement placement, const FileGuard* guarded,
-                  FileIdentity* written, FileIdentity* found) {
+int writeInFolder(const OutputFolder& folder, const std::string& name, BytePieces bytes,
+                  Placement placement, const FileGuard* guarded, FileIdentity* written,
+                  FileIdentity* found) {
 #ifdef _WIN32
   const Destination to{-1, folder.path(), folder.path(), folder.path() + name};
 #else
   const Destination to{folder.descriptor(), ".", "", name};
 #endif
-  return writeFile(to, bytes, size, placement, guarded, written, found);
+  return writeFile(to, bytes, placement, guarded, written, found);
+}
+
+int writeInFolder(const OutputFolder& folder, const std::string& name, const uint8_t* bytes,
+                  std::size_t size, Placement placement, const FileGuard* guarded,
+                  FileIdentity* written, FileIdentity* found) {
+  const std::span<const uint8_t> whole(bytes, size);
+  return writeInFolder(folder, name, BytePieces(&whole, 1), placement, guarded, written, found);
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,10 @@ namespace skm {
 int readWholeFile(const std::string& path, std::vector<uint8_t>& bytes,
                   std::size_t maxStreamBytes = std::size_t{256} << 20);
 
+// Bytes to write as one file: pieces laid end to end, so that a file made of parts never has to
+// be copied together first.
+using BytePieces = std::span<const std::span<const uint8_t>>;
+
 // How a finished temporary file takes the package's name.
 enum class Placement { Replace, KeepExisting };
 
@@ -29,6 +34,8 @@ enum class Placement { Replace, KeepExisting };
 // temporary name is short and fixed in length (".skm2trn-" and 8 letters or digits), so a
 // package name that fits the file system never fails because of it. On any failure the
 // temporary file is removed. Returns 0 or the errno of the failure.
+int writeFileAtomically(const std::string& folder, const std::string& target, BytePieces bytes,
+                        Placement placement);
 int writeFileAtomically(const std::string& folder, const std::string& target, const uint8_t* bytes,
                         std::size_t size, Placement placement);
 
@@ -115,6 +122,9 @@ inline constexpr int GuardedEntry = -1;
 // left alone and EEXIST returned. When the name already leads to a file that guarded guards,
 // nothing is replaced and GuardedEntry returned, with the file's identity in found. The written
 // file's identity goes to written (where identities are known). Returns 0, GuardedEntry or errno.
+int writeInFolder(const OutputFolder& folder, const std::string& name, BytePieces bytes,
+                  Placement placement, const FileGuard* guarded, FileIdentity* written,
+                  FileIdentity* found);
 int writeInFolder(const OutputFolder& folder, const std::string& name, const uint8_t* bytes,
                   std::size_t size, Placement placement, const FileGuard* guarded,
                   FileIdentity* written, FileIdentity* found);

@@ -22,25 +22,28 @@ void checkParts(const PackageParts& parts) {
   if (parts.name.size() > 0xffffu) throw std::invalid_argument("package name too long");
 }
 
-// Emits the layout through put(pointer, count), one call per field as the file is laid out.
-template <typename Put>
-void emitPackage(const PackageParts& parts, Put&& put) {
-  const uint8_t space = 0x20;
-  put(&space, 1);
-  put(reinterpret_cast<const uint8_t*>(parts.identifier.data()), kIdentifierLength);
-  for (auto part : {parts.button, parts.animation, parts.sound}) {
-    uint32_t n = uint32_t(part.size());
-    const uint8_t length[4] = {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
-    put(length, 4);
-    if (n) put(part.data(), n);
-  }
-  uint16_t n = uint16_t(parts.name.size());
-  const uint8_t length[2] = {uint8_t(n >> 8), uint8_t(n)};
-  put(length, 2);
-  if (n) put(reinterpret_cast<const uint8_t*>(parts.name.data()), n);
-}
-
 }  // namespace
+
+PackageLayout::PackageLayout(const PackageParts& parts) {
+  checkParts(parts);
+  auto bigEndian = [](uint8_t* at, uint64_t n, int bytes) {
+    for (int k = bytes - 1; k >= 0; --k, n >>= 8) at[k] = uint8_t(n);
+  };
+  head_[0] = 0x20;
+  std::memcpy(head_ + 1, parts.identifier.data(), kIdentifierLength);
+  bigEndian(head_ + 1 + kIdentifierLength, parts.button.size(), 4);
+  bigEndian(animationLength_, parts.animation.size(), 4);
+  bigEndian(soundLength_, parts.sound.size(), 4);
+  bigEndian(nameLength_, parts.name.size(), 2);
+  pieces_ = {std::span<const uint8_t>(head_),
+             parts.button,
+             std::span<const uint8_t>(animationLength_),
+             parts.animation,
+             std::span<const uint8_t>(soundLength_),
+             parts.sound,
+             std::span<const uint8_t>(nameLength_),
+             {reinterpret_cast<const uint8_t*>(parts.name.data()), parts.name.size()}};
+}
 
 uint64_t packageSize(const PackageParts& parts) {
   return 47 + uint64_t(parts.button.size()) + parts.animation.size() + parts.sound.size() +
@@ -58,22 +61,16 @@ std::vector<uint8_t> buildPackageBytes(const PackageParts& parts) {
     throw FileError("out of memory: cannot build a package of " + std::to_string(size) + " bytes");
   }
   // Appended into the reserved space: no zero-fill of bytes that are written next anyway.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-  // GCC 12 cannot see that the reserve above makes room and warns about the inlined copy.
-#pragma GCC diagnostic ignored "-Wstringop-overflow"
-#endif
-  emitPackage(parts, [&](const uint8_t* p, size_t n) { bytes.insert(bytes.end(), p, p + n); });
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
+  const PackageLayout layout(parts);
+  for (const std::span<const uint8_t> piece : layout.pieces()) {
+    bytes.insert(bytes.end(), piece.begin(), piece.end());
+  }
   return bytes;
 }
 
 bool writePackage(const std::string& path, const PackageParts& parts, Placement placement) {
-  checkParts(parts);
-  // The package is laid out in memory and written with one write.
-  const std::vector<uint8_t> bytes = buildPackageBytes(parts);
+  // Written from its parts where they lie, with one gathering write where the system has one.
+  const PackageLayout layout(parts);
 #ifdef _WIN32
   size_t cut = path.find_last_of("/\\:");
 #else
@@ -81,7 +78,7 @@ bool writePackage(const std::string& path, const PackageParts& parts, Placement 
 #endif
   cut = cut == std::string::npos ? 0 : cut + 1;
   if (cut == path.size()) throw FileError("cannot write \"" + path + "\": no file name");
-  int err = writeFileAtomically(path.substr(0, cut), path, bytes.data(), bytes.size(), placement);
+  int err = writeFileAtomically(path.substr(0, cut), path, layout.pieces(), placement);
   if (err == EEXIST && placement == Placement::KeepExisting) return false;
   if (err != 0) throw FileError("could not write the package " + path + ": " + systemMessage(err));
   return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -18,6 +19,24 @@ struct PackageParts {
   std::span<const uint8_t> animation;
   std::span<const uint8_t> sound;
   std::string_view name;
+};
+
+// The package file as the pieces it is laid out from, in file order: the small fields are held
+// here, the parts pointed to. Checks the parts as buildPackageBytes does. Not copyable, since
+// the pieces point into it.
+class PackageLayout {
+ public:
+  explicit PackageLayout(const PackageParts& parts);
+  PackageLayout(const PackageLayout&) = delete;
+  PackageLayout& operator=(const PackageLayout&) = delete;
+  BytePieces pieces() const { return pieces_; }
+
+ private:
+  uint8_t head_[37];  // the space, the identifier and the button's length
+  uint8_t animationLength_[4];
+  uint8_t soundLength_[4];
+  uint8_t nameLength_[2];
+  std::array<std::span<const uint8_t>, 8> pieces_;
 };
 
 // Exact size of the package file for parts: 47 + the three lengths + the name length.

@@ -59,6 +59,35 @@ TEST_F(FileIoTest, WritesUnderItsNameOnlyAndKeepsExistingFilesWhenAsked) {
   EXPECT_EQ(test::listFolder(dir.path()), (std::vector<std::string>{"p.trn"}));
 }
 
+// A file written from pieces is them laid end to end, whatever their number and sizes: empty
+// ones, and more than one gathering write takes at a time.
+TEST_F(FileIoTest, PiecesAreWrittenEndToEnd) {
+  Bytes big(300000);
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = uint8_t(i * 13 + 5);
+  const std::span<const uint8_t> all(big);
+  std::vector<std::vector<std::span<const uint8_t>>> cases = {
+      {},
+      {all.first(0), all.first(0)},
+      {all.first(1), all.subspan(1, 0), all.subspan(1)},
+      {all.first(100000), all.subspan(100000, 100000), all.subspan(200000)},
+  };
+  std::vector<std::span<const uint8_t>> many;  // 40 pieces of 7,500 bytes, some of them empty
+  for (std::size_t at = 0; at < big.size(); at += 7500) {
+    many.push_back(all.subspan(at, 7500));
+    if (at % 3 == 0) many.push_back(all.subspan(at + 7500, 0));
+  }
+  cases.push_back(many);
+  OutputFolder out;
+  ASSERT_EQ(out.open(folder()), 0);
+  for (std::size_t k = 0; k < cases.size(); ++k) {
+    Bytes expected;
+    for (const auto& piece : cases[k]) expected.insert(expected.end(), piece.begin(), piece.end());
+    const std::string name = std::to_string(k) + ".trn";
+    EXPECT_EQ(writeInFolder(out, name, cases[k], Placement::Replace, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(test::readFile(dir.file(name)), expected) << "case " << k;
+  }
+}
+
 TEST_F(FileIoTest, AFailedWriteLeavesNoTemporaryFile) {
   const Bytes data = {'x'};
   // The target is a folder: the temporary file is written, then cannot take the name.
