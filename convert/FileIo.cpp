@@ -201,12 +201,14 @@ int readStream(int fd, std::vector<uint8_t>& bytes, std::size_t limit) {
 // busy and published with a release store, so the handler sees only whole paths.
 constexpr int SlotCount = 16;
 constexpr std::size_t SlotLength = 4096;
+// Initialized as a constant (all zero), so the table costs a process nothing until a slot is
+// used: set up at start-up, it took a page fault for each slot.
 struct Slot {
   std::atomic<int> state{0};  // 0 free, 1 being filled or emptied, 2 live
-  int folder = -1;            // the path is relative to this descriptor (POSIX)
-  char path[SlotLength];
+  int folder = 0;             // the path is relative to this descriptor (POSIX), once live
+  char path[SlotLength] = {};
 };
-Slot slots[SlotCount];
+constinit Slot slots[SlotCount];
 static_assert(std::atomic<int>::is_always_lock_free);
 
 // Returns the slot that now holds path, or -1 when the path is too long or every slot is taken
