@@ -32,6 +32,7 @@
 #include <io.h>
 #define SKM_ISATTY(f) _isatty(_fileno(f))
 #else
+#include <dirent.h>
 #include <unistd.h>
 #define SKM_ISATTY(f) isatty(fileno(f))
 #endif
@@ -101,10 +102,12 @@ Entry decided(std::string source, EntryStatus status, std::string reason) {
   return entry;
 }
 
+#ifdef _WIN32
 // Whether a file of this name would be a device: only Windows has such names.
 bool reservedName(const std::string& fileName) {
   return PlanRules().deviceNames && isWindowsDeviceName(fileName);
 }
+#endif
 
 // Whether some subfolder below folder, symbolic links not followed, holds a .skm file.
 bool subfoldersHoldGestures(const std::string& folder) {
@@ -121,13 +124,13 @@ bool subfoldersHoldGestures(const std::string& folder) {
   return false;
 }
 
-// Adds the .skm files of folder (which ends in a separator) in name order, then, with
-// recursive, those of its subfolders in name order; symbolic links to folders are not followed.
-void scanFolder(const std::string& folder, const std::string& rel, bool recursive,
-                std::vector<Entry>& entries) {
+// The .skm files of folder (which ends in a separator) and its subfolders, unsorted; symbolic
+// links to folders are left out. Returns 0 or the system's error.
+#ifdef _WIN32
+int listFolder(const std::string& folder, std::vector<std::string>& files,
+               std::vector<std::string>& folders) {
   std::error_code ec;
   fs::directory_iterator it(pathFromUtf8(folder), ec);
-  std::vector<std::string> files, folders;
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
     std::string name = utf8FromPath(it->path().filename());
     std::error_code typeError;
@@ -138,8 +141,57 @@ void scanFolder(const std::string& folder, const std::string& rel, bool recursiv
       files.push_back(name);
     }
   }
-  if (ec) {
-    entries.push_back(decided(folder, EntryStatus::Failed, "cannot read folder: " + ec.message()));
+  return ec.value();
+}
+#else
+// Read with the system's own calls: the entries' types come with their names, and only a
+// symbolic link (or a file system that gives no types) is looked up.
+int listFolder(const std::string& folder, std::vector<std::string>& files,
+               std::vector<std::string>& folders) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return errno;
+  int err = 0;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir);
+    if (entry == nullptr) {
+      err = errno;
+      break;
+    }
+    const char* name = entry->d_name;
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+    bool isFolder = entry->d_type == DT_DIR, isFile = entry->d_type == DT_REG;
+    if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+      // What a link leads to counts, except that a link to a folder is not followed.
+      const std::string path = folder + name;
+      struct stat st {};
+      const bool link =
+          entry->d_type == DT_LNK || (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+      if (link || entry->d_type == DT_UNKNOWN) {
+        const bool found = link ? ::stat(path.c_str(), &st) == 0 : true;
+        isFolder = found && S_ISDIR(st.st_mode) && !link;
+        isFile = found && S_ISREG(st.st_mode) && !(link && S_ISDIR(st.st_mode));
+      }
+    }
+    if (isFolder) {
+      folders.emplace_back(name);
+    } else if (isFile && isSourceName(name)) {
+      files.emplace_back(name);
+    }
+  }
+  ::closedir(dir);
+  return err;
+}
+#endif
+
+// Adds the .skm files of folder (which ends in a separator) in name order, then, with
+// recursive, those of its subfolders in name order; symbolic links to folders are not followed.
+void scanFolder(const std::string& folder, const std::string& rel, bool recursive,
+                std::vector<Entry>& entries) {
+  std::vector<std::string> files, folders;
+  if (const int err = listFolder(folder, files, folders)) {
+    entries.push_back(
+        decided(folder, EntryStatus::Failed, "cannot read folder: " + systemMessage(err)));
     return;
   }
   std::sort(files.begin(), files.end());

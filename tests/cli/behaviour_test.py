@@ -261,6 +261,12 @@ class Recursive(Base):
         self.put("tree/a/deep/low.SKM", "spin.skm")
         self.put("elsewhere/linked.skm", "wave.skm")
         os.symlink(self.path("elsewhere"), self.path("tree", "link"))
+        # A link to a source is one; a dangling link, a folder and a pipe of a source's name
+        # are not.
+        os.symlink(self.path("elsewhere", "linked.skm"), self.path("tree", "alias.skm"))
+        os.symlink("nowhere", self.path("tree", "gone.skm"))
+        os.makedirs(self.path("tree", "dir.skm"))
+        os.mkfifo(self.path("tree", "pipe.skm"))
 
     def test_recursive_mirrors_subfolders_in_name_order_without_following_links(self):
         self.make_tree()
@@ -270,8 +276,9 @@ class Recursive(Base):
             report = self.json_run(option, self.path("tree"), self.out, check=0)
             self.assertEqual([os.path.relpath(f["source"], self.path("tree"))
                               for f in report["files"]],
-                             ["top.skm", "a/deep/low.SKM", "b/mid.skm"])
-            self.assertEqual(self.listing(), ["a/deep/low.trn", "b/mid.trn", "top.trn"])
+                             ["alias.skm", "top.skm", "a/deep/low.SKM", "b/mid.skm"])
+            self.assertEqual(self.listing(),
+                             ["a/deep/low.trn", "alias.trn", "b/mid.trn", "top.trn"])
             self.assertEqual(self.stored_name("b/mid.trn"), "Blink")
 
     def test_a_file_where_a_mirrored_folder_goes_fails_that_source_also_in_a_dry_run(self):
