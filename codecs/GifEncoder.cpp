@@ -717,6 +717,7 @@ bool GifCodec::writeImage(const Image& image, int disposalValue, GifWorkspace::L
     output->putByte(0);
     return !failed;
   }
+  t.mapRows(int64_t(image.width()) * image.height());
   if (packed != nullptr) {
     resumeLane(image, *packed, t);
   } else if (image.width() <= 0 || image.height() <= 0) {

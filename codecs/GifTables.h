@@ -100,6 +100,7 @@ struct GifWorkspace::Encoder {
   // reaches are ever touched: most pictures reach few, and a thread's tables stay small.
   static constexpr std::size_t ChildEntries = std::size_t(gif::MaxCodes) * 256;
   uint16_t* child = nullptr;
+  std::size_t mappedRows = 0;  // rows of child mapped ahead of use (see mapRows)
   uint32_t written[gif::MaxCodes];
   int writtenCount = 0;
 
@@ -123,6 +124,9 @@ struct GifWorkspace::Encoder {
   ~Encoder() { std::free(child); }
   Encoder(const Encoder&) = delete;
   Encoder& operator=(const Encoder&) = delete;
+  // Maps in the rows of child that a picture of this many pixels can reach, where the system
+  // can do so in one call.
+  void mapRows(int64_t pixels);
   void emptyDirect();
   void emptyHash();
   void resetRuns();
