@@ -5,10 +5,10 @@ Usage: bench/whole_run.py PATH_TO_SKM2TRN [GESTURES] [IMAGEMAGICK_GESTURES]
 Generates GESTURES (default 1000) gestures of each set of bench/gesture_sets.py (flat: drawn
 shapes; hard: dithered plasma, 256 colours), all with 480 x 48 strips of 10 frames and 32 x 32
 buttons, converts them side by side in interleaved rounds, each into an empty folder, and prints
-gestures per second, the ratios (medians of the rounds' ratios) and the peak memory (from
-/usr/bin/time -v) of skm2trn for GESTURES of each set and 10 x GESTURES flat gestures. The
-ImageMagick pipeline starts two processes per gesture, so it runs over a smaller sample of the
-flat set only.
+gestures per second, the ratios (medians of the rounds' ratios) and the peak memory and page
+faults (from /usr/bin/time -v) of skm2trn for GESTURES of each set and 10 x GESTURES flat
+gestures. The ImageMagick pipeline starts two processes per gesture, so it runs over a smaller
+sample of the flat set only.
 """
 import hashlib
 import io
@@ -115,10 +115,13 @@ def median(values):
     return ordered[middle] if len(ordered) % 2 else (ordered[middle - 1] + ordered[middle]) / 2
 
 
-def peak_memory_kib(cmd):
+def memory_figures(cmd):
+    """Peak resident memory in KiB and page faults of one run; -1 where time does not say."""
     result = subprocess.run(["/usr/bin/time", "-v", *cmd], capture_output=True, text=True)
-    match = re.search(r"Maximum resident set size \(kbytes\): (\d+)", result.stderr)
-    return int(match.group(1)) if match else -1
+    found = [re.search(pattern, result.stderr) for pattern in
+             (r"Maximum resident set size \(kbytes\): (\d+)",
+              r"Minor \(reclaiming a frame\) page faults: (\d+)")]
+    return [int(match.group(1)) if match else -1 for match in found]
 
 
 def compare(tool, root, name, count, im_count, sound):
@@ -192,8 +195,9 @@ def main():
                                 ("flat", big, count * 10)):
             out = os.path.join(root, f"mem-{name}{n}")
             os.makedirs(out)
-            kib = peak_memory_kib([tool, "-q", "-j", str(cores), folder, out])
-            print(f"peak memory, {n} {name} gestures, -j {cores}: {kib} KiB")
+            kib, faults = memory_figures([tool, "-q", "-j", str(cores), folder, out])
+            print(f"peak memory, {n} {name} gestures, -j {cores}: {kib} KiB "
+                  f"({faults} page faults)")
     finally:
         shutil.rmtree(root, ignore_errors=True)
 
