@@ -5,10 +5,10 @@ Usage: bench/whole_run.py PATH_TO_SKM2TRN [GESTURES] [IMAGEMAGICK_GESTURES]
 Generates GESTURES (default 1000) gestures of each set of bench/gesture_sets.py (flat: drawn
 shapes; hard: dithered plasma, 256 colours), all with 480 x 48 strips of 10 frames and 32 x 32
 buttons, converts them side by side in interleaved rounds, each into an empty folder, and prints
-gestures per second, the ratios (medians of the rounds' ratios) and the peak memory and page
-faults (from /usr/bin/time -v) of skm2trn for GESTURES of each set and 10 x GESTURES flat
-gestures. The ImageMagick pipeline starts two processes per gesture, so it runs over a smaller
-sample of the flat set only.
+gestures per second, the ratios (medians of the rounds' ratios) and the peak memory and minor
+page faults (from /usr/bin/time -v, which counts pages mapped ahead in bulk as faults too) of
+skm2trn for GESTURES of each set and 10 x GESTURES flat gestures. The ImageMagick pipeline
+starts two processes per gesture, so it runs over a smaller sample of the flat set only.
 """
 import hashlib
 import io
@@ -197,7 +197,7 @@ def main():
             os.makedirs(out)
             kib, faults = memory_figures([tool, "-q", "-j", str(cores), folder, out])
             print(f"peak memory, {n} {name} gestures, -j {cores}: {kib} KiB "
-                  f"({faults} page faults)")
+                  f"({faults} minor page faults)")
     finally:
         shutil.rmtree(root, ignore_errors=True)
 
