@@ -301,7 +301,9 @@ class SourceFiles {
     const fs::path entry = pathFromUtf8(path);
     const std::uintmax_t size = fs::file_size(entry, ec);
     if (ec) return std::nullopt;
-    for (auto [at, end] = known().equal_range(size); at != end; ++at) {
+    const Owners* owners = known();
+    if (owners == nullptr) return std::nullopt;
+    for (auto [at, end] = owners->equal_range(size); at != end; ++at) {
       if (fs::equivalent(entry, pathFromUtf8(entries_[at->second].source), ec)) return at->second;
     }
     return std::nullopt;
@@ -316,9 +318,22 @@ class SourceFiles {
     (void)identity;
     return std::nullopt;
 #else
-    const auto found = known().find(identity);
-    if (found == known().end()) return std::nullopt;
+    const Owners* owners = known();
+    if (owners == nullptr) return std::nullopt;
+    const auto found = owners->find(identity);
+    if (found == owners->end()) return std::nullopt;
     return found->second;
+#endif
+  }
+
+  // Whether identity may be a source's: also when they could not be looked up.
+  bool maybeSource(const FileIdentity& identity) const noexcept {
+#ifdef _WIN32
+    (void)identity;
+    return false;
+#else
+    const Owners* owners = known();
+    return owners == nullptr || owners->count(identity) != 0;
 #endif
   }
 
@@ -335,26 +350,32 @@ class SourceFiles {
   using Owners = std::map<FileIdentity, std::size_t>;
 #endif
 
-  const Owners& known() const {
-    if (owners_) return *owners_;
-    owners_.emplace();
-    for (const std::size_t i : sources_) {
+  // Null when memory ran out while looking them up; asked again, they are looked up again.
+  const Owners* known() const noexcept {
+    if (owners_) return &*owners_;
+    try {
+      Owners owners;
+      for (const std::size_t i : sources_) {
 #ifdef _WIN32
-      std::error_code ec;
-      const std::uintmax_t size = fs::file_size(pathFromUtf8(entries_[i].source), ec);
-      if (!ec) owners_->emplace(size, i);
+        std::error_code ec;
+        const std::uintmax_t size = fs::file_size(pathFromUtf8(entries_[i].source), ec);
+        if (!ec) owners.emplace(size, i);
 #else
-      // The entry itself and, only for a symbolic link, the file it leads to: a look-up less
-      // for each source that is not a link, which most are.
-      FileIdentity identity;
-      bool isLink = false;
-      if (identityOf(entries_[i].source, false, identity, &isLink) == 0)
-        owners_->emplace(identity, i);
-      if (isLink && identityOf(entries_[i].source, true, identity) == 0)
-        owners_->emplace(identity, i);
+        // The entry itself and, only for a symbolic link, the file it leads to: a look-up less
+        // for each source that is not a link, which most are.
+        FileIdentity identity;
+        bool isLink = false;
+        if (identityOf(entries_[i].source, false, identity, &isLink) == 0)
+          owners.emplace(identity, i);
+        if (isLink && identityOf(entries_[i].source, true, identity) == 0)
+          owners.emplace(identity, i);
 #endif
+      }
+      owners_ = std::move(owners);
+    } catch (...) {
+      return nullptr;
     }
-    return *owners_;
+    return &*owners_;
   }
 
   const std::vector<Entry>& entries_;
@@ -490,9 +511,10 @@ class CliHost : public JobHost, private FileGuard {
     return folderError_.empty() ? &folder_ : nullptr;
   }
 
-  // The sources and the packages written so far.
-  bool guards(const FileIdentity& identity) const override {
-    return writers_.count(identity) != 0 || sources_.sourceIs(identity).has_value();
+  // The sources and the packages written so far; any file, should the sources' files not be
+  // known for want of memory.
+  bool guards(const FileIdentity& identity) const noexcept override {
+    return writers_.count(identity) != 0 || sources_.maybeSource(identity);
   }
 
   // Writes the package, never over a source of the run or a package it wrote before, whatever

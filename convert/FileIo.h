@@ -103,10 +103,10 @@ int lookUpEntry(const std::string& path, EntryState& state);
 bool listEntryNames(const OutputFolder& folder, std::size_t most, std::set<std::string>& names);
 
 // The files that writes must leave as they are. Asked only when a write finds its name taken, so
-// a guard may put off working out what it holds until then.
+// a guard may put off working out what it holds until then; one that cannot tell says yes.
 class FileGuard {
  public:
-  virtual bool guards(const FileIdentity& identity) const = 0;
+  virtual bool guards(const FileIdentity& identity) const noexcept = 0;
 
  protected:
   ~FileGuard() = default;

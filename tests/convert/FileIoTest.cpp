@@ -115,7 +115,9 @@ TEST_F(FileIoTest, WritesInAnOpenFolderNeverReplaceAGuardedFile) {
   struct : FileGuard {
     FileIdentity file;
     mutable int asked = 0;
-    bool guards(const FileIdentity& identity) const override { return ++asked, identity == file; }
+    bool guards(const FileIdentity& identity) const noexcept override {
+      return ++asked, identity == file;
+    }
   } guarded;
   guarded.file = src;
   OutputFolder out;
