@@ -240,6 +240,23 @@ class CaseInsensitiveFolder(Base):
                 self.assertEqual(len(converted), 4, self.outcomes(real))
         self.assertEqual(real_status, 1)
 
+    def test_a_folder_whose_entries_come_without_types_is_listed_alike(self):
+        # This file system names a folder's entries without saying what they are.
+        self.put(os.path.join("backing", "src", "one.skm"), "nod.skm")
+        self.put(os.path.join("backing", "src", "Two.SKM"), "wave.skm")
+        self.put(os.path.join("backing", "src", "note.txt"), "nod.skm")
+        self.put(os.path.join("backing", "elsewhere", "three.skm"), "blink.skm")
+        os.makedirs(self.path("backing", "src", "folder.skm", "inner"))
+        self.put(os.path.join("backing", "src", "folder.skm", "inner", "four.skm"), "spin.skm")
+        os.symlink("../elsewhere/three.skm", self.path("backing", "src", "link.skm"))
+        os.symlink("nowhere.skm", self.path("backing", "src", "gone.skm"))
+        os.symlink("../elsewhere", self.path("backing", "src", "linked"))
+        source = os.path.join(self.mount, "src")
+        report, status = self.run_json("-r", "--dry-run", source, self.out)
+        self.assertEqual([os.path.relpath(f["source"], source) for f in report["files"]],
+                         ["Two.SKM", "link.skm", "one.skm", "folder.skm/inner/four.skm"])
+        self.assertEqual(status, 0)
+
 
 if __name__ == "__main__":
     SKM2TRN = os.path.abspath(sys.argv.pop(1))
