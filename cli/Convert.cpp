@@ -167,11 +167,9 @@ int listFolder(const std::string& folder, std::vector<std::string>& files,
       struct stat st {};
       const bool link =
           entry->d_type == DT_LNK || (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
-      if (link || entry->d_type == DT_UNKNOWN) {
-        const bool found = link ? ::stat(path.c_str(), &st) == 0 : true;
-        isFolder = found && S_ISDIR(st.st_mode) && !link;
-        isFile = found && S_ISREG(st.st_mode) && !(link && S_ISDIR(st.st_mode));
-      }
+      const bool found = !link || ::stat(path.c_str(), &st) == 0;
+      isFolder = found && S_ISDIR(st.st_mode) && !link;
+      isFile = found && S_ISREG(st.st_mode);
     }
     if (isFolder) {
       folders.emplace_back(name);

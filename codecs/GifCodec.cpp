@@ -31,8 +31,9 @@ void GifWorkspace::Encoder::mapRows(int64_t pixels) {
   // are used.
   constexpr int64_t MostRows = 1280;
   const auto rows = std::size_t(std::min(MostRows, 258 + std::max<int64_t>(pixels, 0)));
+  if (child == nullptr || rows <= mappedRows) return;
   const long page = ::sysconf(_SC_PAGESIZE);
-  if (child == nullptr || rows <= mappedRows || page <= 0) return;
+  if (page <= 0) return;
   const auto mask = ~(std::uintptr_t(page) - 1);
   const auto start = reinterpret_cast<std::uintptr_t>(child + mappedRows * 256) & mask;
   const auto end =
