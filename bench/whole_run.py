@@ -9,6 +9,10 @@ gestures per second, the ratios (medians of the rounds' ratios) and the peak mem
 page faults (from /usr/bin/time -v, which counts pages mapped ahead in bulk as faults too) of
 skm2trn for GESTURES of each set and 10 x GESTURES flat gestures. The ImageMagick pipeline
 starts two processes per gesture, so it runs over a smaller sample of the flat set only.
+
+On a machine of several cores it also times that many skm2trn -j 1 processes side by side, each
+over its own share of the set: nothing is shared between them, so their speed-up over one
+process is what the machine gives this work, the bound for skm2trn -j N.
 """
 import hashlib
 import io
@@ -124,6 +128,29 @@ def memory_figures(cmd):
     return [int(match.group(1)) if match else -1 for match in found]
 
 
+def separately(src, parts, tool):
+    """Runs `parts` skm2trn -j 1 processes at once, each over its own contiguous share of src
+    (hard links made once, not timed), each into its own subfolder of the output folder."""
+    entries = sorted(os.listdir(src))
+    shares = []
+    for k in range(parts):
+        share = f"{src}-share{k}"
+        os.makedirs(share)
+        for entry in entries[k * len(entries) // parts:(k + 1) * len(entries) // parts]:
+            os.link(os.path.join(src, entry), os.path.join(share, entry))
+        shares.append(share)
+
+    def run(folder):
+        outs = [os.path.join(folder, str(k)) for k in range(parts)]
+        for out in outs:
+            os.makedirs(out)
+        running = [subprocess.Popen([tool, "-q", "-j", "1", share, out])
+                   for share, out in zip(shares, outs)]
+        if any([process.wait() != 0 for process in running]):
+            raise RuntimeError("skm2trn failed on a share of the set")
+    return run
+
+
 def compare(tool, root, name, count, im_count, sound):
     """Converts one gesture set with every pipeline and prints its table.
 
@@ -141,6 +168,8 @@ def compare(tool, root, name, count, im_count, sound):
                                              check=True)
 
     pipelines = [(f"skm2trn -j {workers}", ours(workers)) for workers in sorted({1, cores})]
+    if cores > 1:
+        pipelines.append((f"{cores} x skm2trn -j 1, side by side", separately(src, cores, tool)))
     pipelines.append(("Pillow pipeline (1 core)",
                       lambda folder: pillow_pipeline(src, folder, sound)))
     times = {label: [] for label, _ in pipelines}
@@ -158,7 +187,7 @@ def compare(tool, root, name, count, im_count, sound):
     print("| pipeline | gestures | seconds | gestures/s | skm2trn -j 1 is faster by |")
     print("|---|---|---|---|---|")
     for label, n, s, rounds in rows:
-        if label.startswith("skm2trn"):
+        if label.startswith("skm2trn") or "side by side" in label:
             ratio = "—"
         elif rounds is not None:
             ratio = f"{median([theirs / alone for theirs, alone in zip(rounds, first)]):.1f}x"
@@ -169,6 +198,10 @@ def compare(tool, root, name, count, im_count, sound):
         if label.startswith("skm2trn -j") and label != "skm2trn -j 1":
             speedup = median([alone / shared for alone, shared in zip(first, rounds)])
             print(f"\n{name}: {label} runs {speedup:.2f} times as fast as skm2trn -j 1.")
+        elif "side by side" in label:
+            speedup = median([alone / shared for alone, shared in zip(first, rounds)])
+            print(f"{name}: {cores} separate processes, each over 1/{cores} of the set, run "
+                  f"{speedup:.2f} times as fast as one over all of it (what the machine allows).")
     shutil.rmtree(out, ignore_errors=True)
     return src
 
