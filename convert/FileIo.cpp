@@ -767,13 +767,6 @@ int writeInFolder(const OutputFolder& folder, const std::string& name, BytePiece
   return writeFile(to, bytes, placement, guarded, written, found);
 }
 
-int writeInFolder(const OutputFolder& folder, const std::string& name, const uint8_t* bytes,
-                  std::size_t size, Placement placement, const FileGuard* guarded,
-                  FileIdentity* written, FileIdentity* found) {
-  const std::span<const uint8_t> whole(bytes, size);
-  return writeInFolder(folder, name, BytePieces(&whole, 1), placement, guarded, written, found);
-}
-
 namespace {
 
 #ifndef _WIN32

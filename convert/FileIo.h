@@ -125,9 +125,6 @@ inline constexpr int GuardedEntry = -1;
 int writeInFolder(const OutputFolder& folder, const std::string& name, BytePieces bytes,
                   Placement placement, const FileGuard* guarded, FileIdentity* written,
                   FileIdentity* found);
-int writeInFolder(const OutputFolder& folder, const std::string& name, const uint8_t* bytes,
-                  std::size_t size, Placement placement, const FileGuard* guarded,
-                  FileIdentity* written, FileIdentity* found);
 
 // Whether the file system of folder takes names that differ only in letter case for one name.
 // Asked without creating anything where the system can tell: the folder's case-folding

@@ -106,6 +106,8 @@ TEST_F(FileIoTest, AFailedWriteLeavesNoTemporaryFile) {
 TEST_F(FileIoTest, WritesInAnOpenFolderNeverReplaceAGuardedFile) {
   const Bytes source = {'s', 'k', 'm'};
   const Bytes package = {'t', 'r', 'n'};
+  const std::span<const uint8_t> whole(package);
+  const BytePieces pieces(&whole, 1);
   test::writeFile(dir.file("src.skm"), source);
   ASSERT_EQ(::symlink("src.skm", dir.file("link.trn").c_str()), 0);
   ASSERT_EQ(::link(dir.file("src.skm").c_str(), dir.file("hard.trn").c_str()), 0);
@@ -122,22 +124,19 @@ TEST_F(FileIoTest, WritesInAnOpenFolderNeverReplaceAGuardedFile) {
   guarded.file = src;
   OutputFolder out;
   ASSERT_EQ(out.open(folder()), 0);
-  EXPECT_EQ(writeInFolder(out, "new.trn", package.data(), package.size(), Placement::Replace,
-                          &guarded, &written, &found),
+  EXPECT_EQ(writeInFolder(out, "new.trn", pieces, Placement::Replace, &guarded, &written, &found),
             0);
   EXPECT_EQ(guarded.asked, 0);
   // A hard link is the file itself; a symbolic link is only replaced, never followed.
   for (Placement placement : {Placement::Replace, Placement::KeepExisting}) {
-    EXPECT_EQ(writeInFolder(out, "hard.trn", package.data(), package.size(), placement, &guarded,
-                            &written, &found),
+    EXPECT_EQ(writeInFolder(out, "hard.trn", pieces, placement, &guarded, &written, &found),
               GuardedEntry);
     EXPECT_EQ(found, src);
   }
-  EXPECT_EQ(writeInFolder(out, "link.trn", package.data(), package.size(), Placement::KeepExisting,
-                          &guarded, &written, &found),
-            EEXIST);
-  EXPECT_EQ(writeInFolder(out, "link.trn", package.data(), package.size(), Placement::Replace,
-                          &guarded, &written, &found),
+  EXPECT_EQ(
+      writeInFolder(out, "link.trn", pieces, Placement::KeepExisting, &guarded, &written, &found),
+      EEXIST);
+  EXPECT_EQ(writeInFolder(out, "link.trn", pieces, Placement::Replace, &guarded, &written, &found),
             0);
   EXPECT_EQ(test::readFile(dir.file("src.skm")), source);
   EXPECT_EQ(test::readFile(dir.file("link.trn")), package);
