@@ -8,6 +8,7 @@ import os from 'node:os';
 import path from 'node:path';
 
 import * as web from '../tests/web/browser.mjs';
+import {settle} from './settle.mjs';
 
 const [pageDir, folder] = process.argv.slice(2, 4).map((arg) => path.resolve(arg));
 const counts = (process.argv[4] ?? '1,2').split(',');
@@ -44,6 +45,7 @@ const downloads = fs.mkdtempSync(path.join(os.tmpdir(), 'skm-bench-cpu-'));
 const {browser} = await web.launch('chromium', downloads);
 try {
   for (const workers of counts) {
+    await settle();
     const {page} = await web.openPage(browser, 'chromium', `${server.url}index.html?workers=${workers}`,
                                       downloads);
     // From the drop: reading the folder is part of the work.
