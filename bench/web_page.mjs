@@ -33,6 +33,7 @@ const spread = (values) => {
   return `${sorted[0].toFixed(2)} / ${median.toFixed(2)} / ${sorted.at(-1).toFixed(2)} s`;
 };
 const load = () => os.loadavg().map((n) => n.toFixed(1)).join(' ');
+const withWorkers = (workers) => `${workers} worker${workers > 1 ? 's' : ''}`;
 
 const downloads = fs.mkdtempSync(path.join(os.tmpdir(), 'skm-bench-page-'));
 const root = fs.mkdtempSync(path.join(os.tmpdir(), 'skm-bench-pages-'));
@@ -55,7 +56,7 @@ try {
   for (const workers of workerCounts) {
     for (let run = 0; run < runs; ++run) {
       for (const {label, dir} of pages) {
-        const key = `${workers} worker${workers > 1 ? 's' : ''}${label}`;
+        const key = withWorkers(workers) + label;
         const times = figures[key] ??= {workers, label, chosen: [], started: [], converted: []};
         await settle();
         const {page} = await web.openPage(browser, 'chromium',
@@ -94,8 +95,8 @@ for (const [key, times] of Object.entries(figures)) {
   console.log(`  ${key}: done after the drop ${spread(times.chosen)}, after the run started ` +
               `${spread(times.started)}, last ${times.label ? 'read' : 'converted'} ${spread(times.converted)}`);
 }
-if (figures['1 worker'] && figures['2 workers']) {
-  const best = (workers) => Math.min(...figures[workers > 1 ? '2 workers' : '1 worker'].chosen);
+if (figures[withWorkers(1)] && figures[withWorkers(2)]) {
+  const best = (workers) => Math.min(...figures[withWorkers(workers)].chosen);
   console.log(`two workers at ${(best(1) / best(2)).toFixed(2)}x one (best runs); goal: offered within 1 s ` +
               `of the drop with two workers (best run ${best(2).toFixed(2)} s)`);
 }

@@ -194,14 +194,17 @@ def compare(tool, root, name, count, im_count, sound):
         else:
             ratio = f"{(s / n) / (median(first) / count):.1f}x"
         print(f"| {label} | {n} | {s:.3f} | {n / s:.0f} | {ratio} |")
+
+    def speedup(rounds):
+        return median([alone / shared for alone, shared in zip(first, rounds)])
+
     for label, n, s, rounds in rows:
         if label.startswith("skm2trn -j") and label != "skm2trn -j 1":
-            speedup = median([alone / shared for alone, shared in zip(first, rounds)])
-            print(f"\n{name}: {label} runs {speedup:.2f} times as fast as skm2trn -j 1.")
+            print(f"\n{name}: {label} runs {speedup(rounds):.2f} times as fast as skm2trn -j 1.")
         elif "side by side" in label:
-            speedup = median([alone / shared for alone, shared in zip(first, rounds)])
             print(f"{name}: {cores} separate processes, each over 1/{cores} of the set, run "
-                  f"{speedup:.2f} times as fast as one over all of it (what the machine allows).")
+                  f"{speedup(rounds):.2f} times as fast as one over all of it (what the machine "
+                  "allows).")
     shutil.rmtree(out, ignore_errors=True)
     return src
 
